@@ -1,0 +1,301 @@
+#include "platform/rpc/Wire.h"
+
+namespace age::rpc {
+namespace {
+
+using data::FieldType;
+
+std::string dump(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+[[noreturn]] void bad(int c, const std::string& message) { throw WireError(c, message); }
+
+json parseLine(std::string_view line, int tooLongCode) {
+    if (line.size() > kMaxLineBytes) bad(tooLongCode, "line longer than 1 MiB");
+    json j = json::parse(line, nullptr, /*allow_exceptions=*/false);
+    if (j.is_discarded()) bad(code::ParseError, "line is not valid JSON");
+    return j;
+}
+
+void checkVersion(const json& j) {
+    auto it = j.find("jsonrpc");
+    if (it == j.end() || *it != "2.0") bad(code::InvalidRequest, "\"jsonrpc\" must be \"2.0\"");
+}
+
+bool validId(const json& id) { return id.is_null() || id.is_number_integer() || id.is_string(); }
+
+FieldType typeFromName(const json& name) {
+    if (name == "string") return FieldType::String;
+    if (name == "date") return FieldType::Date;
+    if (name == "datetime") return FieldType::DateTime;
+    if (name == "integer") return FieldType::Integer;
+    bad(code::InvalidParams, "unknown field type " + dump(name));
+}
+
+json fieldsToJson(const std::vector<data::FieldDef>& fields) {
+    json out = json::array();
+    for (const auto& f : fields) {
+        json jf = {{"name", f.name}, {"type", std::string(data::fieldTypeName(f.type))}};
+        if (f.type == FieldType::String) jf["size"] = f.size;
+        out.push_back(std::move(jf));
+    }
+    return out;
+}
+
+std::vector<data::FieldDef> fieldsFromJson(const json& j) {
+    if (!j.is_array()) bad(code::InvalidParams, "\"fields\" must be an array");
+    std::vector<data::FieldDef> fields;
+    for (const auto& jf : j) {
+        if (!jf.is_object() || !jf.contains("name") || !jf["name"].is_string() || !jf.contains("type"))
+            bad(code::InvalidParams, "a field needs a \"name\" and a \"type\"");
+        data::FieldDef f{jf["name"].get<std::string>(), typeFromName(jf["type"]), 0};
+        if (auto size = jf.find("size"); size != jf.end()) {
+            if (!size->is_number_integer() || size->get<long long>() < 0 || size->get<long long>() > 1 << 20)
+                bad(code::InvalidParams, "bad size for field " + f.name);
+            f.size = size->get<int>();
+        }
+        fields.push_back(std::move(f));
+    }
+    return fields;
+}
+
+json rowToJson(const std::vector<data::FieldDef>& fields, const data::Row& row) {
+    json out = json::array();
+    for (std::size_t i = 0; i < row.size(); ++i)
+        out.push_back(valueToJson(row[i], i < fields.size() ? fields[i].type : FieldType::String));
+    return out;
+}
+
+data::Row rowFromJson(const std::vector<data::FieldDef>& fields, const json& j) {
+    if (!j.is_array()) bad(code::InvalidParams, "a row must be an array");
+    if (j.size() != fields.size())
+        bad(code::InvalidParams, "a row has " + std::to_string(j.size()) + " values for " +
+                                     std::to_string(fields.size()) + " fields");
+    data::Row row;
+    row.reserve(j.size());
+    for (std::size_t i = 0; i < j.size(); ++i) row.push_back(valueFromJson(j[i], fields[i].type));
+    return row;
+}
+
+template <class T>
+void validated(const T& value) {
+    try {
+        value.validate();
+    } catch (const data::PacketError& e) {
+        bad(code::InvalidParams, e.what());
+    }
+}
+
+}  // namespace
+
+std::string encodeRequest(const Request& r) {
+    return dump({{"jsonrpc", "2.0"}, {"id", r.id}, {"method", r.method}, {"params", r.params}});
+}
+
+Request parseRequest(std::string_view line) {
+    json j = parseLine(line, code::InvalidRequest);
+    if (!j.is_object()) bad(code::InvalidRequest, "a request must be a JSON object");
+    checkVersion(j);
+    Request r;
+    if (auto id = j.find("id"); id != j.end()) {
+        if (!validId(*id)) bad(code::InvalidRequest, "\"id\" must be a number or a string");
+        r.id = *id;
+    }
+    auto method = j.find("method");
+    if (method == j.end() || !method->is_string()) bad(code::InvalidRequest, "\"method\" must be a string");
+    r.method = method->get<std::string>();
+    if (auto params = j.find("params"); params != j.end()) {
+        if (!params->is_array()) bad(code::InvalidRequest, "\"params\" must be an array");
+        r.params = *params;
+    }
+    return r;
+}
+
+json requestIdOf(std::string_view line) {
+    if (line.size() > kMaxLineBytes) return nullptr;
+    json j = json::parse(line, nullptr, false);
+    if (!j.is_object()) return nullptr;
+    auto id = j.find("id");
+    return id != j.end() && validId(*id) ? *id : json(nullptr);
+}
+
+std::string encodeResponse(const Response& r) {
+    json j = {{"jsonrpc", "2.0"}, {"id", r.id}};
+    if (r.error) {
+        j["error"] = {{"code", r.error->code}, {"message", r.error->message}};
+    } else {
+        j["result"] = r.result;
+        if (!r.byref.empty()) {
+            json byref = json::object();
+            for (const auto& [pos, value] : r.byref) byref[std::to_string(pos)] = value;
+            j["byref"] = std::move(byref);
+        }
+    }
+    return dump(j);
+}
+
+Response parseResponse(std::string_view line) {
+    json j = parseLine(line, code::InvalidRequest);
+    if (!j.is_object()) bad(code::InvalidRequest, "a response must be a JSON object");
+    checkVersion(j);
+    Response r;
+    auto id = j.find("id");
+    if (id == j.end() || !validId(*id)) bad(code::InvalidRequest, "a response needs a number or string \"id\"");
+    r.id = *id;
+    if (auto err = j.find("error"); err != j.end()) {
+        if (!err->is_object() || !err->contains("code") || !(*err)["code"].is_number_integer() ||
+            !err->contains("message") || !(*err)["message"].is_string())
+            bad(code::InvalidRequest, "\"error\" needs an integer \"code\" and a string \"message\"");
+        r.error = RpcError{(*err)["code"].get<int>(), (*err)["message"].get<std::string>()};
+        return r;
+    }
+    auto result = j.find("result");
+    if (result == j.end()) bad(code::InvalidRequest, "a response needs \"result\" or \"error\"");
+    r.result = *result;
+    if (auto byref = j.find("byref"); byref != j.end()) {
+        if (!byref->is_object()) bad(code::InvalidRequest, "\"byref\" must be an object");
+        for (const auto& [key, value] : byref->items()) {
+            std::size_t used = 0;
+            int pos = -1;
+            try {
+                pos = std::stoi(key, &used);
+            } catch (const std::exception&) {
+            }
+            if (pos < 0 || used != key.size() || !value.is_string())
+                bad(code::InvalidRequest, "\"byref\" maps argument positions to strings");
+            r.byref[pos] = value.get<std::string>();
+        }
+    }
+    return r;
+}
+
+Response errorResponse(const json& id, int c, const std::string& message) {
+    Response r;
+    r.id = id;
+    r.error = RpcError{c, message};
+    return r;
+}
+
+std::pair<std::string, std::string> splitMethod(std::string_view method) {
+    auto dot = method.rfind('.');
+    if (dot == std::string_view::npos) return {"", std::string(method)};
+    return {std::string(method.substr(0, dot)), std::string(method.substr(dot + 1))};
+}
+
+json valueToJson(const data::Value& value, FieldType) {
+    struct Visitor {
+        json operator()(std::monostate) const { return nullptr; }
+        json operator()(const std::string& s) const { return s; }
+        json operator()(std::int64_t i) const { return i; }
+        json operator()(Date d) const { return formatIsoDate(d); }
+        json operator()(DateTime t) const { return formatIsoDateTime(t); }
+    };
+    return std::visit(Visitor{}, value);
+}
+
+data::Value valueFromJson(const json& j, FieldType type) {
+    if (j.is_null()) return std::monostate{};
+    switch (type) {
+        case FieldType::String:
+            if (j.is_string()) return j.get<std::string>();
+            break;
+        case FieldType::Integer:
+            if (j.is_number_integer()) return j.get<std::int64_t>();
+            break;
+        case FieldType::Date:
+            if (j.is_string())
+                if (auto d = parseIsoDate(j.get_ref<const std::string&>())) return *d;
+            break;
+        case FieldType::DateTime:
+            if (j.is_string())
+                if (auto t = parseIsoDateTime(j.get_ref<const std::string&>())) return *t;
+            break;
+    }
+    bad(code::InvalidParams,
+        "value " + dump(j).substr(0, 60) + " is not a " + std::string(data::fieldTypeName(type)));
+}
+
+json packetToJson(const data::Packet& p) {
+    json rows = json::array();
+    for (const auto& row : p.rows) rows.push_back(rowToJson(p.fields, row));
+    return {{"fields", fieldsToJson(p.fields)}, {"rows", std::move(rows)}};
+}
+
+data::Packet packetFromJson(const json& j) {
+    if (!j.is_object() || !j.contains("fields") || !j.contains("rows") || !j["rows"].is_array())
+        bad(code::InvalidParams, "a data packet needs \"fields\" and \"rows\"");
+    data::Packet p;
+    p.fields = fieldsFromJson(j["fields"]);
+    for (const auto& row : j["rows"]) p.rows.push_back(rowFromJson(p.fields, row));
+    validated(p);
+    return p;
+}
+
+json changeLogToJson(const data::ChangeLog& log) {
+    json changes = json::array();
+    for (const auto& c : log.changes) {
+        json jc;
+        switch (c.op) {
+            case data::ChangeOp::Insert: jc = {{"op", "insert"}, {"new", rowToJson(log.fields, c.newValues)}}; break;
+            case data::ChangeOp::Update:
+                jc = {{"op", "update"},
+                      {"old", rowToJson(log.fields, c.oldValues)},
+                      {"new", rowToJson(log.fields, c.newValues)}};
+                break;
+            case data::ChangeOp::Delete: jc = {{"op", "delete"}, {"old", rowToJson(log.fields, c.oldValues)}}; break;
+        }
+        changes.push_back(std::move(jc));
+    }
+    return {{"fields", fieldsToJson(log.fields)}, {"changes", std::move(changes)}};
+}
+
+data::ChangeLog changeLogFromJson(const json& j) {
+    if (!j.is_object() || !j.contains("fields") || !j.contains("changes") || !j["changes"].is_array())
+        bad(code::InvalidParams, "a change log needs \"fields\" and \"changes\"");
+    data::ChangeLog log;
+    log.fields = fieldsFromJson(j["fields"]);
+    for (const auto& jc : j["changes"]) {
+        if (!jc.is_object() || !jc.contains("op")) bad(code::InvalidParams, "a change needs an \"op\"");
+        data::Change c;
+        const json& op = jc["op"];
+        if (op == "insert") c.op = data::ChangeOp::Insert;
+        else if (op == "update") c.op = data::ChangeOp::Update;
+        else if (op == "delete") c.op = data::ChangeOp::Delete;
+        else bad(code::InvalidParams, "unknown change op " + dump(op));
+        bool needsOld = c.op != data::ChangeOp::Insert, needsNew = c.op != data::ChangeOp::Delete;
+        if (needsOld != jc.contains("old") || needsNew != jc.contains("new"))
+            bad(code::InvalidParams, "change " + dump(op) + " has the wrong rows");
+        if (needsOld) c.oldValues = rowFromJson(log.fields, jc["old"]);
+        if (needsNew) c.newValues = rowFromJson(log.fields, jc["new"]);
+        log.changes.push_back(std::move(c));
+    }
+    validated(log);
+    return log;
+}
+
+json okEnvelope(const std::optional<data::Packet>& packet) {
+    return {{"ok", true}, {"data", packet ? packetToJson(*packet) : json(nullptr)}};
+}
+
+json errorEnvelope(const std::string& message) { return {{"ok", false}, {"error", message}}; }
+
+Envelope envelopeFromJson(const json& j) {
+    if (!j.is_object() || !j.contains("ok") || !j["ok"].is_boolean())
+        bad(code::InternalError, "the server's answer is not a result envelope");
+    Envelope e;
+    e.ok = j["ok"].get<bool>();
+    if (e.ok) {
+        if (auto d = j.find("data"); d != j.end() && !d->is_null()) {
+            try {
+                e.data = packetFromJson(*d);
+            } catch (const WireError& err) {
+                bad(code::InternalError, std::string("the server's data packet is malformed: ") + err.what());
+            }
+        }
+    } else {
+        auto err = j.find("error");
+        e.error = err != j.end() && err->is_string() ? err->get<std::string>() : "Erro no servidor de aplicação.";
+    }
+    return e;
+}
+
+}  // namespace age::rpc
