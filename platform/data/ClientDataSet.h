@@ -11,15 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/data/Abort.h"
 #include "platform/data/Packet.h"
-
-// The silent abort: ends the current operation without a message of its own. A handler that throws it
-// ends the operation that raised its event (a post stays in its state, an edit does not start).
-class EAbort : public std::runtime_error {
-public:
-    EAbort() : std::runtime_error("operation aborted") {}
-    explicit EAbort(const std::string& what) : std::runtime_error(what) {}
-};
 
 // Misuse of a data set: unknown field, wrong state, bad filter text, value too long, bad packet.
 class EDatabaseError : public std::runtime_error {
@@ -65,9 +58,6 @@ public:
     std::string DisplayText() const;
     // Through OnSetText when set, else SetAsString.
     void SetText(const std::string& text);
-
-    // Text and display of a field value of any row: used by grids that paint rows other than the current.
-    std::string DisplayTextOfRow(int visibleRow) const;
 
     GetTextHandler OnGetText;
     SetTextHandler OnSetText;
@@ -175,6 +165,10 @@ public:
 
     // Value of a field in a visible row (for painting rows other than the current one).
     Value ValueAt(int visibleRow, int fieldIndex) const;
+    // Runs fn with every field read (values, texts, handlers' reads of other fields) seeing the given
+    // visible row instead of the current one; no event fires and the current row does not move. Grids
+    // paint and show rows other than the current one through it.
+    void WithActiveRow(int visibleRow, const std::function<void()>& fn);
 
 private:
     friend class TField;
