@@ -9,8 +9,8 @@ std::string dump(const json& j) { return j.dump(-1, ' ', false, json::error_hand
 
 [[noreturn]] void bad(int c, const std::string& message) { throw WireError(c, message); }
 
-json parseLine(std::string_view line, int tooLongCode) {
-    if (line.size() > kMaxLineBytes) bad(tooLongCode, "line longer than 1 MiB");
+json parseLine(std::string_view line, int tooLongCode, std::size_t maxBytes = kMaxLineBytes) {
+    if (line.size() > maxBytes) bad(tooLongCode, "line longer than " + std::to_string(maxBytes) + " bytes");
     json j = json::parse(line, nullptr, /*allow_exceptions=*/false);
     if (j.is_discarded()) bad(code::ParseError, "line is not valid JSON");
     return j;
@@ -133,8 +133,10 @@ std::string encodeResponse(const Response& r) {
     return dump(j);
 }
 
-Response parseResponse(std::string_view line) {
-    json j = parseLine(line, code::InvalidRequest);
+Response parseResponse(std::string_view line) { return parseResponse(line, kMaxLineBytes); }
+
+Response parseResponse(std::string_view line, std::size_t maxBytes) {
+    json j = parseLine(line, code::InvalidRequest, maxBytes);
     if (!j.is_object()) bad(code::InvalidRequest, "a response must be a JSON object");
     checkVersion(j);
     Response r;

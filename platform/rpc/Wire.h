@@ -18,6 +18,8 @@ namespace age::rpc {
 using json = nlohmann::json;
 
 inline constexpr std::size_t kMaxLineBytes = 1 << 20;  // 1 MiB, the line ending excluded
+// Replies may be larger than requests (a day's bookings with long references); the client reads up to this.
+inline constexpr std::size_t kMaxResponseBytes = std::size_t{64} << 20;
 
 namespace code {
 inline constexpr int ParseError = -32700;
@@ -64,8 +66,9 @@ Request parseRequest(std::string_view line);
 json requestIdOf(std::string_view line);
 
 std::string encodeResponse(const Response& response);
-// Throws WireError on a line that is not a response.
+// Throws WireError on a line that is not a response or is longer than `maxBytes`.
 Response parseResponse(std::string_view line);
+Response parseResponse(std::string_view line, std::size_t maxBytes);
 Response errorResponse(const json& id, int code, const std::string& message);
 
 // Splits "AGE12100.rdmAgendaSala.GetHora" into module and method at the last dot.

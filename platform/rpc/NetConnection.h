@@ -1,0 +1,118 @@
+// The client's connection to the application server: a socket to a named remote data module whose
+// methods are called late-bound, by name, with positional and by-reference arguments. Calls are
+// synchronous for the caller; while one waits, the process-wide WhileWaiting hook runs between short
+// slices of network work (the user interface keeps painting there). One connection serves one thread.
+#pragma once
+
+#include <chrono>
+#include <concepts>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "common/Dates.h"
+
+// A JSON-RPC error answered by the server (unknown method, wrong arguments, internal fault, ...).
+// what() is the server's message.
+class ERpcError : public std::runtime_error {
+public:
+    ERpcError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
+    int Code() const { return code_; }
+
+private:
+    int code_;
+};
+
+// The server could not be reached, stopped answering, dropped the connection or answered something that
+// is not a reply to the call. what() is a Portuguese message naming host:port.
+class EConnectionError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TNetConnection;
+
+// The application-server object of a connection: takes the late-bound calls.
+class TAppServer {
+public:
+    // One positional argument. Dates go as "YYYY-MM-DD", date-times as "YYYY-MM-DDTHH:MM:SS".
+    class Arg {
+    public:
+        Arg(const char* text) : value_(text) {}
+        Arg(std::string text) : value_(std::move(text)) {}
+        Arg(std::string_view text) : value_(std::string(text)) {}
+        Arg(age::Date day);
+        Arg(age::DateTime moment);
+        template <std::integral T>
+            requires(!std::same_as<T, bool> && !std::same_as<T, char>)
+        Arg(T number) : value_(static_cast<std::int64_t>(number)) {}
+        Arg(nlohmann::json value) : value_(std::move(value)) {}
+
+        // A text argument passed by reference: after a successful call it holds the value the server left.
+        static Arg Ref(std::string& text);
+
+        const nlohmann::json& Value() const { return value_; }
+        std::string* Target() const { return target_; }
+
+    private:
+        nlohmann::json value_;
+        std::string* target_ = nullptr;
+    };
+
+    // Calls ServerName + "." + method and returns the raw result (a result envelope for every method of
+    // the agenda module but GetPesqSala). Connects first when not connected.
+    // Throws ERpcError for an error answer and EConnectionError for a transport failure, a timeout, a
+    // reply that does not belong to the call, or a call made while another one waits on this connection.
+    nlohmann::json Call(std::string_view method, std::initializer_list<Arg> args = {});
+
+private:
+    friend class TNetConnection;
+    explicit TAppServer(TNetConnection& owner) : owner_(owner) {}
+    TNetConnection& owner_;
+};
+
+class TNetConnection {
+public:
+    TNetConnection();
+    ~TNetConnection();
+    TNetConnection(const TNetConnection&) = delete;
+    TNetConnection& operator=(const TNetConnection&) = delete;
+
+    std::string ServerName = "AGE12100.rdmAgendaSala";
+    std::string Host = "127.0.0.1";
+    int Port = 12100;
+    // false: a failed SetConnected(true) reports through age::rpc::ReportError and stays disconnected.
+    bool ThrowException = false;
+    // Limit for connecting and for each call's round trip.
+    std::chrono::milliseconds Timeout{30000};
+    // Runs before every connect, so the owner can set Host and Port from the host application.
+    std::function<void(TNetConnection&)> BeforeConnect;
+
+    // Runs between slices of network work while any call or connect of this process waits, on the
+    // waiting thread. The user interface installs one that paints windows and holds input back.
+    static std::function<void()> WhileWaiting;
+
+    // true opens the connection (nothing when already open); false closes it.
+    void SetConnected(bool connected);
+    bool Connected() const;
+    TAppServer& AppServer() { return appServer_; }
+
+    // "host:port", as the error messages name it.
+    std::string Address() const;
+
+private:
+    friend class TAppServer;
+    struct Impl;
+
+    nlohmann::json call(std::string_view method, std::initializer_list<TAppServer::Arg> args);
+    void connect();  // throws EConnectionError
+
+    std::unique_ptr<Impl> impl_;
+    TAppServer appServer_;
+};
