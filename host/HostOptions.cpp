@@ -1,0 +1,73 @@
+#include "host/HostOptions.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+
+std::optional<std::pair<std::string, int>> parseServerAddress(const QString& text) {
+    int colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0) return std::nullopt;
+    bool ok = false;
+    int port = text.mid(colon + 1).toInt(&ok);
+    if (!ok || port < 1 || port > 65535) return std::nullopt;
+    return std::pair{text.left(colon).toStdString(), port};
+}
+
+HostOptionsResult resolveHostOptions(const QStringList& arguments, const std::map<QString, QString>& environment) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Aplicação hospedeira dos módulos."));
+    parser.addHelpOption();
+    QCommandLineOption server("server", "Servidor de aplicação (HOST:PORTA).", "HOST:PORT");
+    QCommandLineOption branch("branch", "Filial de trabalho.", "CODE");
+    QCommandLineOption op("operator", "Operador conectado.", "CODE");
+    QCommandLineOption config("config", "Arquivo de configuração (INI).", "FILE");
+    QCommandLineOption modules("modules", "Pasta dos módulos.", "DIR");
+    QCommandLineOption open("open", "Tela a abrir ao iniciar (AGE12100).", "CODE");
+    QCommandLineOption screenshot("screenshot", "Salva uma imagem da janela e termina.", "FILE");
+    parser.addOptions({server, branch, op, config, modules, open, screenshot});
+
+    HostOptionsResult result;
+    if (!parser.parse(arguments)) {
+        result.error = parser.errorText();
+        return result;
+    }
+    if (parser.isSet("help")) {
+        result.help = true;
+        result.helpText = parser.helpText();
+        return result;
+    }
+    auto env = [&](const char* name) -> QString {
+        auto it = environment.find(QString::fromLatin1(name));
+        return it == environment.end() ? QString() : it->second;
+    };
+    QString configPath = parser.value(config);
+    if (configPath.isEmpty())
+        configPath = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                     QStringLiteral("/age/age-host.conf");
+    QSettings file(configPath, QSettings::IniFormat);
+    auto pick = [&](const QCommandLineOption& option, const char* envName, const char* key) {
+        if (parser.isSet(option)) return parser.value(option);
+        if (QString v = env(envName); !v.isEmpty()) return v;
+        return file.value(QString::fromLatin1(key)).toString();
+    };
+
+    HostOptions options;
+    QString address = pick(server, "AGE_SERVER", "server");
+    if (!address.isEmpty()) {
+        auto parsed = parseServerAddress(address);
+        if (!parsed) {
+            result.error = QStringLiteral("Endereço de servidor inválido: %1 (use HOST:PORTA).").arg(address);
+            return result;
+        }
+        options.values.serverHost = parsed->first;
+        options.values.serverPort = parsed->second;
+    }
+    options.values.branch = pick(branch, "AGE_BRANCH", "branch").toStdString();
+    options.values.operatorCode = pick(op, "AGE_OPERATOR", "operator").toStdString();
+    options.modulesDir = parser.value(modules);
+    options.open = parser.value(open);
+    options.screenshot = parser.value(screenshot);
+    result.options = options;
+    return result;
+}
