@@ -1,0 +1,308 @@
+#include "server/AgendaModule.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "common/Booking.h"
+#include "common/BookingRules.h"
+#include "common/Catalogs.h"
+#include "common/Zel_msg.h"
+#include "server/BookingDelta.h"
+#include "server/DateList.h"
+
+namespace age::server {
+namespace {
+
+using data::FieldType;
+using data::Packet;
+
+constexpr long kMaxSeq = 99999;
+
+const TMessages& agendaTexts() {
+    static const TMessages texts(kAgendaMessages);
+    return texts;
+}
+
+const TMessages& autoBookingTexts() {
+    static const TMessages texts(kAutoBookingMessages);
+    return texts;
+}
+
+Packet singleColumn(std::string name, FieldType type, int size) {
+    Packet p;
+    p.fields = {{std::move(name), type, size}};
+    return p;
+}
+
+data::Value textValue(const std::string& s) { return s.empty() ? data::Value{} : data::Value{s}; }
+
+Packet bookingPacket(const std::vector<Booking>& bookings) {
+    Packet p;
+    p.fields = bookingFieldDefs();
+    for (const auto& b : bookings)
+        p.rows.push_back({textValue(b.branch), textValue(b.seq), textValue(b.status), textValue(b.reference),
+                          textValue(b.room), b.day, textValue(b.operatorCode), textValue(b.operatorName),
+                          textValue(b.start), textValue(b.end),
+                          b.stamp ? data::Value{*b.stamp} : data::Value{}});
+    return p;
+}
+
+Reply ok(const Packet& packet) { return {rpc::okEnvelope(packet), {}}; }
+
+std::string roomUnknown(const std::string& room) { return "Sala \"" + room + "\" não cadastrada."; }
+
+void requireRoom(Transaction& tx, const std::string& room) {
+    if (!tx.roomName(room)) throw Refusal(roomUnknown(room));
+}
+
+long takeSeq(Transaction& tx, const std::string& room) {
+    long seq = tx.nextSeq(room);
+    if (seq > kMaxSeq) throw Refusal("Os seqüenciais da sala \"" + room + "\" se esgotaram.");
+    return seq;
+}
+
+bool clashes(const HourSpan& span, const std::vector<HourSpan>& booked) {
+    return std::any_of(booked.begin(), booked.end(), [&](const HourSpan& b) { return overlaps(span, b); });
+}
+
+// Checks of SetAgendaSala for a row to be stored. `inserting` adds the rules of a new booking.
+void checkRowToStore(Transaction& tx, const Booking& b, const BookingRow& row, Date today, bool inserting) {
+    if (b.seq.empty()) throw Refusal("Seqüencial do agendamento deve ser informado.");
+    if (b.seq.size() != 5 || !std::all_of(b.seq.begin(), b.seq.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        throw Refusal("Seqüencial do agendamento inválido: \"" + b.seq + "\" (deve ter 5 dígitos).");
+    if (b.room.empty()) throw Refusal("Sala do agendamento deve ser informada.");
+    requireRoom(tx, b.room);
+    if (!row.hasDay) throw Refusal(agendaTexts().Msg("dtage_deve"));
+    if (auto failure = checkBookingFields({b.reference, b.start, b.end, b.status}, inserting))
+        throw Refusal(agendaTexts().Msg(failure->key));
+    if (b.status != "A" && b.status != "C" && b.status != "E")
+        throw Refusal("Situação do agendamento inválida: \"" + b.status +
+                      "\" (deve ser A - Agendada, C - Cancelada ou E - Encerrada).");
+    if (inserting && b.day < today)
+        throw Refusal("Não é possível agendar a sala para uma data anterior à data atual (" + formatShortDate(today) +
+                      ").");
+}
+
+// The stored booking must still be as the client read it, and still scheduled.
+Booking requireUnchanged(Transaction& tx, const Booking& old, std::string_view verb) {
+    auto stored = tx.booking(old.room, old.seq);
+    if (!stored) throw Refusal("O agendamento foi excluído por outro usuário. Atualize a agenda.");
+    if (!sameStoredValues(*stored, old))
+        throw Refusal("O agendamento foi alterado por outro usuário. Atualize a agenda.");
+    if (stored->status != "A")
+        throw Refusal("Somente agendamentos com situação \"Agendada\" podem ser " + std::string(verb) + ".");
+    return *stored;
+}
+
+void refuseOverlap(Transaction& tx, const Booking& b) {
+    if (b.status != "A") return;
+    if (clashes({b.start, b.end}, tx.scheduledHoursExcept(b.room, b.day, b.seq)))
+        throw Refusal(agendaTexts().Msg("hora_agen"));
+}
+
+void applyChange(Transaction& tx, const DeltaChange& change, Date today) {
+    switch (change.op) {
+        case data::ChangeOp::Insert: {
+            const Booking& b = change.newRow.booking;
+            checkRowToStore(tx, b, change.newRow, today, true);
+            tx.lockRoom(b.room);
+            refuseOverlap(tx, b);
+            tx.reserveSeq(b.room, std::stol(b.seq));
+            if (!tx.insertBooking(b))
+                throw Refusal("O seqüencial " + b.seq + " da sala \"" + b.room +
+                              "\" já está em uso. Atualize a agenda.");
+            break;
+        }
+        case data::ChangeOp::Update: {
+            const Booking& old = change.oldRow.booking;
+            const Booking& b = change.newRow.booking;
+            if (old.room != b.room || old.seq != b.seq || old.day != b.day || !change.oldRow.hasDay ||
+                !change.newRow.hasDay)
+                throw Refusal("A sala, a data e o seqüencial de um agendamento não podem ser alterados.");
+            checkRowToStore(tx, b, change.newRow, today, false);
+            tx.lockRoom(b.room);
+            requireUnchanged(tx, old, "alterados");
+            refuseOverlap(tx, b);
+            if (!tx.updateBooking(b)) throw Refusal("O agendamento foi excluído por outro usuário. Atualize a agenda.");
+            break;
+        }
+        case data::ChangeOp::Delete: {
+            const Booking& old = change.oldRow.booking;
+            if (old.room.empty() || old.seq.empty())
+                throw Refusal("Sala e seqüencial do agendamento a excluir devem ser informados.");
+            tx.lockRoom(old.room);
+            requireUnchanged(tx, old, "excluídos");
+            tx.deleteBooking(old.room, old.seq);
+            break;
+        }
+    }
+}
+
+// The arguments of SetHrSala that become fields of the new bookings.
+void checkRecurringArgs(Transaction& tx, const Booking& b) {
+    auto tooLong = [](const std::string& value, int size) { return utf8Length(value) > static_cast<std::size_t>(size); };
+    if (tooLong(b.branch, 4)) throw Refusal("O código da filial aceita no máximo 4 caracteres.");
+    if (tooLong(b.operatorCode, 12)) throw Refusal("O código do operador aceita no máximo 12 caracteres.");
+    if (tooLong(b.reference, 1000)) throw Refusal("A referência aceita no máximo 1000 caracteres.");
+    if (auto failure = checkBookingFields({b.reference, b.start, b.end, b.status}, true))
+        throw Refusal(agendaTexts().Msg(failure->key));
+    if (b.room.empty()) throw Refusal("Sala do agendamento deve ser informada.");
+    if (tooLong(b.room, 5)) throw Refusal(roomUnknown(b.room));
+    requireRoom(tx, b.room);
+}
+
+}  // namespace
+
+bool overlaps(const HourSpan& a, const HourSpan& b) { return a.start <= b.end && b.start <= a.end; }
+
+std::string formatSeq(long seq) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%05ld", seq);
+    return buf;
+}
+
+void AgendaModule::registerIn(Dispatcher& d) {
+    const std::string module(kRemoteModule);
+    auto bind = [this](Reply (AgendaModule::*m)(const Args&)) {
+        return [this, m](const Args& a) { return (this->*m)(a); };
+    };
+    using K = ArgKind;
+    d.add(module, {"GetSala", {}, bind(&AgendaModule::GetSala)});
+    d.add(module, {"getNmSala", {{"sala", K::Text}, {"filial", K::Text}}, bind(&AgendaModule::getNmSala)});
+    d.add(module, {"GetAgendaSala", {{"sala", K::Text}, {"dia", K::Day}}, bind(&AgendaModule::GetAgendaSala)});
+    d.add(module, {"GetSysdate", {}, bind(&AgendaModule::GetSysdate)});
+    d.add(module, {"GetNrSeq", {{"sala", K::Text}, {"dia", K::Day}}, bind(&AgendaModule::GetNrSeq)});
+    d.add(module, {"GetHora", {{"sala", K::Text}, {"dia", K::Day}}, bind(&AgendaModule::GetHora)});
+    d.add(module, {"SetAgendaSala", {{"alterações", K::Object}}, bind(&AgendaModule::SetAgendaSala)});
+    d.add(module, {"GetPesqSala",
+                   {{"filial", K::Text}, {"sala", K::Text}, {"lista de datas", K::Text}, {"seqüencial", K::Text}},
+                   bind(&AgendaModule::GetPesqSala),
+                   /*envelope=*/false});
+    d.add(module, {"SetHrSala",
+                   {{"filial", K::Text},
+                    {"operador", K::Text},
+                    {"lista de datas", K::Text},
+                    {"seqüencial", K::Text},
+                    {"situação", K::Text},
+                    {"referência", K::Text},
+                    {"início", K::Text},
+                    {"término", K::Text},
+                    {"sala", K::Text}},
+                   bind(&AgendaModule::SetHrSala)});
+}
+
+Reply AgendaModule::GetSala(const Args&) {
+    Packet p = singleColumn("CDSALA", FieldType::String, 5);
+    for (const auto& room : storage_.read()->rooms()) p.rows.push_back({room.code});
+    return ok(p);
+}
+
+Reply AgendaModule::getNmSala(const Args& args) {
+    Packet p = singleColumn("NMSALA", FieldType::String, 30);
+    if (auto name = storage_.read()->roomName(args.text(0))) p.rows.push_back({textValue(*name)});
+    return ok(p);
+}
+
+Reply AgendaModule::GetAgendaSala(const Args& args) {
+    return ok(bookingPacket(storage_.read()->bookings(args.text(0), args.day(1))));
+}
+
+Reply AgendaModule::GetSysdate(const Args&) {
+    Packet p = singleColumn("SYSDATE", FieldType::DateTime, 0);
+    p.rows.push_back({clock_.now()});
+    return ok(p);
+}
+
+Reply AgendaModule::GetNrSeq(const Args& args) {
+    const std::string& room = args.text(0);
+    auto tx = storage_.write();
+    requireRoom(*tx, room);
+    long seq = takeSeq(*tx, room);
+    tx->commit();
+    Packet p = singleColumn("NRSEQ", FieldType::String, 5);
+    p.rows.push_back({formatSeq(seq)});
+    return ok(p);
+}
+
+Reply AgendaModule::GetHora(const Args& args) {
+    Packet p;
+    p.fields = {{"HRINIAGESALA", FieldType::String, 4}, {"HRFINAGESALA", FieldType::String, 4}};
+    for (const auto& span : storage_.read()->scheduledHours(args.text(0), args.day(1)))
+        p.rows.push_back({span.start, span.end});
+    return ok(p);
+}
+
+Reply AgendaModule::SetAgendaSala(const Args& args) {
+    std::vector<DeltaChange> changes = readBookingDelta(args.value(0));
+    Date today = clock_.today();
+    auto tx = storage_.write();
+    for (const auto& change : changes) applyChange(*tx, change, today);
+    tx->commit();
+    return {rpc::okEnvelope(), {}};
+}
+
+Reply AgendaModule::GetPesqSala(const Args& args) {
+    const std::string& room = args.text(1);
+    const std::string& seq = args.text(3);
+    std::vector<Date> days = parseDateList(args.text(2));
+    if (days.empty()) return {json(""), {{2, ""}}};
+
+    auto tx = storage_.read();
+    auto model = tx->booking(room, seq);
+    if (!model)
+        throw CallFault(rpc::code::InvalidParams, "Agendamento modelo não encontrado (sala \"" + room +
+                                                      "\", seqüencial \"" + seq + "\"); nada foi agendado.");
+    Date today = clock_.today();
+    std::vector<Date> free, taken;
+    for (Date day : days) {
+        bool isTaken = day < today || clashes({model->start, model->end}, tx->scheduledHours(room, day));
+        (isTaken ? taken : free).push_back(day);
+    }
+    std::string answer;
+    if (taken.empty()) {
+        answer = "1";
+    } else if (free.empty()) {
+        answer = "0";
+    } else {
+        answer = "1";
+        for (Date d : taken) answer += "_" + formatShortDate(d);
+    }
+    return {json(answer), {{2, formatDateList(free)}}};
+}
+
+Reply AgendaModule::SetHrSala(const Args& args) {
+    Booking model;
+    model.branch = args.text(0);
+    model.operatorCode = args.text(1);
+    model.status = args.text(4);
+    model.reference = args.text(5);
+    model.start = args.text(6);
+    model.end = args.text(7);
+    model.room = args.text(8);
+
+    auto tx = storage_.write();
+    checkRecurringArgs(*tx, model);
+    std::vector<Date> days = parseDateList(args.text(2));
+    if (days.empty()) return {rpc::okEnvelope(bookingPacket({})), {{2, ""}}};
+
+    tx->lockRoom(model.room);
+    model.operatorName = tx->operatorName(model.operatorCode).value_or("");
+    model.stamp = clock_.now();
+    Date today = clock_.today();
+    std::vector<Booking> created;
+    std::vector<Date> booked;
+    for (Date day : days) {
+        if (day < today || clashes({model.start, model.end}, tx->scheduledHours(model.room, day))) continue;
+        Booking b = model;
+        b.day = day;
+        b.seq = formatSeq(takeSeq(*tx, model.room));
+        if (!tx->insertBooking(b)) throw StorageError("sequence number handed out twice: " + b.seq);
+        created.push_back(std::move(b));
+        booked.push_back(day);
+    }
+    if (created.empty()) throw Refusal(autoBookingTexts().Msg("salas_ocup"));
+    tx->commit();
+    return {rpc::okEnvelope(bookingPacket(created)), {{2, formatDateList(booked)}}};
+}
+
+}  // namespace age::server

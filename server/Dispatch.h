@@ -1,0 +1,86 @@
+// Calls by name: one table from "Module.Method" to its handler and argument list. The number and kinds
+// of the arguments are checked here, once, before any handler runs.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/Dates.h"
+#include "platform/rpc/Wire.h"
+
+namespace age::server {
+
+using json = nlohmann::json;
+
+enum class ArgKind {
+    Text,    // a JSON string
+    Day,     // "YYYY-MM-DD" (a date-time is taken as its whole day)
+    Object,  // a JSON object (a change log)
+};
+
+struct ArgSpec {
+    std::string_view name;  // for messages: "sala", "dia", ...
+    ArgKind kind;
+};
+
+// The arguments of a call, already checked against the method's ArgSpecs.
+class Args {
+public:
+    explicit Args(const json& params) : params_(params) {}
+    const std::string& text(std::size_t i) const { return params_[i].get_ref<const std::string&>(); }
+    Date day(std::size_t i) const;
+    const json& value(std::size_t i) const { return params_[i]; }
+
+private:
+    const json& params_;
+};
+
+struct Reply {
+    json result;
+    std::map<int, std::string> byref;  // final values of by-reference arguments, by 0-based position
+};
+
+// The user's request cannot be done: answered as the envelope {"ok":false,"error":message}. The message
+// is Portuguese and says what is wrong.
+class Refusal : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The call itself is wrong: answered as a JSON-RPC error with this code.
+class CallFault : public std::runtime_error {
+public:
+    CallFault(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
+    int code() const { return code_; }
+
+private:
+    int code_;
+};
+
+struct Method {
+    std::string name;
+    std::vector<ArgSpec> args;
+    std::function<Reply(const Args&)> handler;
+    bool envelope = true;  // false: the result is a plain value, so refusals cannot be enveloped
+};
+
+class Dispatcher {
+public:
+    void add(const std::string& module, Method method);
+
+    // Answers one request; never throws. Logs one line for every call that fails or is refused.
+    rpc::Response handle(const rpc::Request& request) const;
+    // Reads one line (without '\n') and gives the line to answer (without '\n').
+    std::string handleLine(std::string_view line) const;
+
+private:
+    const Method* find(const std::string& fullName) const;
+    std::map<std::string, Method, std::less<>> methods_;  // "Module.Method"
+    std::map<std::string, bool, std::less<>> modules_;
+};
+
+}  // namespace age::server

@@ -1,0 +1,38 @@
+// The TCP side of the application server: a listener, one session per connection (one line in, one line
+// out, in order), a pool of threads running the handlers, and a clean stop on SIGINT/SIGTERM.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "server/Dispatch.h"
+
+namespace age::server {
+
+struct NetOptions {
+    std::string host = "127.0.0.1";
+    unsigned short port = 12100;  // 0 binds a free port
+    int threads = 2;
+    std::chrono::seconds idleTimeout{600};
+};
+
+class NetServer {
+public:
+    NetServer(const NetOptions& options, const Dispatcher& dispatcher);
+    ~NetServer();
+
+    // Binds the listener; throws std::system_error when the address cannot be bound.
+    void bind();
+    std::string boundAddress() const;  // "host:port", the real port when 0 was asked for
+    // Serves until SIGINT or SIGTERM. Calls already running finish (their transactions complete); then
+    // every connection is closed and run() returns.
+    void run();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace age::server

@@ -1,0 +1,306 @@
+// The SQLite backend: one file in WAL mode, a pool of connections (one per concurrent transaction),
+// prepared statements only. Writers take BEGIN IMMEDIATE, which serialises them before any check they make.
+#include <sqlite3.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "server/storage/SqliteDb.h"
+#include "server/storage/Storage.h"
+
+namespace age::server {
+namespace {
+
+using sqlite::Db;
+using sqlite::Query;
+
+constexpr int kSchemaVersion = 1;
+
+// Each step brings the schema from version i to i + 1; statements are idempotent so that a crash between
+// a step and the version update is harmless.
+constexpr const char* kMigrations[] = {
+    R"(CREATE TABLE IF NOT EXISTS SALA (
+           CDSALA TEXT NOT NULL PRIMARY KEY,
+           NMSALA TEXT NOT NULL);
+       CREATE TABLE IF NOT EXISTS OPERADOR (
+           CDOPERADOR TEXT NOT NULL PRIMARY KEY,
+           NMOPERADOR TEXT NOT NULL);
+       CREATE TABLE IF NOT EXISTS AGESALA (
+           CDFILIAL TEXT,
+           NRSEQAGESALA TEXT NOT NULL,
+           IDSITAGESALA TEXT NOT NULL CHECK (IDSITAGESALA IN ('A', 'C', 'E')),
+           DSAGENDASALA TEXT NOT NULL,
+           CDSALA TEXT NOT NULL REFERENCES SALA (CDSALA),
+           DTATIAGESALA TEXT NOT NULL,
+           CDOPERADOR TEXT,
+           HRINIAGESALA TEXT NOT NULL,
+           HRFINAGESALA TEXT NOT NULL,
+           DTINCAGESALA TEXT,
+           PRIMARY KEY (CDSALA, NRSEQAGESALA));
+       CREATE INDEX IF NOT EXISTS AGESALA_SALA_DIA ON AGESALA (CDSALA, DTATIAGESALA);
+       CREATE TABLE IF NOT EXISTS SEQSALA (
+           CDSALA TEXT NOT NULL PRIMARY KEY REFERENCES SALA (CDSALA),
+           NRULTSEQ INTEGER NOT NULL);)",
+};
+static_assert(std::size(kMigrations) == kSchemaVersion);
+
+constexpr const char* kBookingColumns =
+    "a.CDFILIAL, a.NRSEQAGESALA, a.IDSITAGESALA, a.DSAGENDASALA, a.CDSALA, a.DTATIAGESALA, a.CDOPERADOR, "
+    "o.NMOPERADOR, a.HRINIAGESALA, a.HRFINAGESALA, a.DTINCAGESALA";
+
+Booking readBooking(const Query& q) {
+    Booking b;
+    b.branch = q.text(0);
+    b.seq = q.text(1);
+    b.status = q.text(2);
+    b.reference = q.text(3);
+    b.room = q.text(4);
+    auto day = parseIsoDate(q.text(5));
+    if (!day) throw StorageError("AGESALA holds a malformed day: " + q.text(5));
+    b.day = *day;
+    b.operatorCode = q.text(6);
+    b.operatorName = q.text(7);
+    b.start = q.text(8);
+    b.end = q.text(9);
+    if (auto stamp = q.optionalText(10)) b.stamp = parseIsoDateTime(*stamp);
+    return b;
+}
+
+std::string stampText(const Booking& b) { return b.stamp ? formatIsoDateTime(*b.stamp) : std::string(); }
+
+class SqliteStorage;
+
+class SqliteTransaction final : public Transaction {
+public:
+    SqliteTransaction(SqliteStorage& owner, std::unique_ptr<Db> db, bool writing);
+    ~SqliteTransaction() override;
+
+    void commit() override {
+        db_->exec("COMMIT");
+        open_ = false;
+    }
+
+    std::vector<Room> rooms() override {
+        std::vector<Room> out;
+        auto q = db_->query("SELECT CDSALA, NMSALA FROM SALA ORDER BY CDSALA");
+        while (q.step()) out.push_back({q.text(0), q.text(1)});
+        return out;
+    }
+
+    std::optional<std::string> roomName(const std::string& room) override {
+        auto q = db_->query("SELECT NMSALA FROM SALA WHERE CDSALA = ?1");
+        q.bindText(1, room);
+        if (!q.step()) return std::nullopt;
+        return q.text(0);
+    }
+
+    std::vector<Operator> operators() override {
+        std::vector<Operator> out;
+        auto q = db_->query("SELECT CDOPERADOR, NMOPERADOR FROM OPERADOR ORDER BY CDOPERADOR");
+        while (q.step()) out.push_back({q.text(0), q.text(1)});
+        return out;
+    }
+
+    std::optional<std::string> operatorName(const std::string& code) override {
+        auto q = db_->query("SELECT NMOPERADOR FROM OPERADOR WHERE CDOPERADOR = ?1");
+        q.bindText(1, code);
+        if (!q.step()) return std::nullopt;
+        return q.text(0);
+    }
+
+    std::vector<Booking> bookings(const std::string& room, Date day) override {
+        static const std::string sql = std::string("SELECT ") + kBookingColumns +
+                                       " FROM AGESALA a LEFT JOIN OPERADOR o ON o.CDOPERADOR = a.CDOPERADOR"
+                                       " WHERE a.CDSALA = ?1 AND a.DTATIAGESALA = ?2"
+                                       " ORDER BY a.HRINIAGESALA, a.NRSEQAGESALA";
+        auto q = db_->query(sql.c_str());
+        q.bindText(1, room).bindText(2, formatIsoDate(day));
+        std::vector<Booking> out;
+        while (q.step()) out.push_back(readBooking(q));
+        return out;
+    }
+
+    std::optional<Booking> booking(const std::string& room, const std::string& seq) override {
+        static const std::string sql = std::string("SELECT ") + kBookingColumns +
+                                       " FROM AGESALA a LEFT JOIN OPERADOR o ON o.CDOPERADOR = a.CDOPERADOR"
+                                       " WHERE a.CDSALA = ?1 AND a.NRSEQAGESALA = ?2";
+        auto q = db_->query(sql.c_str());
+        q.bindText(1, room).bindText(2, seq);
+        if (!q.step()) return std::nullopt;
+        return readBooking(q);
+    }
+
+    std::vector<HourSpan> scheduledHours(const std::string& room, Date day) override {
+        return scheduledHoursExcept(room, day, std::string());
+    }
+
+    std::vector<HourSpan> scheduledHoursExcept(const std::string& room, Date day, const std::string& seq) override {
+        auto q = db_->query(
+            "SELECT HRINIAGESALA, HRFINAGESALA FROM AGESALA"
+            " WHERE CDSALA = ?1 AND DTATIAGESALA = ?2 AND IDSITAGESALA = 'A' AND NRSEQAGESALA <> ?3"
+            " ORDER BY HRINIAGESALA, NRSEQAGESALA");
+        q.bindText(1, room).bindText(2, formatIsoDate(day)).bindText(3, seq);
+        std::vector<HourSpan> out;
+        while (q.step()) out.push_back({q.text(0), q.text(1)});
+        return out;
+    }
+
+    // BEGIN IMMEDIATE already holds the database's write lock.
+    void lockRoom(const std::string&) override {}
+
+    long nextSeq(const std::string& room) override {
+        auto q = db_->query(
+            "INSERT INTO SEQSALA (CDSALA, NRULTSEQ) VALUES (?1, 1)"
+            " ON CONFLICT (CDSALA) DO UPDATE SET NRULTSEQ = NRULTSEQ + 1 RETURNING NRULTSEQ");
+        q.bindText(1, room);
+        if (!q.step()) throw StorageError("sequence counter returned nothing");
+        long value = static_cast<long>(q.integer(0));
+        q.run();
+        return value;
+    }
+
+    void reserveSeq(const std::string& room, long seq) override {
+        auto q = db_->query(
+            "INSERT INTO SEQSALA (CDSALA, NRULTSEQ) VALUES (?1, ?2)"
+            " ON CONFLICT (CDSALA) DO UPDATE SET NRULTSEQ = max(NRULTSEQ, excluded.NRULTSEQ)");
+        q.bindText(1, room).bind(2, static_cast<std::int64_t>(seq));
+        q.run();
+    }
+
+    bool insertBooking(const Booking& b) override {
+        auto q = db_->query(
+            "INSERT INTO AGESALA (CDFILIAL, NRSEQAGESALA, IDSITAGESALA, DSAGENDASALA, CDSALA, DTATIAGESALA,"
+            " CDOPERADOR, HRINIAGESALA, HRFINAGESALA, DTINCAGESALA)"
+            " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10) ON CONFLICT (CDSALA, NRSEQAGESALA) DO NOTHING");
+        q.bind(1, b.branch).bindText(2, b.seq).bindText(3, b.status).bindText(4, b.reference);
+        q.bindText(5, b.room).bindText(6, formatIsoDate(b.day)).bind(7, b.operatorCode);
+        q.bindText(8, b.start).bindText(9, b.end).bind(10, stampText(b));
+        q.run();
+        return q.changes() == 1;
+    }
+
+    bool updateBooking(const Booking& b) override {
+        auto q = db_->query(
+            "UPDATE AGESALA SET CDFILIAL = ?1, IDSITAGESALA = ?2, DSAGENDASALA = ?3, DTATIAGESALA = ?4,"
+            " CDOPERADOR = ?5, HRINIAGESALA = ?6, HRFINAGESALA = ?7, DTINCAGESALA = ?8"
+            " WHERE CDSALA = ?9 AND NRSEQAGESALA = ?10");
+        q.bind(1, b.branch).bindText(2, b.status).bindText(3, b.reference).bindText(4, formatIsoDate(b.day));
+        q.bind(5, b.operatorCode).bindText(6, b.start).bindText(7, b.end).bind(8, stampText(b));
+        q.bindText(9, b.room).bindText(10, b.seq);
+        q.run();
+        return q.changes() == 1;
+    }
+
+    bool deleteBooking(const std::string& room, const std::string& seq) override {
+        auto q = db_->query("DELETE FROM AGESALA WHERE CDSALA = ?1 AND NRSEQAGESALA = ?2");
+        q.bindText(1, room).bindText(2, seq);
+        q.run();
+        return q.changes() == 1;
+    }
+
+    bool addRoom(const Room& room) override {
+        auto q = db_->query("INSERT INTO SALA (CDSALA, NMSALA) VALUES (?1, ?2) ON CONFLICT (CDSALA) DO NOTHING");
+        q.bindText(1, room.code).bindText(2, room.name);
+        q.run();
+        return q.changes() == 1;
+    }
+
+    bool addOperator(const Operator& op) override {
+        auto q = db_->query(
+            "INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR) VALUES (?1, ?2) ON CONFLICT (CDOPERADOR) DO NOTHING");
+        q.bindText(1, op.code).bindText(2, op.name);
+        q.run();
+        return q.changes() == 1;
+    }
+
+private:
+    SqliteStorage& owner_;
+    std::unique_ptr<Db> db_;
+    bool open_ = true;
+};
+
+class SqliteStorage final : public Storage {
+public:
+    explicit SqliteStorage(std::string path) : path_(std::move(path)) { release(acquire()); }
+
+    void initSchema() override {
+        auto db = acquire();
+        db->exec("BEGIN IMMEDIATE");
+        try {
+            int version = userVersion(*db);
+            if (version > kSchemaVersion)
+                throw StorageError("the database's schema version " + std::to_string(version) +
+                                   " is newer than this server's (" + std::to_string(kSchemaVersion) + ")");
+            for (int v = version; v < kSchemaVersion; ++v) db->exec(kMigrations[v]);
+            // The version is a constant of this program, never user data.
+            db->exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+            db->exec("COMMIT");
+        } catch (...) {
+            db->exec("ROLLBACK");
+            throw;
+        }
+        release(std::move(db));
+    }
+
+    std::unique_ptr<Transaction> read() override { return begin(false); }
+    std::unique_ptr<Transaction> write() override { return begin(true); }
+
+    std::unique_ptr<Db> acquire() {
+        {
+            std::lock_guard lock(mutex_);
+            if (!idle_.empty()) {
+                auto db = std::move(idle_.back());
+                idle_.pop_back();
+                return db;
+            }
+        }
+        return std::make_unique<Db>(path_);
+    }
+
+    void release(std::unique_ptr<Db> db) {
+        std::lock_guard lock(mutex_);
+        idle_.push_back(std::move(db));
+    }
+
+private:
+    static int userVersion(Db& db) {
+        auto q = db.query("PRAGMA user_version");
+        return q.step() ? static_cast<int>(q.integer(0)) : 0;
+    }
+
+    std::unique_ptr<Transaction> begin(bool writing) {
+        auto db = acquire();
+        try {
+            db->exec(writing ? "BEGIN IMMEDIATE" : "BEGIN");
+        } catch (...) {
+            release(std::move(db));
+            throw;
+        }
+        return std::make_unique<SqliteTransaction>(*this, std::move(db), writing);
+    }
+
+    std::string path_;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<Db>> idle_;
+};
+
+SqliteTransaction::SqliteTransaction(SqliteStorage& owner, std::unique_ptr<Db> db, bool)
+    : owner_(owner), db_(std::move(db)) {}
+
+SqliteTransaction::~SqliteTransaction() {
+    if (open_) {
+        try {
+            db_->exec("ROLLBACK");
+        } catch (...) {
+            return;  // a connection in an unknown state is dropped, not pooled
+        }
+    }
+    owner_.release(std::move(db_));
+}
+
+}  // namespace
+
+std::unique_ptr<Storage> openSqliteStorage(const std::string& path) { return std::make_unique<SqliteStorage>(path); }
+
+}  // namespace age::server
