@@ -1,0 +1,110 @@
+#include <QApplication>
+#include <QMainWindow>
+#include <QTest>
+
+#include "GuiTest.h"
+#include "platform/data/Abort.h"
+#include "platform/rpc/CheckResult.h"
+#include "platform/rpc/ErrorReporter.h"
+#include "platform/ui/Boundary.h"
+#include "platform/ui/Consiste.h"
+#include "platform/ui/Forms.h"
+#include "platform/ui/Showavi.h"
+
+using age::ui::Answer;
+using age::ui::BoxKind;
+using age::ui::MessageService;
+using age::ui::ShownBox;
+
+namespace {
+
+class ServicesTest : public GuiTest {};
+
+TEST_F(ServicesTest, BoundaryDropsAbortsAndShowsOtherFailures) {
+    EXPECT_EQ(Boundary::run([] {}), Boundary::Outcome::Completed);
+    EXPECT_EQ(Boundary::run([] { throw EAbort(); }), Boundary::Outcome::Aborted);
+    EXPECT_EQ(Boundary::run([] { throw EServerError("recusado"); }), Boundary::Outcome::Aborted);
+    EXPECT_TRUE(shown().empty());
+
+    EXPECT_EQ(Boundary::run([] { throw std::runtime_error("falhou a conexão"); }), Boundary::Outcome::Failed);
+    EXPECT_EQ(shown(), (std::vector<ShownBox>{{BoxKind::Error, "falhou a conexão"}}));
+}
+
+TEST_F(ServicesTest, MensErroShowsTheTextAndEndsTheEventOnlyWhenAsked) {
+    EXPECT_THROW(Consiste::MensErro("Referência deve ser informada.", true), EAbort);
+    EXPECT_NO_THROW(Consiste::MensErro("só aviso", false));
+    EXPECT_EQ(errorsShown(), (std::vector<std::string>{"Referência deve ser informada.", "só aviso"}));
+    EXPECT_TRUE(Consiste::EmptyString("   "));
+    EXPECT_FALSE(Consiste::EmptyString(" x "));
+}
+
+TEST_F(ServicesTest, ServerFailuresReportedByTheConnectionLayerAppearAsErrorBoxes) {
+    nlohmann::json refused = {{"ok", false}, {"error", "Sala desconhecida."}};
+    EXPECT_THROW(Consiste::CheckResultServ(refused, true, 0), EServerError);
+    EXPECT_EQ(errorsShown(), std::vector<std::string>{"Sala desconhecida."});
+}
+
+TEST_F(ServicesTest, ConfirmationsTakeTheScriptedAnswersInOrder) {
+    auto& messages = MessageService::Instance();
+    messages.ScriptAnswers({Answer::Yes, Answer::No});
+    EXPECT_EQ(messages.Confirm("Confirma exclusão?", Answer::No, Answer::No), Answer::Yes);
+    EXPECT_EQ(messages.Confirm("De novo?", Answer::Yes, Answer::No), Answer::No);
+    EXPECT_EQ(shown(), (std::vector<ShownBox>{{BoxKind::Confirmation, "Confirma exclusão?"},
+                                              {BoxKind::Confirmation, "De novo?"}}));
+}
+
+TEST_F(ServicesTest, UnscriptedConfirmationIsReportedNotAHang) {
+    auto& messages = MessageService::Instance();
+    std::string reported;
+    auto saved = messages.OnUnscripted;
+    messages.OnUnscripted = [&](const std::string& text) { reported = text; };
+    Answer answer = messages.Confirm("Sem roteiro?", Answer::Yes, Answer::No);
+    messages.OnUnscripted = saved;
+    EXPECT_EQ(answer, Answer::No);
+    EXPECT_EQ(reported, "Sem roteiro?");
+    shown();
+}
+
+TEST_F(ServicesTest, BusyAnimationNestsAndMovesWhileAServerCallWaits) {
+    QMainWindow window;
+    window.resize(400, 300);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    Showavi::SetHostWindow(&window);
+    Showavi::ResetCounters();
+
+    Showavi::ActiveShowAvi();
+    Showavi::ActiveShowAvi();
+    EXPECT_EQ(Showavi::Depth(), 2);
+    EXPECT_EQ(Showavi::Activations(), 1);
+    ASSERT_NE(Showavi::Overlay(), nullptr);
+    EXPECT_TRUE(Showavi::Overlay()->isVisible());
+
+    // The connection's wait hook is all that runs during a synchronous call: the frames must advance.
+    int before = Showavi::Frames();
+    for (int i = 0; i < 20 && Showavi::Frames() < before + 3; ++i) {
+        QTest::qSleep(50);
+        Application::WhileServerCallWaits();
+    }
+    EXPECT_GE(Showavi::Frames(), before + 3);
+
+    Showavi::DeactiveShowAvi();
+    EXPECT_TRUE(Showavi::Overlay()->isVisible());
+    Showavi::DeactiveShowAvi();
+    Showavi::DeactiveShowAvi();  // unmatched: ignored
+    EXPECT_EQ(Showavi::Depth(), 0);
+    EXPECT_FALSE(Showavi::Overlay()->isVisible());
+    Showavi::SetHostWindow(nullptr);
+}
+
+TEST_F(ServicesTest, BusyGuardStopsTheAnimationOnEveryPath) {
+    try {
+        Showavi::TBusy busy;
+        EXPECT_EQ(Showavi::Depth(), 1);
+        throw std::runtime_error("falha");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(Showavi::Depth(), 0);
+}
+
+}  // namespace

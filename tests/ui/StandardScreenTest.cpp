@@ -1,0 +1,139 @@
+#include <QApplication>
+#include <QTest>
+
+#include "GuiTest.h"
+#include "platform/ui/FrmPadraoGrid.h"
+#include "platform/ui/Ormelin.h"
+
+#include <QPointer>
+
+using age::data::FieldType;
+using age::data::Packet;
+using age::ui::Answer;
+using age::ui::BoxKind;
+
+namespace {
+
+class TfrmTeste : public TfrmPadraoGrid {
+public:
+    TfrmTeste() {
+        cds = NewDataSet("cds");
+        cds->SetFields({{"CODE", FieldType::String, 5}});
+        dtsPadrao->SetDataSet(cds);
+        dbgPadrao->AddColumn("CODE", "Código");
+    }
+    void dtsPadraoStateChange(QObject* Sender) override {
+        TfrmPadraoGrid::dtsPadraoStateChange(Sender);
+        ++stateChanges;
+    }
+    void sbtVerificarClick(QObject*) override { ++refreshes; }
+    void load() { cds->LoadFromPacket(Packet{{{"CODE", FieldType::String, 5}}, {{std::string("01")}, {std::string("02")}}}); }
+    TClientDataSet* cds;
+    int stateChanges = 0;
+    int refreshes = 0;
+};
+
+class StandardScreenTest : public GuiTest {
+protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        Application::CreateForm(form);
+        form->Show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
+    }
+    void TearDown() override {
+        delete form;
+        GuiTest::TearDown();
+    }
+    // Which of insert, edit, delete, save, cancel, refresh, print, help, close are on; and the menu agrees.
+    std::string enabled() const {
+        std::string on;
+        const std::pair<TButtonFlat*, QAction*> commands[] = {
+            {form->sbtIncluir, form->mnuIncluir},   {form->sbtAlterar, form->mnuAlterar},
+            {form->sbtExcluir, form->mnuExcluir},   {form->sbtGravar, form->mnuGravar},
+            {form->sbtCancelar, form->mnuCancelar}, {form->sbtVerificar, form->mnuVerificar},
+            {form->sbtImprimir, form->mnuImprimir}, {form->sbtAjuda, form->mnuAjuda},
+            {form->sbtFechar, form->mnuFechar}};
+        for (auto [button, item] : commands) {
+            EXPECT_EQ(button->isEnabled(), item->isEnabled()) << button->objectName().toStdString();
+            on += button->isEnabled() ? '1' : '0';
+        }
+        return on;
+    }
+    TfrmTeste* form = nullptr;
+};
+
+TEST_F(StandardScreenTest, CommandsFollowTheDataSetState) {
+    EXPECT_EQ(enabled(), "000001011");  // closed: refresh, help, close
+    form->load();
+    EXPECT_EQ(enabled(), "111001111");  // browse
+    form->cds->Edit();
+    EXPECT_EQ(enabled(), "000110011");  // edit
+    form->cds->Cancel();
+    form->cds->Insert();
+    EXPECT_EQ(enabled(), "000110011");  // insert
+    form->sbtCancelar->click();
+    EXPECT_EQ(form->cds->State(), TDataSetState::dsBrowse);
+    EXPECT_EQ(form->cds->RecordCount(), 2);
+    form->PrintEnabled = false;
+    form->cds->Close();
+    form->load();
+    EXPECT_EQ(enabled(), "111001011");
+    EXPECT_GT(form->stateChanges, 0);  // the screen's override ran through the data source
+}
+
+TEST_F(StandardScreenTest, DeleteAsksTheStandardConfirmation) {
+    form->load();
+    age::ui::MessageService::Instance().ScriptAnswers({Answer::No, Answer::Yes});
+    form->sbtExcluir->click();
+    EXPECT_EQ(form->cds->RecordCount(), 2);
+    form->mnuExcluir->trigger();
+    EXPECT_EQ(form->cds->RecordCount(), 1);
+    auto boxes = shown();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].kind, BoxKind::Confirmation);
+    EXPECT_EQ(boxes[0].text, "Confirma exclusão?");
+}
+
+TEST_F(StandardScreenTest, InsertEditSaveAndRefreshRunTheirHandlers) {
+    form->load();
+    form->sbtAlterar->click();
+    EXPECT_EQ(form->cds->State(), TDataSetState::dsEdit);
+    form->cds->FieldByName("CODE").SetAsString("09");
+    form->sbtGravar->click();
+    EXPECT_EQ(form->cds->State(), TDataSetState::dsBrowse);
+    EXPECT_EQ(form->cds->FieldByName("CODE").AsString(), "09");
+    form->sbtIncluir->click();
+    EXPECT_EQ(form->cds->State(), TDataSetState::dsInsert);
+    form->mnuCancelar->trigger();
+    form->sbtVerificar->click();
+    form->mnuVerificar->trigger();
+    EXPECT_EQ(form->refreshes, 2);
+    form->sbtAjuda->click();
+    EXPECT_EQ(shown(), (std::vector<age::ui::ShownBox>{{BoxKind::Help, "0"}}));
+}
+
+TEST_F(StandardScreenTest, EveryCommandHasAShortcutAndEveryButtonANameForScreenReaders) {
+    for (QAction* item : form->mnuManutencao->actions()) {
+        if (item->isSeparator()) continue;
+        EXPECT_FALSE(item->shortcut().isEmpty()) << item->text().toStdString();
+    }
+    for (auto* button : form->panMenu->findChildren<TButtonFlat*>()) {
+        EXPECT_FALSE(button->accessibleName().isEmpty()) << button->objectName().toStdString();
+        EXPECT_EQ(button->focusPolicy(), Qt::NoFocus);
+    }
+}
+
+TEST_F(StandardScreenTest, ClosingDestroysTheScreenAndTellsTheHost) {
+    std::string unloaded;
+    Ormelin::SetUnloadHandler([&](const std::string& className, QWidget*) { unloaded = className; });
+    QPointer<TfrmTeste> watched(form);
+    form->sbtFechar->click();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(watched.isNull());
+    EXPECT_EQ(unloaded, "TfrmPadraoGrid");
+    form = nullptr;
+    Ormelin::SetUnloadHandler(nullptr);
+}
+
+}  // namespace
