@@ -67,7 +67,7 @@ TfrmAgendaDeSala::TfrmAgendaDeSala(QWidget* parent) : TfrmPadraoGrid(parent) {
     sbtCadAuto = new TButtonFlat;
     sbtCadAuto->setObjectName("sbtCadAuto");
     sbtCadAuto->SetHint(QStringLiteral("Cadastro Automatico"));
-    sbtCadAuto->setIcon(GlyphIcon(QStringLiteral("↻")));
+    sbtCadAuto->setIcon(GlyphIcon(QStringLiteral("⇶")));
     mnuCadAuto = new QAction(QStringLiteral("Ca&dastramento Automático"));
     mnuCadAuto->setObjectName("mnuCadAuto");
     mnuCadAuto->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));

@@ -60,7 +60,7 @@ TfrmPadraoGrid::TfrmPadraoGrid(QWidget* parent)
     sbtGravar = makeButton("sbtGravar", "Gravar", QStringLiteral("✓"), green);
     sbtCancelar = makeButton("sbtCancelar", "Cancelar", QStringLiteral("↶"), red);
     sbtVerificar = makeButton("sbtVerificar", "Atualizar", QStringLiteral("⟳"), blue);
-    sbtImprimir = makeButton("sbtImprimir", "Imprimir", QStringLiteral("⎙"), blue);
+    sbtImprimir = makeButton("sbtImprimir", "Imprimir", QStringLiteral("▤"), blue);
     sbtAjuda = makeButton("sbtAjuda", "Ajuda", QStringLiteral("?"), blue);
     sbtFechar = makeButton("sbtFechar", "Fechar", QStringLiteral("✕"), red);
     buttonLayout_->addStretch();
