@@ -29,7 +29,6 @@ TDateEditPlus::TDateEditPlus(QWidget* parent) : QWidget(parent) {
 
     edit_ = new QLineEdit(this);
     edit_->setInputMask(QStringLiteral("99/99/9999;_"));
-    edit_->setToolTip(QStringLiteral("dd/mm/aaaa"));
     edit_->setAccessibleDescription(QStringLiteral("dd/mm/aaaa"));
     edit_->setFixedWidth(edit_->fontMetrics().horizontalAdvance(QStringLiteral("00/00/00000")) + 12);
     edit_->installEventFilter(this);
@@ -50,6 +49,7 @@ TDateEditPlus::TDateEditPlus(QWidget* parent) : QWidget(parent) {
     layout->addWidget(button_);
     layout->addWidget(weekday_);
     layout->addStretch();
+    setToolTip(QStringLiteral("dd/mm/aaaa"));
     setFocusProxy(edit_);
     setFocusPolicy(Qt::StrongFocus);
 

@@ -1,8 +1,9 @@
 // Screens and the host's window. A screen (TForm) is created through Application::CreateForm, which runs
 // its FormCreate once it is fully built; it is shown as a child window of the host's MDI area (or as a
 // window of its own when no host window is registered, as in tests); it gets FormActivate whenever it
-// becomes the active screen (switching back from another screen of the host or another top-level window
-// counts, a message box or modal dialog coming and going does not); and it is destroyed when closed.
+// becomes the active screen (inside the host: switching to it from another of the host's screens counts, a
+// message box or modal dialog coming and going does not; as a window of its own: every activation of the
+// window); and it is destroyed when closed.
 #pragma once
 
 #include <QSize>

@@ -42,6 +42,11 @@ void Trad(QWidget* form) {
         if (caption.isEmpty()) caption = w->toolTip();
         if (!caption.isEmpty()) w->setAccessibleName(caption);
     }
+    // A composite control (a date edit) is reached through its inner editor: it carries the same name.
+    for (auto* w : form->findChildren<QWidget*>()) {
+        QWidget* proxy = w->focusProxy();
+        if (proxy && proxy->accessibleName().isEmpty()) proxy->setAccessibleName(w->accessibleName());
+    }
 }
 
 }  // namespace Trad_utl

@@ -100,6 +100,9 @@ TEST_F(AgendaScreenTest, FirstEntryBuildsTheScreenAsDesignedAndConnected) {
     EXPECT_FALSE(f.cdsAgendaSala->Active());
     EXPECT_TRUE(f.depAgenda->isAncestorOf(QApplication::focusWidget()));
     EXPECT_EQ(f.depAgenda->accessibleName(), QStringLiteral("Agenda dia"));
+    EXPECT_EQ(f.depAgenda->Editor()->accessibleName(), QStringLiteral("Agenda dia"));
+    EXPECT_EQ(f.cbbSalas->accessibleName(), QStringLiteral("Sala"));
+    for (auto* button : {f.tbtAgendada, f.tbtCancelada, f.tbtEncerrada}) EXPECT_EQ(button->parent(), f.tbtFiltro);
     EXPECT_EQ(Showavi::Depth(), 0);
     EXPECT_EQ(age::ui::Screen::Cursor(), age::ui::TCursor::crDefault);
     EXPECT_TRUE(shown().empty());
@@ -172,8 +175,10 @@ TEST_F(AgendaScreenTest, FailedConnectionNamesTheServerAndLeavesEverythingRunnin
     EXPECT_NO_THROW(CriaAgendaSala());
     auto errors = errorsShown();
     ASSERT_FALSE(errors.empty());
-    for (const auto& text : errors)
+    for (const auto& text : errors) {
+        std::printf("shown: %s\n", text.c_str());
         EXPECT_NE(text.find("127.0.0.1:" + std::to_string(port)), std::string::npos) << text;
+    }
     EXPECT_EQ(Showavi::Depth(), 0);
     EXPECT_EQ(age::ui::Screen::Cursor(), age::ui::TCursor::crDefault);
     ASSERT_NE(frmAgendaDeSala, nullptr);
@@ -194,6 +199,7 @@ TEST_F(EmptyServerTest, NoRoomsLeaveTheListEmptyAndStillAskTheName) {
     auto& f = *frmAgendaDeSala;
     EXPECT_EQ(f.cbbSalas->count(), 0);
     EXPECT_EQ(f.cbbSalas->currentIndex(), -1);
+    EXPECT_TRUE(f.cbbSalas->currentText().isEmpty());
     EXPECT_TRUE(f.edtNmSala->text().isEmpty());
     // The name was asked (with an empty code) and its empty answer loaded.
     EXPECT_TRUE(f.cdsNmSala->Active());
