@@ -101,10 +101,10 @@ TfrmPadraoGrid::TfrmPadraoGrid(QWidget* parent)
     layout->addWidget(panNavigator);
 
     mnuIncluir = makeItem("mnuIncluir", QStringLiteral("&Incluir"), QKeySequence(Qt::CTRL | Qt::Key_N));
-    mnuAlterar = makeItem("mnuAlterar", QStringLiteral("&Alterar"), QKeySequence(Qt::CTRL | Qt::Key_E));
+    mnuAlterar = makeItem("mnuAlterar", QStringLiteral("&Alterar"), QKeySequence(Qt::CTRL | Qt::Key_L));
     mnuExcluir = makeItem("mnuExcluir", QStringLiteral("E&xcluir"), QKeySequence(Qt::CTRL | Qt::Key_Delete));
     mnuGravar = makeItem("mnuGravar", QStringLiteral("&Gravar"), QKeySequence(Qt::CTRL | Qt::Key_S));
-    mnuCancelar = makeItem("mnuCancelar", QStringLiteral("&Cancelar"), QKeySequence(Qt::CTRL | Qt::Key_Z));
+    mnuCancelar = makeItem("mnuCancelar", QStringLiteral("&Cancelar"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
     mnuVerificar = makeItem("mnuVerificar", QStringLiteral("A&tualizar"), QKeySequence(Qt::Key_F5));
     mnuImprimir = makeItem("mnuImprimir", QStringLiteral("Im&primir"), QKeySequence(Qt::CTRL | Qt::Key_P));
     mnuManutencao->addSeparator();

@@ -5,17 +5,18 @@
 //
 // Commands (button of panMenu, item of mnuManutencao, keyboard shortcut):
 //   sbtIncluir   mnuIncluir   Ctrl+N     insert a row into the data set
-//   sbtAlterar   mnuAlterar   Ctrl+E     put the current row into edit state in the grid
+//   sbtAlterar   mnuAlterar   Ctrl+L     put the current row into edit state in the grid
 //   sbtExcluir   mnuExcluir   Ctrl+Del   delete the current row after msgMensagensPadroes "Excl" (Yes/No)
 //   sbtGravar    mnuGravar    Ctrl+S     post the row being entered or edited
-//   sbtCancelar  mnuCancelar  Ctrl+Z     cancel the row being entered or edited
+//   sbtCancelar  mnuCancelar  Ctrl+Shift+C  cancel the row being entered or edited (Esc in the grid too)
 //   sbtVerificar mnuVerificar F5         refresh: the screen's sbtVerificarClick
 //   sbtImprimir  mnuImprimir  Ctrl+P     print (PrintEnabled false keeps it off)
 //   sbtAjuda     mnuAjuda     F1         help for the screen's HelpContext
 //   sbtFechar    mnuFechar    Ctrl+W     close the screen
 // State handling (dtsPadraoStateChange): in browse, insert/edit/delete/refresh on and save/cancel off; in
 // edit or insert, save/cancel on and the rest off; with the data set closed only refresh, help and close.
-// Each menu item takes the enabled state of its button.
+// Each menu item takes the enabled state of its button. The shortcuts avoid the keys line editors use
+// themselves (Ctrl+Z, Ctrl+E, ...), which would otherwise win inside a field.
 //
 // Data sets bound to a data source must outlive it: create them with NewDataSet (the screen owns them and
 // destroys them after its controls), not as members of the derived class.

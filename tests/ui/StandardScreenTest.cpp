@@ -124,6 +124,19 @@ TEST_F(StandardScreenTest, EveryCommandHasAShortcutAndEveryButtonANameForScreenR
     }
 }
 
+TEST_F(StandardScreenTest, ShortcutsRunTheCommandsFromTheGrid) {
+    QApplication::setActiveWindow(form);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+    form->load();
+    form->dbgPadrao->setFocus();
+    QTest::keyClick(form->dbgPadrao, Qt::Key_L, Qt::ControlModifier);
+    EXPECT_EQ(form->cds->State(), TDataSetState::dsEdit);
+    QTest::keyClick(form->dbgPadrao, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(form->cds->State(), TDataSetState::dsBrowse);
+    QTest::keyClick(form->dbgPadrao, Qt::Key_F5);
+    EXPECT_EQ(form->refreshes, 1);
+}
+
 TEST_F(StandardScreenTest, ClosingDestroysTheScreenAndTellsTheHost) {
     std::string unloaded;
     Ormelin::SetUnloadHandler([&](const std::string& className, QWidget*) { unloaded = className; });
