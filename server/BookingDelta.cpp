@@ -124,8 +124,9 @@ std::vector<data::FieldDef> bookingFieldDefs() {
 }
 
 std::vector<DeltaChange> readBookingDelta(const json& delta) {
-    Layout layout = readLayout(member(delta, "fields"));
+    const json& fields = member(delta, "fields");
     const json& changes = member(delta, "changes");
+    Layout layout = readLayout(fields);
     if (!changes.is_array()) structural("\"changes\" deve ser uma lista");
     std::vector<DeltaChange> out;
     for (const json& c : changes) {

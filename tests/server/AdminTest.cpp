@@ -1,0 +1,80 @@
+// The administration commands on a database file.
+#include "tests/server/ServerFixture.h"
+
+namespace age::test {
+namespace {
+
+class Admin : public ::testing::Test {
+protected:
+    TestServer server{ServerSetup{.rooms = {}, .operators = {}, .start = false}};
+};
+
+TEST_F(Admin, RoomsAndOperatorsAreAddedAndListedByCode) {
+    std::string out;
+    EXPECT_EQ(server.admin({"room", "add", "B2", "Sala Bê"}), 0);
+    EXPECT_EQ(server.admin({"room", "add", "A1", "Sala Á"}), 0);
+    EXPECT_EQ(server.admin({"room", "list"}, &out), 0);
+    EXPECT_EQ(out, "A1\tSala Á\nB2\tSala Bê\n");
+
+    EXPECT_EQ(server.admin({"room", "add", "A1", "Outra"}, &out), 1);
+    EXPECT_NE(out.find("room A1 exists already"), std::string::npos) << out;
+    EXPECT_EQ(server.admin({"room", "add", "123456", "Longa"}, &out), 1);
+    EXPECT_NE(out.find("the room code must have 1 to 5 characters"), std::string::npos) << out;
+    EXPECT_EQ(server.admin({"room", "add", "C3", std::string(31, 'n')}), 1);
+
+    EXPECT_EQ(server.admin({"operator", "add", "joao.silva", "João da Silva"}), 0);
+    EXPECT_EQ(server.admin({"operator", "add", "joao.silva", "Outro"}), 1);
+    EXPECT_EQ(server.admin({"operator", "add", std::string(13, 'o'), "Longo"}), 1);
+    EXPECT_EQ(server.admin({"operator", "list"}, &out), 0);
+    EXPECT_EQ(out, "joao.silva\tJoão da Silva\n");
+}
+
+TEST_F(Admin, InitIsIdempotentAndKeepsTheData) {
+    ASSERT_EQ(server.admin({"room", "add", "101", "Sala 101"}), 0);
+    std::string out;
+    EXPECT_EQ(server.admin({"init"}), 0);
+    EXPECT_EQ(server.admin({"init"}), 0);
+    EXPECT_EQ(server.admin({"room", "list"}, &out), 0);
+    EXPECT_EQ(out, "101\tSala 101\n");
+}
+
+TEST_F(Admin, BadCommandLinesFail) {
+    std::string out;
+    EXPECT_NE(server.admin({"room"}, &out), 0);
+    EXPECT_NE(server.admin({"room", "add", "X"}, &out), 0);
+    EXPECT_NE(server.admin({"nada"}, &out), 0);
+}
+
+TEST(AdminDemo, SeedsAWeekAroundTodayAndRunningItTwiceAddsNothing) {
+    TestServer server(ServerSetup{.rooms = {}, .operators = {}, .demo = true});
+    TNetConnection net;
+    server.configure(net);
+    auto count = [&] {
+        std::size_t bookings = 0;
+        std::set<std::string> statuses;
+        for (int d = -4; d <= 4; ++d) {
+            auto day = kToday + std::chrono::days(d);
+            Packet p = Consiste::CheckResultServ(net.AppServer().Call("GetAgendaSala", {"101", day}), false, 0);
+            if (d == -4 || d == 4) {
+                EXPECT_TRUE(p.rows.empty()) << d;
+            }
+            bookings += p.rows.size();
+            for (const auto& r : p.rows) {
+                statuses.insert(textOf(r[IDSIT]));
+                EXPECT_FALSE(data::isNull(r[NMOPERADOR]));
+            }
+        }
+        EXPECT_EQ(statuses, (std::set<std::string>{"A", "C", "E"}));
+        return bookings;
+    };
+    Packet rooms = Consiste::CheckResultServ(net.AppServer().Call("GetSala"), false, 0);
+    EXPECT_GE(rooms.rows.size(), 3u);
+    std::size_t first = count();
+    EXPECT_GT(first, 7u);
+    std::string out;
+    EXPECT_EQ(server.admin({"demo", "--now", "2026-12-07T10:00:00"}, &out), 0) << out;
+    EXPECT_EQ(count(), first);
+}
+
+}  // namespace
+}  // namespace age::test

@@ -1,0 +1,266 @@
+#include "tests/support/TestServer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "platform/rpc/NetConnection.h"
+
+extern char** environ;
+
+namespace age::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::filesystem::path makeTempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/age-test-XXXXXX";
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed: " + std::string(std::strerror(errno)));
+    return pattern;
+}
+
+struct Spawned {
+    pid_t pid;
+    int out;  // read end of the child's stdout
+};
+
+// Runs the server binary with `args`; stdout into a pipe, stderr appended to `errPath` (or the pipe).
+Spawned spawn(const std::vector<std::string>& args, const std::string& errPath) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    if (errPath.empty())
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    else
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    std::vector<char*> argv;
+    std::string bin = TestServer::binary();
+    argv.push_back(bin.data());
+    std::vector<std::string> copy = args;
+    for (auto& a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, bin.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (rc != 0) {
+        close(fds[0]);
+        throw std::runtime_error("cannot run " + bin + ": " + std::strerror(rc));
+    }
+    return {pid, fds[0]};
+}
+
+// Reads one line from `fd` within the timeout.
+std::optional<std::string> readLineFrom(int fd, std::string& buffer, std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (auto nl = buffer.find('\n'); nl != std::string::npos) {
+            std::string line = buffer.substr(0, nl);
+            buffer.erase(0, nl + 1);
+            return line;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return std::nullopt;
+        pollfd p{fd, POLLIN, 0};
+        int ready = poll(&p, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return std::nullopt;
+        char chunk[65536];
+        ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n <= 0) return std::nullopt;
+        buffer.append(chunk, static_cast<std::size_t>(n));
+    }
+}
+
+}  // namespace
+
+std::string TestServer::binary() { return AGE_SERVER_BINARY; }
+
+TestServer::TestServer(ServerSetup setup) : setup_(std::move(setup)), dir_(makeTempDir()) {
+    auto must = [this](const std::vector<std::string>& args) {
+        std::string output;
+        if (admin(args, &output) != 0) throw std::runtime_error("age-server setup failed: " + output);
+    };
+    must({"init"});
+    for (const auto& [code, name] : setup_.rooms) must({"room", "add", code, name});
+    for (const auto& [code, name] : setup_.operators) must({"operator", "add", code, name});
+    if (setup_.demo) {
+        std::vector<std::string> args{"demo"};
+        if (!setup_.now.empty()) args.insert(args.end(), {"--now", setup_.now});
+        must(args);
+    }
+    if (setup_.start) start();
+}
+
+TestServer::~TestServer() {
+    try {
+        stop();
+    } catch (...) {
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+}
+
+std::string TestServer::address() const { return host_ + ":" + std::to_string(port_); }
+
+std::string TestServer::dbUrl() const { return "sqlite:" + (dir_ / "agenda.db").string(); }
+
+std::string TestServer::log() const {
+    std::ifstream in(dir_ / "server.log");
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+int TestServer::admin(const std::vector<std::string>& args, std::string* output) const {
+    std::vector<std::string> all = args;
+    all.insert(all.end(), {"--db", dbUrl()});
+    Spawned child = spawn(all, "");
+    std::string text;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = read(child.out, chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0) text.append(chunk, static_cast<std::size_t>(n));
+    close(child.out);
+    int status = 0;
+    while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (output) *output = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void TestServer::start(int port) {
+    if (running()) throw std::logic_error("the test server is running already");
+    std::vector<std::string> args{"serve",       "--db",          dbUrl(),
+                                  "--listen",    host_ + ":" + std::to_string(port),
+                                  "--threads",   std::to_string(setup_.threads),
+                                  "--idle-timeout", std::to_string(setup_.idleTimeoutSeconds)};
+    if (!setup_.now.empty()) args.insert(args.end(), {"--now", setup_.now});
+    Spawned child = spawn(args, (dir_ / "server.log").string());
+    pid_ = child.pid;
+    stdoutFd_ = child.out;
+    std::string buffer;
+    auto line = readLineFrom(stdoutFd_, buffer, 10s);
+    const std::string prefix = "listening on ";
+    if (!line || !line->starts_with(prefix)) {
+        kill();
+        throw std::runtime_error("age-server did not start: " + line.value_or("(no output)") + "\n" + log());
+    }
+    port_ = std::stoi(line->substr(line->rfind(':') + 1));
+}
+
+void TestServer::stop() {
+    if (!running()) return;
+    ::kill(pid_, SIGTERM);
+    waitExit(10s);
+}
+
+void TestServer::kill() {
+    if (!running()) return;
+    ::kill(pid_, SIGKILL);
+    waitExit(10s);
+}
+
+void TestServer::waitExit(std::chrono::seconds grace) {
+    auto deadline = std::chrono::steady_clock::now() + grace;
+    int status = 0;
+    for (;;) {
+        pid_t done = waitpid(pid_, &status, WNOHANG);
+        if (done == pid_) break;
+        if (done < 0 && errno != EINTR) break;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    lastExit_ = status;
+    close(stdoutFd_);
+    stdoutFd_ = -1;
+    pid_ = -1;
+    port_ = 0;
+}
+
+void TestServer::configure(TNetConnection& connection) const {
+    connection.Host = host_;
+    connection.Port = port_;
+    connection.Timeout = 10s;
+}
+
+LineClient::LineClient(const std::string& host, int port) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, host.c_str(), &addr.sin_addr);
+    if (fd_ < 0 || connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        throw std::runtime_error("cannot connect to " + host + ":" + std::to_string(port));
+    int one = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+LineClient::~LineClient() {
+    if (fd_ >= 0) close(fd_);
+}
+
+bool LineClient::send(std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+std::optional<std::string> LineClient::readLine(std::chrono::milliseconds timeout) {
+    return readLineFrom(fd_, buffer_, timeout);
+}
+
+std::string LineClient::request(const nlohmann::json& id, const std::string& method, const nlohmann::json& params) {
+    return nlohmann::json{{"jsonrpc", "2.0"}, {"id", id}, {"method", "AGE12100.rdmAgendaSala." + method}, {"params", params}}
+        .dump();
+}
+
+nlohmann::json LineClient::call(const std::string& method, const nlohmann::json& params, int id) {
+    if (!sendLine(request(id, method, params))) throw std::runtime_error("send failed");
+    auto line = readLine();
+    if (!line) throw std::runtime_error("no response to " + method);
+    return nlohmann::json::parse(*line);
+}
+
+bool LineClient::closedByPeer(std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    char chunk[65536];
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{fd_, POLLIN, 0};
+        int ready = poll(&p, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return false;
+        ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
+        if (n <= 0) return true;  // end of stream or reset
+    }
+}
+
+}  // namespace age::test
