@@ -1,0 +1,350 @@
+// TNetConnection against a real age-server and against scripted peers that misbehave, and the reading of
+// result envelopes.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "platform/rpc/CheckResult.h"
+#include "platform/rpc/ErrorReporter.h"
+#include "platform/rpc/NetConnection.h"
+#include "platform/rpc/Wire.h"
+#include "tests/support/TestServer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using age::test::TestServer;
+using nlohmann::json;
+
+// Captures what the framework reports to the user.
+class ReportedErrors {
+public:
+    ReportedErrors() {
+        age::rpc::SetErrorReporter([this](const std::string& m) {
+            std::lock_guard lock(mutex_);
+            messages_.push_back(m);
+        });
+    }
+    ~ReportedErrors() { age::rpc::SetErrorReporter({}); }
+    std::vector<std::string> messages() {
+        std::lock_guard lock(mutex_);
+        return messages_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> messages_;
+};
+
+int listeningSocket(int& port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(fd, 16);
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+
+// A port with nobody listening on it.
+int deadPort() {
+    int port = 0;
+    close(listeningSocket(port));
+    return port;
+}
+
+constexpr const char* kHangUp = "<hang up>";
+
+// A peer that answers each line it reads with what `respond` gives (nothing: it stays silent; kHangUp:
+// it closes the connection).
+class ScriptedPeer {
+public:
+    using Respond = std::function<std::optional<std::string>(const std::string& line)>;
+    explicit ScriptedPeer(Respond respond) : respond_(std::move(respond)) {
+        listenFd_ = listeningSocket(port_);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~ScriptedPeer() {
+        stop_ = true;
+        thread_.join();
+        close(listenFd_);
+    }
+    int port() const { return port_; }
+    std::vector<std::string> lines() {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+
+private:
+    bool readable(int fd) {
+        pollfd p{fd, POLLIN, 0};
+        return poll(&p, 1, 20) > 0;
+    }
+    void serve() {
+        while (!stop_) {
+            if (!readable(listenFd_)) continue;
+            int fd = accept(listenFd_, nullptr, nullptr);
+            std::string buffer;
+            char chunk[4096];
+            while (!stop_) {
+                if (!readable(fd)) continue;
+                ssize_t n = read(fd, chunk, sizeof chunk);
+                if (n <= 0) break;
+                buffer.append(chunk, static_cast<std::size_t>(n));
+                for (auto nl = buffer.find('\n'); nl != std::string::npos; nl = buffer.find('\n')) {
+                    std::string line = buffer.substr(0, nl);
+                    buffer.erase(0, nl + 1);
+                    {
+                        std::lock_guard lock(mutex_);
+                        lines_.push_back(line);
+                    }
+                    auto answer = respond_(line);
+                    if (answer == kHangUp) {
+                        buffer.clear();
+                        shutdown(fd, SHUT_RDWR);
+                    } else if (answer) {
+                        std::string out = *answer + "\n";
+                        (void)!write(fd, out.data(), out.size());
+                    }
+                }
+            }
+            close(fd);
+        }
+    }
+
+    Respond respond_;
+    int listenFd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+std::string okAnswer(const std::string& line) {
+    json request = json::parse(line);
+    return json{{"jsonrpc", "2.0"}, {"id", request["id"]}, {"result", age::rpc::okEnvelope()}}.dump();
+}
+
+template <class E>
+std::string messageOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const E& e) {
+        return e.what();
+    }
+    ADD_FAILURE() << "nothing thrown";
+    return {};
+}
+
+TEST(Connection, ADownServerIsAClearErrorNamingItsAddress) {
+    TNetConnection net;
+    net.Port = deadPort();
+    const std::string address = "127.0.0.1:" + std::to_string(net.Port);
+    std::string message = messageOf<EConnectionError>([&] { net.AppServer().Call("GetSala"); });
+    EXPECT_EQ(message, "Não foi possível conectar ao servidor de aplicação em " + address + ": conexão recusada.");
+    EXPECT_FALSE(net.Connected());
+
+    ReportedErrors reported;
+    net.SetConnected(true);  // ThrowException is false: reported, not thrown
+    EXPECT_FALSE(net.Connected());
+    EXPECT_EQ(reported.messages(), std::vector<std::string>{message});
+
+    net.ThrowException = true;
+    EXPECT_THROW(net.SetConnected(true), EConnectionError);
+    EXPECT_EQ(reported.messages().size(), 1u);
+}
+
+TEST(Connection, BeforeConnectSetsTheAddressBeforeEveryConnect) {
+    TestServer server;
+    TNetConnection net;
+    net.Port = deadPort();
+    int connects = 0;
+    net.BeforeConnect = [&](TNetConnection& c) {
+        ++connects;
+        c.Host = server.host();
+        c.Port = server.port();
+    };
+    net.SetConnected(true);
+    EXPECT_TRUE(net.Connected());
+    net.SetConnected(true);  // open already: no new connect
+    EXPECT_EQ(connects, 1);
+    net.SetConnected(false);
+    EXPECT_FALSE(net.Connected());
+    EXPECT_NO_THROW(net.AppServer().Call("GetSysdate"));  // a call connects when needed
+    EXPECT_EQ(connects, 2);
+}
+
+TEST(Connection, TheNextCallAfterARestartReconnects) {
+    TestServer server;
+    TNetConnection net;
+    server.configure(net);
+    int port = server.port();
+    EXPECT_NO_THROW(net.AppServer().Call("GetSala"));
+
+    // Restarted between two calls: the stale socket is noticed before sending and replaced.
+    server.kill();
+    server.start(port);
+    EXPECT_NO_THROW(net.AppServer().Call("GetSala"));
+
+    // Down during a call: a clear error; up again: the next call works.
+    server.kill();
+    std::string message = messageOf<EConnectionError>([&] { net.AppServer().Call("GetSala"); });
+    EXPECT_NE(message.find("127.0.0.1:" + std::to_string(port)), std::string::npos) << message;
+    EXPECT_FALSE(net.Connected());
+    server.start(port);
+    EXPECT_NO_THROW(net.AppServer().Call("GetSala"));
+    EXPECT_TRUE(net.Connected());
+}
+
+TEST(Connection, AGarbledOrMissingReplyIsAConnectionError) {
+    ScriptedPeer garbling([](const std::string& line) { return std::optional<std::string>(line.substr(0, line.size() / 2)); });
+    TNetConnection net;
+    net.Port = garbling.port();
+    std::string message = messageOf<EConnectionError>([&] { net.AppServer().Call("GetSala"); });
+    EXPECT_EQ(message.find("Falha na comunicação com o servidor de aplicação em 127.0.0.1:"), 0u) << message;
+    EXPECT_NE(message.find("resposta inválida"), std::string::npos) << message;
+    EXPECT_FALSE(net.Connected());
+
+    ScriptedPeer hangingUp([](const std::string&) { return std::optional<std::string>(kHangUp); });
+    net.Port = hangingUp.port();
+    message = messageOf<EConnectionError>([&] { net.AppServer().Call("GetSala"); });
+    EXPECT_NE(message.find("(GetSala): conexão encerrada pelo servidor."), std::string::npos) << message;
+    EXPECT_FALSE(net.Connected());
+}
+
+TEST(Connection, ASilentServerTimesOutWhileTheWaitingHookRuns) {
+    ScriptedPeer silent([](const std::string&) { return std::optional<std::string>(); });
+    TNetConnection net;
+    net.Port = silent.port();
+    net.Timeout = 250ms;
+    int slices = 0;
+    std::string nested;
+    TNetConnection::WhileWaiting = [&] {
+        if (slices++ == 0)
+            nested = messageOf<EConnectionError>([&] { net.AppServer().Call("GetSysdate"); });
+    };
+    std::string message = messageOf<EConnectionError>([&] { net.AppServer().Call("GetSala"); });
+    TNetConnection::WhileWaiting = nullptr;
+
+    EXPECT_EQ(message, "O servidor de aplicação em 127.0.0.1:" + std::to_string(silent.port()) +
+                           " não respondeu em 250 ms (GetSala).");
+    EXPECT_GT(slices, 3);
+    EXPECT_NE(nested.find("ainda aguarda resposta"), std::string::npos) << nested;
+    EXPECT_EQ(silent.lines().size(), 1u);  // the nested call sent nothing
+    EXPECT_FALSE(net.Connected());
+}
+
+TEST(Connection, AReplyToAnotherCallIsAProtocolError) {
+    ScriptedPeer wrongId([](const std::string&) {
+        return std::optional<std::string>(R"({"jsonrpc":"2.0","id":999,"result":{"ok":true,"data":null}})");
+    });
+    TNetConnection net;
+    net.Port = wrongId.port();
+    std::string message = messageOf<EConnectionError>([&] { net.AppServer().Call("GetSala"); });
+    EXPECT_NE(message.find("resposta a outra chamada (id 999, esperado 1)"), std::string::npos) << message;
+    EXPECT_FALSE(net.Connected());
+}
+
+TEST(Connection, ArgumentsGoAsPositionalParamsOfTheNamedModule) {
+    ScriptedPeer echo(okAnswer);
+    TNetConnection net;
+    net.Port = echo.port();
+    std::string byRef = "_08/12/2026";
+    net.AppServer().Call("Metodo", {"texto", std::string("outro"), age::makeDate(2026, 12, 7),
+                                    age::makeDateTime(2026, 12, 7, 9, 30), 42, json{{"k", 1}},
+                                    TAppServer::Arg::Ref(byRef)});
+    net.AppServer().Call("GetSysdate");
+    auto lines = echo.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    json first = json::parse(lines[0]), second = json::parse(lines[1]);
+    EXPECT_EQ(first["jsonrpc"], "2.0");
+    EXPECT_EQ(first["method"], "AGE12100.rdmAgendaSala.Metodo");
+    EXPECT_EQ(first["params"], json::parse(R"(["texto","outro","2026-12-07","2026-12-07T09:30:00",42,{"k":1},"_08/12/2026"])"));
+    EXPECT_EQ(second["params"], json::array());
+    EXPECT_NE(first["id"], second["id"]);
+    EXPECT_EQ(byRef, "_08/12/2026");  // no "byref" in the answer: left as it was
+}
+
+TEST(Connection, ServerErrorsCarryCodeAndMessageAndKeepTheConnection) {
+    TestServer server;
+    TNetConnection net;
+    server.configure(net);
+    try {
+        net.AppServer().Call("GetNada");
+        ADD_FAILURE() << "no error";
+    } catch (const ERpcError& e) {
+        EXPECT_EQ(e.Code(), age::rpc::code::MethodNotFound);
+        EXPECT_STREQ(e.what(), "O módulo AGE12100.rdmAgendaSala não tem o método \"GetNada\".");
+    }
+    EXPECT_TRUE(net.Connected());
+    EXPECT_NO_THROW(net.AppServer().Call("GetSala"));
+    static_assert(!std::is_base_of_v<EAbort, ERpcError> && !std::is_base_of_v<EAbort, EConnectionError>);
+}
+
+TEST(Connection, ByReferenceArgumentsTakeTheServersValue) {
+    TestServer server;
+    TNetConnection net;
+    server.configure(net);
+    std::string list = "_08/12/2026_09/12/2026";
+    auto created = Consiste::CheckResultServ(
+        net.AppServer().Call("SetHrSala", {"0001", "ana", TAppServer::Arg::Ref(list), "", "A", "Modelo", "0800",
+                                           "0900", "101"}),
+        false, 0);
+    ASSERT_EQ(created.rows.size(), 2u);
+    std::string model = age::data::valueText(created.rows[0][1]);
+
+    std::string days = "_08/12/2026_10/12/2026";
+    std::string room = "101";
+    json reply = net.AppServer().Call("GetPesqSala", {"0001", TAppServer::Arg::Ref(room), TAppServer::Arg::Ref(days), model});
+    EXPECT_EQ(reply, "1_08/12/2026");
+    EXPECT_EQ(days, "_10/12/2026");
+    EXPECT_EQ(room, "101");  // by reference but not returned: unchanged
+}
+
+TEST(CheckResultServ, ReturnsThePacketOfAnAcceptedCall) {
+    age::data::Packet p;
+    p.fields = {{"CDSALA", age::data::FieldType::String, 5}};
+    p.rows = {{std::string("101")}};
+    EXPECT_EQ(Consiste::CheckResultServ(age::rpc::okEnvelope(p), true, 0), p);
+    EXPECT_EQ(Consiste::CheckResultServ(age::rpc::okEnvelope(), true, 0), age::data::Packet{});
+}
+
+TEST(CheckResultServ, ARefusalIsReportedOnceAndThrownAsASilentAbort) {
+    ReportedErrors reported;
+    const std::string text = "Sala já está reservada para este horário.";
+    try {
+        Consiste::CheckResultServ(age::rpc::errorEnvelope(text), true, 0);
+        ADD_FAILURE() << "accepted";
+    } catch (const EAbort& e) {
+        EXPECT_NE(dynamic_cast<const EServerError*>(&e), nullptr);
+        EXPECT_EQ(e.what(), text);
+    }
+    EXPECT_EQ(reported.messages(), std::vector<std::string>{text});
+
+    EXPECT_THROW(Consiste::CheckResultServ(age::rpc::errorEnvelope(text), false, 0), EServerError);
+    EXPECT_EQ(reported.messages().size(), 1u);  // not shown when the caller said so
+}
+
+TEST(CheckResultServ, AResultThatIsNoEnvelopeIsAClearError) {
+    ReportedErrors reported;
+    for (const json& bad : {json("1"), json::array(), json{{"ok", "sim"}}, json{{"ok", true}, {"data", {{"rows", 1}}}}}) {
+        std::string message = messageOf<EServerError>([&] { Consiste::CheckResultServ(bad, true, 0); });
+        EXPECT_EQ(message.find("Resposta inesperada do servidor de aplicação: "), 0u) << bad << ": " << message;
+    }
+    EXPECT_EQ(reported.messages().size(), 4u);
+}
+
+}  // namespace
