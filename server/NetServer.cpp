@@ -36,8 +36,8 @@ private:
     std::set<std::shared_ptr<Session>> sessions_;
 };
 
-// One connection. Every handler runs on the session's strand, so the socket and the idle timer are
-// never touched by two threads at once.
+// One connection. Every handler runs on the thread of the session's io_context, so the socket and the
+// idle timer are never touched by two threads at once.
 class Session : public std::enable_shared_from_this<Session> {
 public:
     Session(tcp::socket socket, ConnectionManager& manager, const Dispatcher& dispatcher,
@@ -149,16 +149,32 @@ void ConnectionManager::stopAll() {
 struct NetServer::Impl {
     NetOptions options;
     const Dispatcher& dispatcher;
-    asio::io_context io;
-    asio::strand<asio::io_context::executor_type> strand = asio::make_strand(io);
-    tcp::acceptor acceptor{strand};
-    asio::signal_set signals{strand, SIGINT, SIGTERM};
+    // One io_context per thread, each run by that thread alone: a connection lives on one thread, so a
+    // call costs no hand-off between threads and no locking. A call waiting on the database holds up only
+    // the connections of its own thread.
+    std::vector<std::unique_ptr<asio::io_context>> contexts;
+    std::vector<asio::executor_work_guard<asio::io_context::executor_type>> guards;
+    std::size_t nextContext = 0;
+    tcp::acceptor acceptor;   // on the first context, like everything below
+    asio::signal_set signals;
     ConnectionManager manager;
 
-    Impl(const NetOptions& o, const Dispatcher& d) : options(o), dispatcher(d) {}
+    static std::vector<std::unique_ptr<asio::io_context>> makeContexts(int n) {
+        std::vector<std::unique_ptr<asio::io_context>> out;
+        for (int i = 0; i < std::max(1, n); ++i) out.push_back(std::make_unique<asio::io_context>(1));
+        return out;
+    }
+
+    Impl(const NetOptions& o, const Dispatcher& d)
+        : options(o),
+          dispatcher(d),
+          contexts(makeContexts(o.threads)),
+          acceptor(*contexts[0]),
+          signals(*contexts[0], SIGINT, SIGTERM) {}
 
     void accept() {
-        acceptor.async_accept(asio::make_strand(io), [this](std::error_code ec, tcp::socket socket) {
+        auto& context = *contexts[nextContext++ % contexts.size()];
+        acceptor.async_accept(context, [this](std::error_code ec, tcp::socket socket) {
             if (!acceptor.is_open()) return;
             if (!ec) {
                 auto session = std::make_shared<Session>(std::move(socket), manager, dispatcher, options.idleTimeout);
@@ -178,6 +194,7 @@ struct NetServer::Impl {
             std::error_code ignored;
             acceptor.close(ignored);
             manager.stopAll();
+            guards.clear();  // each thread returns once its connections are closed
         });
     }
 };
@@ -204,11 +221,13 @@ std::string NetServer::boundAddress() const {
 }
 
 void NetServer::run() {
+    for (auto& context : impl_->contexts) impl_->guards.push_back(asio::make_work_guard(*context));
     impl_->awaitStop();
     impl_->accept();
     std::vector<std::thread> pool;
-    for (int i = 1; i < impl_->options.threads; ++i) pool.emplace_back([this] { impl_->io.run(); });
-    impl_->io.run();
+    for (std::size_t i = 1; i < impl_->contexts.size(); ++i)
+        pool.emplace_back([this, i] { impl_->contexts[i]->run(); });
+    impl_->contexts[0]->run();
     for (auto& t : pool) t.join();
 }
 
