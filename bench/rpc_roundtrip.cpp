@@ -9,8 +9,8 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <csignal>
 #include <unistd.h>
+#include <csignal>
 
 #include <algorithm>
 #include <chrono>
@@ -88,7 +88,7 @@ std::string readLine(int fd, std::string& buffer) {
 // Answers every line with a fixed reply, in a child process of its own like the application server: the
 // least a line protocol over loopback can cost on this machine.
 class EchoServer {
-public:
+  public:
     explicit EchoServer(const std::string& reply) {
         int listenFd = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in addr{};
@@ -112,7 +112,7 @@ public:
     }
     int port() const { return port_; }
 
-private:
+  private:
     static void serve(int listenFd, const std::string& reply) {
         int fd = accept(listenFd, nullptr, nullptr);
         if (fd < 0) return;
@@ -133,8 +133,8 @@ private:
 };
 
 void print(const char* name, Stats s, Stats echo) {
-    std::printf("%-34s p50 %8.1f us   p99 %8.1f us   p50 ratio %5.2fx   p99 ratio %5.2fx\n", name, s.p50, s.p99,
-                s.p50 / echo.p50, s.p99 / echo.p99);
+    std::printf("%-34s p50 %8.1f us   p99 %8.1f us   p50 ratio %5.2fx   p99 ratio %5.2fx\n", name, s.p50,
+                s.p99, s.p50 / echo.p50, s.p99 / echo.p99);
 }
 
 }  // namespace
@@ -144,8 +144,10 @@ int main(int argc, char** argv) {
     std::string address;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--calls" && i + 1 < argc) calls = std::max(100, std::atoi(argv[++i]));
-        else if (a == "--server" && i + 1 < argc) address = argv[++i];
+        if (a == "--calls" && i + 1 < argc)
+            calls = std::max(100, std::atoi(argv[++i]));
+        else if (a == "--server" && i + 1 < argc)
+            address = argv[++i];
         else {
             std::fprintf(stderr, "usage: rpc_roundtrip [--calls N] [--server HOST:PORT]\n");
             return 2;
@@ -206,7 +208,8 @@ int main(int argc, char** argv) {
         print("GetSysdate, plain socket client", {median(r50), median(r99)}, echoStats);
         print("GetSysdate, TNetConnection", {median(n50), median(n99)}, echoStats);
         double ratio = median(n50) / echoStats.p50;
-        std::printf("target: GetSysdate p50 within 2x of the echo: %s (%.2fx)\n", ratio <= 2.0 ? "met" : "NOT met", ratio);
+        std::printf("target: GetSysdate p50 within 2x of the echo: %s (%.2fx)\n",
+                    ratio <= 2.0 ? "met" : "NOT met", ratio);
         close(raw);
         close(echoFd);
         return 0;

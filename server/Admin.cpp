@@ -23,13 +23,11 @@ struct DemoMeeting {
 };
 
 const std::array<Room, 4> kDemoRooms{{{"101", "Sala de Reunião 101"},
-                                          {"102", "Sala de Reunião 102"},
-                                          {"201", "Auditório"},
-                                          {"301", "Sala da Diretoria"}}};
-const std::array<Operator, 4> kDemoOperators{{{"admin", "Administrador"},
-                                                  {"ana", "Ana Souza"},
-                                                  {"bruno", "Bruno Lima"},
-                                                  {"carla", "Carla Mendes"}}};
+                                      {"102", "Sala de Reunião 102"},
+                                      {"201", "Auditório"},
+                                      {"301", "Sala da Diretoria"}}};
+const std::array<Operator, 4> kDemoOperators{
+    {{"admin", "Administrador"}, {"ana", "Ana Souza"}, {"bruno", "Bruno Lima"}, {"carla", "Carla Mendes"}}};
 constexpr std::array<DemoMeeting, 4> kDemoMeetings{{{"0900", "1000", "Reunião de planejamento"},
                                                     {"1030", "1130", "Alinhamento semanal"},
                                                     {"1400", "1530", "Apresentação de resultados"},
@@ -79,12 +77,21 @@ void seedDemo(Storage& storage, const Clock& clock, std::ostream& out) {
             for (std::size_t m = 0; m < kDemoMeetings.size(); ++m) {
                 if ((r + m + static_cast<std::size_t>(offset + 3)) % 3 == 2) continue;  // leave free slots
                 const auto& meeting = kDemoMeetings[m];
-                Booking b{"0001", "", demoStatus(offset, r + m), meeting.reference, kDemoRooms[r].code, day,
-                          kDemoOperators[1 + (r + m) % 3].code, "", meeting.start, meeting.end,
+                Booking b{"0001",
+                          "",
+                          demoStatus(offset, r + m),
+                          meeting.reference,
+                          kDemoRooms[r].code,
+                          day,
+                          kDemoOperators[1 + (r + m) % 3].code,
+                          "",
+                          meeting.start,
+                          meeting.end,
                           atMidnight(day - std::chrono::days(7)) + std::chrono::hours(9)};
                 auto existing = tx->bookings(b.room, day);
                 if (std::any_of(existing.begin(), existing.end(), [&](const Booking& e) {
-                        return e.start == b.start || (e.status == "A" && overlaps({b.start, b.end}, {e.start, e.end}));
+                        return e.start == b.start ||
+                               (e.status == "A" && overlaps({b.start, b.end}, {e.start, e.end}));
                     }))
                     continue;
                 b.seq = formatSeq(tx->nextSeq(b.room));

@@ -15,7 +15,8 @@ void listRooms(Storage& storage, std::ostream& out);
 void addOperator(Storage& storage, const std::string& code, const std::string& name);
 void listOperators(Storage& storage, std::ostream& out);
 // A handful of rooms and operators and a week of bookings around today (3 days back to 3 ahead). Rooms and
-// operators that exist are kept and a meeting whose slot is taken is skipped, so running it twice is harmless.
+// operators that exist are kept and a meeting whose slot is taken is skipped, so running it twice is
+// harmless.
 void seedDemo(Storage& storage, const Clock& clock, std::ostream& out);
 
 }  // namespace age::server::admin

@@ -34,7 +34,9 @@ Packet singleColumn(std::string name, FieldType type, int size) {
     return p;
 }
 
-data::Value textValue(const std::string& s) { return s.empty() ? data::Value{} : data::Value{s}; }
+data::Value textValue(const std::string& s) {
+    return s.empty() ? data::Value{} : data::Value{s};
+}
 
 Packet bookingPacket(const std::vector<Booking>& bookings) {
     Packet p;
@@ -47,9 +49,13 @@ Packet bookingPacket(const std::vector<Booking>& bookings) {
     return p;
 }
 
-Reply ok(const Packet& packet) { return {rpc::okEnvelope(packet), {}}; }
+Reply ok(const Packet& packet) {
+    return {rpc::okEnvelope(packet), {}};
+}
 
-std::string roomUnknown(const std::string& room) { return "Sala \"" + room + "\" não cadastrada."; }
+std::string roomUnknown(const std::string& room) {
+    return "Sala \"" + room + "\" não cadastrada.";
+}
 
 void requireRoom(Transaction& tx, const std::string& room) {
     if (!tx.roomName(room)) throw Refusal(roomUnknown(room));
@@ -68,7 +74,8 @@ bool clashes(const HourSpan& span, const std::vector<HourSpan>& booked) {
 // Checks of SetAgendaSala for a row to be stored. `inserting` adds the rules of a new booking.
 void checkRowToStore(Transaction& tx, const Booking& b, const BookingRow& row, Date today, bool inserting) {
     if (b.seq.empty()) throw Refusal("Seqüencial do agendamento deve ser informado.");
-    if (b.seq.size() != 5 || !std::all_of(b.seq.begin(), b.seq.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    if (b.seq.size() != 5 ||
+        !std::all_of(b.seq.begin(), b.seq.end(), [](char c) { return c >= '0' && c <= '9'; }))
         throw Refusal("Seqüencial do agendamento inválido: \"" + b.seq + "\" (deve ter 5 dígitos).");
     if (b.room.empty()) throw Refusal("Sala do agendamento deve ser informada.");
     requireRoom(tx, b.room);
@@ -79,8 +86,8 @@ void checkRowToStore(Transaction& tx, const Booking& b, const BookingRow& row, D
         throw Refusal("Situação do agendamento inválida: \"" + b.status +
                       "\" (deve ser A - Agendada, C - Cancelada ou E - Encerrada).");
     if (inserting && b.day < today)
-        throw Refusal("Não é possível agendar a sala para uma data anterior à data atual (" + formatShortDate(today) +
-                      ").");
+        throw Refusal("Não é possível agendar a sala para uma data anterior à data atual (" +
+                      formatShortDate(today) + ").");
 }
 
 // The stored booking must still be as the client read it, and still scheduled.
@@ -123,7 +130,8 @@ void applyChange(Transaction& tx, const DeltaChange& change, Date today) {
             tx.lockRoom(b.room);
             requireUnchanged(tx, old, "alterados");
             refuseOverlap(tx, b);
-            if (!tx.updateBooking(b)) throw Refusal("O agendamento foi excluído por outro usuário. Atualize a agenda.");
+            if (!tx.updateBooking(b))
+                throw Refusal("O agendamento foi excluído por outro usuário. Atualize a agenda.");
             break;
         }
         case data::ChangeOp::Delete: {
@@ -140,7 +148,9 @@ void applyChange(Transaction& tx, const DeltaChange& change, Date today) {
 
 // The arguments of SetHrSala that become fields of the new bookings.
 void checkRecurringArgs(Transaction& tx, const Booking& b) {
-    auto tooLong = [](const std::string& value, int size) { return utf8Length(value) > static_cast<std::size_t>(size); };
+    auto tooLong = [](const std::string& value, int size) {
+        return utf8Length(value) > static_cast<std::size_t>(size);
+    };
     if (tooLong(b.branch, 4)) throw Refusal("O código da filial aceita no máximo 4 caracteres.");
     if (tooLong(b.operatorCode, 12)) throw Refusal("O código do operador aceita no máximo 12 caracteres.");
     if (tooLong(b.reference, 1000)) throw Refusal("A referência aceita no máximo 1000 caracteres.");
@@ -153,7 +163,9 @@ void checkRecurringArgs(Transaction& tx, const Booking& b) {
 
 }  // namespace
 
-bool overlaps(const HourSpan& a, const HourSpan& b) { return a.start <= b.end && b.start <= a.end; }
+bool overlaps(const HourSpan& a, const HourSpan& b) {
+    return a.start <= b.end && b.start <= a.end;
+}
 
 std::string formatSeq(long seq) {
     char buf[16];
@@ -169,15 +181,17 @@ void AgendaModule::registerIn(Dispatcher& d) {
     using K = ArgKind;
     d.add(module, {"GetSala", {}, bind(&AgendaModule::GetSala)});
     d.add(module, {"getNmSala", {{"sala", K::Text}, {"filial", K::Text}}, bind(&AgendaModule::getNmSala)});
-    d.add(module, {"GetAgendaSala", {{"sala", K::Text}, {"dia", K::Day}}, bind(&AgendaModule::GetAgendaSala)});
+    d.add(module,
+          {"GetAgendaSala", {{"sala", K::Text}, {"dia", K::Day}}, bind(&AgendaModule::GetAgendaSala)});
     d.add(module, {"GetSysdate", {}, bind(&AgendaModule::GetSysdate)});
     d.add(module, {"GetNrSeq", {{"sala", K::Text}, {"dia", K::Day}}, bind(&AgendaModule::GetNrSeq)});
     d.add(module, {"GetHora", {{"sala", K::Text}, {"dia", K::Day}}, bind(&AgendaModule::GetHora)});
     d.add(module, {"SetAgendaSala", {{"alterações", K::Object}}, bind(&AgendaModule::SetAgendaSala)});
-    d.add(module, {"GetPesqSala",
-                   {{"filial", K::Text}, {"sala", K::Text}, {"lista de datas", K::Text}, {"seqüencial", K::Text}},
-                   bind(&AgendaModule::GetPesqSala),
-                   /*envelope=*/false});
+    d.add(module,
+          {"GetPesqSala",
+           {{"filial", K::Text}, {"sala", K::Text}, {"lista de datas", K::Text}, {"seqüencial", K::Text}},
+           bind(&AgendaModule::GetPesqSala),
+           /*envelope=*/false});
     d.add(module, {"SetHrSala",
                    {{"filial", K::Text},
                     {"operador", K::Text},

@@ -12,7 +12,7 @@
 namespace age::server {
 
 class AgendaModule {
-public:
+  public:
     AgendaModule(Storage& storage, const Clock& clock) : storage_(storage), clock_(clock) {}
     void registerIn(Dispatcher& dispatcher);
 
@@ -26,7 +26,7 @@ public:
     Reply GetPesqSala(const Args& args);
     Reply SetHrSala(const Args& args);
 
-private:
+  private:
     Storage& storage_;
     const Clock& clock_;
 };

@@ -11,20 +11,28 @@ using data::FieldType;
 
 FieldType typeOf(ColumnType t) {
     switch (t) {
-        case ColumnType::String: return FieldType::String;
-        case ColumnType::Date: return FieldType::Date;
-        case ColumnType::DateTime: return FieldType::DateTime;
-        case ColumnType::Integer: return FieldType::Integer;
+        case ColumnType::String:
+            return FieldType::String;
+        case ColumnType::Date:
+            return FieldType::Date;
+        case ColumnType::DateTime:
+            return FieldType::DateTime;
+        case ColumnType::Integer:
+            return FieldType::Integer;
     }
     return FieldType::String;
 }
 
 std::string_view typeWord(FieldType t) {
     switch (t) {
-        case FieldType::String: return "texto";
-        case FieldType::Date: return "data";
-        case FieldType::DateTime: return "data e hora";
-        case FieldType::Integer: return "número inteiro";
+        case FieldType::String:
+            return "texto";
+        case FieldType::Date:
+            return "data";
+        case FieldType::DateTime:
+            return "data e hora";
+        case FieldType::Integer:
+            return "número inteiro";
     }
     return "?";
 }
@@ -75,11 +83,13 @@ data::Value readValue(const json& j, const BookingField& field) {
     try {
         v = rpc::valueFromJson(j, def.type);
     } catch (const rpc::WireError&) {
-        throw Refusal("Valor inválido para o campo " + def.name + ": deve ser " + std::string(typeWord(def.type)) +
-                      ".");
+        throw Refusal("Valor inválido para o campo " + def.name + ": deve ser " +
+                      std::string(typeWord(def.type)) + ".");
     }
-    if (const auto* s = std::get_if<std::string>(&v); s && def.size > 0 && utf8Length(*s) > std::size_t(def.size))
-        throw Refusal("O campo " + def.name + " aceita no máximo " + std::to_string(def.size) + " caracteres.");
+    if (const auto* s = std::get_if<std::string>(&v);
+        s && def.size > 0 && utf8Length(*s) > std::size_t(def.size))
+        throw Refusal("O campo " + def.name + " aceita no máximo " + std::to_string(def.size) +
+                      " caracteres.");
     return v;
 }
 
@@ -88,7 +98,8 @@ BookingRow readRow(const json& j, const Layout& layout) {
         structural("cada linha deve ter um valor por campo (" + std::to_string(layout.width) + ")");
     data::Row values(kBookingFields.size());
     for (std::size_t k = 0; k < kBookingFields.size(); ++k)
-        if (layout.column[k] >= 0) values[k] = readValue(j[static_cast<std::size_t>(layout.column[k])], kBookingFields[k]);
+        if (layout.column[k] >= 0)
+            values[k] = readValue(j[static_cast<std::size_t>(layout.column[k])], kBookingFields[k]);
 
     // Indices follow the order of kBookingFields.
     auto text = [&](std::size_t k) {
@@ -133,10 +144,14 @@ std::vector<DeltaChange> readBookingDelta(const json& delta) {
         if (!c.is_object()) structural("cada alteração deve ser um objeto");
         const json& op = member(c, "op");
         DeltaChange change;
-        if (op == "insert") change.op = data::ChangeOp::Insert;
-        else if (op == "update") change.op = data::ChangeOp::Update;
-        else if (op == "delete") change.op = data::ChangeOp::Delete;
-        else structural("operação desconhecida " + op.dump());
+        if (op == "insert")
+            change.op = data::ChangeOp::Insert;
+        else if (op == "update")
+            change.op = data::ChangeOp::Update;
+        else if (op == "delete")
+            change.op = data::ChangeOp::Delete;
+        else
+            structural("operação desconhecida " + op.dump());
         if (change.op != data::ChangeOp::Insert) change.oldRow = readRow(member(c, "old"), layout);
         if (change.op != data::ChangeOp::Delete) change.newRow = readRow(member(c, "new"), layout);
         out.push_back(std::move(change));

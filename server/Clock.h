@@ -8,13 +8,13 @@
 namespace age::server {
 
 class Clock {
-public:
+  public:
     explicit Clock(std::optional<DateTime> pinned = std::nullopt) : pinned_(pinned) {}
     DateTime now() const;
     Date today() const { return wholeDay(now()); }
     bool pinned() const { return pinned_.has_value(); }
 
-private:
+  private:
     std::optional<DateTime> pinned_;
 };
 

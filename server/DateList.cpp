@@ -18,14 +18,16 @@ std::vector<Date> parseDateList(std::string_view list) {
     std::vector<Date> days;
     if (list.empty()) return days;
     if (list.size() > kMaxDateList)
-        malformed("tem " + std::to_string(list.size()) + " caracteres, o máximo é " + std::to_string(kMaxDateList) +
-                  " (98 dias)");
+        malformed("tem " + std::to_string(list.size()) + " caracteres, o máximo é " +
+                  std::to_string(kMaxDateList) + " (98 dias)");
     if (list.size() % kEntry != 0) malformed("cada data deve ser \"_dd/mm/aaaa\"");
     for (std::size_t at = 0; at < list.size(); at += kEntry) {
         std::string_view text = list.substr(at + 1, kEntry - 1);
         auto day = parseShortDate(text);
-        if (list[at] != '_' || !day) malformed("\"" + std::string(list.substr(at, kEntry)) + "\" não é \"_dd/mm/aaaa\"");
-        if (!days.empty() && *day <= days.back()) malformed("as datas devem estar em ordem crescente, sem repetição");
+        if (list[at] != '_' || !day)
+            malformed("\"" + std::string(list.substr(at, kEntry)) + "\" não é \"_dd/mm/aaaa\"");
+        if (!days.empty() && *day <= days.back())
+            malformed("as datas devem estar em ordem crescente, sem repetição");
         days.push_back(*day);
     }
     return days;

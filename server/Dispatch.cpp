@@ -17,18 +17,24 @@ std::optional<Date> dayOf(const json& value) {
 
 std::string_view kindWord(ArgKind kind) {
     switch (kind) {
-        case ArgKind::Text: return "um texto";
-        case ArgKind::Day: return "uma data AAAA-MM-DD";
-        case ArgKind::Object: return "um objeto JSON";
+        case ArgKind::Text:
+            return "um texto";
+        case ArgKind::Day:
+            return "uma data AAAA-MM-DD";
+        case ArgKind::Object:
+            return "um objeto JSON";
     }
     return "?";
 }
 
 bool fits(const json& value, ArgKind kind) {
     switch (kind) {
-        case ArgKind::Text: return value.is_string();
-        case ArgKind::Day: return dayOf(value).has_value();
-        case ArgKind::Object: return value.is_object();
+        case ArgKind::Text:
+            return value.is_string();
+        case ArgKind::Day:
+            return dayOf(value).has_value();
+        case ArgKind::Object:
+            return value.is_object();
     }
     return false;
 }
@@ -48,13 +54,15 @@ void checkArgs(const Method& m, const json& params) {
         if (!fits(params[i], m.args[i].kind))
             throw CallFault(rpc::code::InvalidParams, "O argumento " + std::to_string(i + 1) + " (" +
                                                           std::string(m.args[i].name) + ") de " + m.name +
-                                                          " deve ser " + std::string(kindWord(m.args[i].kind)) +
-                                                          ".");
+                                                          " deve ser " +
+                                                          std::string(kindWord(m.args[i].kind)) + ".");
 }
 
 }  // namespace
 
-Date Args::day(std::size_t i) const { return *dayOf(params_[i]); }
+Date Args::day(std::size_t i) const {
+    return *dayOf(params_[i]);
+}
 
 void Dispatcher::add(const std::string& module, Method method) {
     modules_[module] = true;
@@ -68,6 +76,7 @@ const Method* Dispatcher::find(const std::string& fullName) const {
 }
 
 rpc::Response Dispatcher::handle(const rpc::Request& request) const {
+    spdlog::debug("call {} with {} argument(s)", request.method.substr(0, 120), request.params.size());
     auto [module, name] = rpc::splitMethod(request.method);
     auto fault = [&](int code, const std::string& message) {
         spdlog::warn("{} failed ({}): {}", request.method.substr(0, 120), code, message);
@@ -76,7 +85,8 @@ rpc::Response Dispatcher::handle(const rpc::Request& request) const {
     const Method* method = find(request.method);
     if (!method) {
         if (!modules_.contains(module))
-            return fault(rpc::code::MethodNotFound, "Módulo remoto desconhecido: \"" + module.substr(0, 120) + "\".");
+            return fault(rpc::code::MethodNotFound,
+                         "Módulo remoto desconhecido: \"" + module.substr(0, 120) + "\".");
         return fault(rpc::code::MethodNotFound,
                      "O módulo " + module + " não tem o método \"" + name.substr(0, 120) + "\".");
     }

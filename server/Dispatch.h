@@ -29,13 +29,13 @@ struct ArgSpec {
 
 // The arguments of a call, already checked against the method's ArgSpecs.
 class Args {
-public:
+  public:
     explicit Args(const json& params) : params_(params) {}
     const std::string& text(std::size_t i) const { return params_[i].get_ref<const std::string&>(); }
     Date day(std::size_t i) const;
     const json& value(std::size_t i) const { return params_[i]; }
 
-private:
+  private:
     const json& params_;
 };
 
@@ -47,17 +47,17 @@ struct Reply {
 // The user's request cannot be done: answered as the envelope {"ok":false,"error":message}. The message
 // is Portuguese and says what is wrong.
 class Refusal : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // The call itself is wrong: answered as a JSON-RPC error with this code.
 class CallFault : public std::runtime_error {
-public:
+  public:
     CallFault(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
     int code() const { return code_; }
 
-private:
+  private:
     int code_;
 };
 
@@ -69,7 +69,7 @@ struct Method {
 };
 
 class Dispatcher {
-public:
+  public:
     void add(const std::string& module, Method method);
 
     // Answers one request; never throws. Logs one line for every call that fails or is refused.
@@ -77,7 +77,7 @@ public:
     // Reads one line (without '\n') and gives the line to answer (without '\n').
     std::string handleLine(std::string_view line) const;
 
-private:
+  private:
     const Method* find(const std::string& fullName) const;
     std::map<std::string, Method, std::less<>> methods_;  // "Module.Method"
     std::map<std::string, bool, std::less<>> modules_;

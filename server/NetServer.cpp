@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include <asio.hpp>
 #include <spdlog/spdlog.h>
+#include <asio.hpp>
 
 namespace age::server {
 namespace {
@@ -20,7 +20,7 @@ constexpr auto kDrainTime = std::chrono::seconds(1);
 class Session;
 
 class ConnectionManager {
-public:
+  public:
     void add(const std::shared_ptr<Session>& s) {
         std::lock_guard lock(mutex_);
         sessions_.insert(s);
@@ -31,7 +31,7 @@ public:
     }
     void stopAll();
 
-private:
+  private:
     std::mutex mutex_;
     std::set<std::shared_ptr<Session>> sessions_;
 };
@@ -39,7 +39,7 @@ private:
 // One connection. Every handler runs on the thread of the session's io_context, so the socket and the
 // idle timer are never touched by two threads at once.
 class Session : public std::enable_shared_from_this<Session> {
-public:
+  public:
     Session(tcp::socket socket, ConnectionManager& manager, const Dispatcher& dispatcher,
             std::chrono::seconds idleTimeout)
         : socket_(std::move(socket)),
@@ -59,11 +59,12 @@ public:
         asio::post(socket_.get_executor(), [self = shared_from_this()] { self->stop(); });
     }
 
-private:
+  private:
     void readLine() {
         armTimer(idleTimeout_);
-        asio::async_read_until(socket_, asio::dynamic_buffer(inbox_, rpc::kMaxLineBytes + 1), '\n',
-                               [self = shared_from_this()](std::error_code ec, std::size_t n) { self->onLine(ec, n); });
+        asio::async_read_until(
+            socket_, asio::dynamic_buffer(inbox_, rpc::kMaxLineBytes + 1), '\n',
+            [self = shared_from_this()](std::error_code ec, std::size_t n) { self->onLine(ec, n); });
     }
 
     void onLine(std::error_code ec, std::size_t n) {
@@ -76,32 +77,35 @@ private:
         outbox_ = dispatcher_.handleLine(line);
         outbox_ += '\n';
         inbox_.erase(0, n);
-        asio::async_write(socket_, asio::buffer(outbox_), [self = shared_from_this()](std::error_code ec, std::size_t) {
-            if (ec) return self->stop();
-            self->readLine();
-        });
+        asio::async_write(socket_, asio::buffer(outbox_),
+                          [self = shared_from_this()](std::error_code ec, std::size_t) {
+                              if (ec) return self->stop();
+                              self->readLine();
+                          });
     }
 
     void refuseOversized() {
         spdlog::warn("connection closed: request line over {} bytes", rpc::kMaxLineBytes);
         inbox_.clear();
         outbox_ = rpc::encodeResponse(
-                      rpc::errorResponse(nullptr, rpc::code::InvalidRequest, "Linha de requisição maior que 1 MiB."));
+            rpc::errorResponse(nullptr, rpc::code::InvalidRequest, "Linha de requisição maior que 1 MiB."));
         outbox_ += '\n';
-        asio::async_write(socket_, asio::buffer(outbox_), [self = shared_from_this()](std::error_code ec, std::size_t) {
-            if (ec) return self->stop();
-            std::error_code ignored;
-            self->socket_.shutdown(tcp::socket::shutdown_send, ignored);
-            self->armTimer(kDrainTime);
-            self->drain();
-        });
+        asio::async_write(socket_, asio::buffer(outbox_),
+                          [self = shared_from_this()](std::error_code ec, std::size_t) {
+                              if (ec) return self->stop();
+                              std::error_code ignored;
+                              self->socket_.shutdown(tcp::socket::shutdown_send, ignored);
+                              self->armTimer(kDrainTime);
+                              self->drain();
+                          });
     }
 
     void drain() {
-        socket_.async_read_some(asio::buffer(scratch_), [self = shared_from_this()](std::error_code ec, std::size_t) {
-            if (ec) return self->stop();
-            self->drain();
-        });
+        socket_.async_read_some(asio::buffer(scratch_),
+                                [self = shared_from_this()](std::error_code ec, std::size_t) {
+                                    if (ec) return self->stop();
+                                    self->drain();
+                                });
     }
 
     // Expiry closes the connection: idle too long, or done draining.
@@ -155,7 +159,7 @@ struct NetServer::Impl {
     std::vector<std::unique_ptr<asio::io_context>> contexts;
     std::vector<asio::executor_work_guard<asio::io_context::executor_type>> guards;
     std::size_t nextContext = 0;
-    tcp::acceptor acceptor;   // on the first context, like everything below
+    tcp::acceptor acceptor;  // on the first context, like everything below
     asio::signal_set signals;
     ConnectionManager manager;
 
@@ -177,7 +181,8 @@ struct NetServer::Impl {
         acceptor.async_accept(context, [this](std::error_code ec, tcp::socket socket) {
             if (!acceptor.is_open()) return;
             if (!ec) {
-                auto session = std::make_shared<Session>(std::move(socket), manager, dispatcher, options.idleTimeout);
+                auto session =
+                    std::make_shared<Session>(std::move(socket), manager, dispatcher, options.idleTimeout);
                 manager.add(session);
                 session->start();
             } else {

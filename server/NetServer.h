@@ -19,7 +19,7 @@ struct NetOptions {
 };
 
 class NetServer {
-public:
+  public:
     NetServer(const NetOptions& options, const Dispatcher& dispatcher);
     ~NetServer();
 
@@ -30,7 +30,7 @@ public:
     // every connection is closed and run() returns.
     void run();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

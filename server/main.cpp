@@ -9,9 +9,9 @@
 #include <iostream>
 #include <thread>
 
-#include <CLI/CLI.hpp>
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
+#include <CLI/CLI.hpp>
 
 #include "server/Admin.h"
 #include "server/AgendaModule.h"
@@ -95,13 +95,18 @@ int main(int argc, char** argv) {
     app.add_option("--db", s.db, "database: sqlite:PATH")->capture_default_str();
 
     auto* serveCmd = app.add_subcommand("serve", "serve the remote data module over TCP");
-    serveCmd->add_option("--listen", s.listen, "HOST:PORT to listen on (port 0: any free port)")->capture_default_str();
+    serveCmd->add_option("--listen", s.listen, "HOST:PORT to listen on (port 0: any free port)")
+        ->capture_default_str();
     serveCmd->add_option("--now", s.now, "pin the clock at this local date and time (tests, demos)");
-    serveCmd->add_option("--threads", s.threads, "worker threads")->check(CLI::Range(1, 256))->capture_default_str();
+    serveCmd->add_option("--threads", s.threads, "worker threads")
+        ->check(CLI::Range(1, 256))
+        ->capture_default_str();
     serveCmd->add_option("--idle-timeout", s.idleTimeout, "seconds before an idle connection is closed")
         ->check(CLI::Range(1, 86400 * 7))
         ->capture_default_str();
-    serveCmd->add_option("--log-level", s.logLevel, "trace, debug, info, warn, error")->capture_default_str();
+    serveCmd->add_option("--log-level", s.logLevel, "debug also logs every call's method")
+        ->check(CLI::IsMember({"trace", "debug", "info", "warn", "error"}))
+        ->capture_default_str();
 
     auto* initCmd = app.add_subcommand("init", "create or upgrade the database schema");
 

@@ -11,7 +11,7 @@
 // A refusal or failure reported by the server. The message has been shown already (when the caller asked
 // for it), so it is a silent abort for the user-interface boundaries; what() is the server's message.
 class EServerError : public EAbort {
-public:
+  public:
     explicit EServerError(const std::string& message) : EAbort(message) {}
 };
 

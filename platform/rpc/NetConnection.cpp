@@ -22,7 +22,8 @@ std::string describe(const std::error_code& ec) {
     if (ec == asio::error::timed_out) return "tempo esgotado";
     if (ec == asio::error::host_not_found || ec == asio::error::host_not_found_try_again)
         return "endereço não encontrado";
-    if (ec == asio::error::network_unreachable || ec == asio::error::host_unreachable) return "rede inacessível";
+    if (ec == asio::error::network_unreachable || ec == asio::error::host_unreachable)
+        return "rede inacessível";
     if (ec == asio::error::eof || ec == asio::error::connection_reset || ec == asio::error::broken_pipe)
         return "conexão encerrada pelo servidor";
     return ec.message();
@@ -57,7 +58,8 @@ struct TNetConnection::Impl {
                 return false;
             }
             io.restart();
-            io.run_for(std::min<std::chrono::steady_clock::duration>(kSlice, deadline - std::chrono::steady_clock::now()));
+            io.run_for(std::min<std::chrono::steady_clock::duration>(
+                kSlice, deadline - std::chrono::steady_clock::now()));
             if (!done && TNetConnection::WhileWaiting) TNetConnection::WhileWaiting();
         }
         return true;
@@ -98,9 +100,13 @@ json TAppServer::Call(std::string_view method, std::initializer_list<Arg> args) 
 TNetConnection::TNetConnection() : impl_(std::make_unique<Impl>()), appServer_(*this) {}
 TNetConnection::~TNetConnection() = default;
 
-std::string TNetConnection::Address() const { return Host + ":" + std::to_string(Port); }
+std::string TNetConnection::Address() const {
+    return Host + ":" + std::to_string(Port);
+}
 
-bool TNetConnection::Connected() const { return impl_->socket.is_open(); }
+bool TNetConnection::Connected() const {
+    return impl_->socket.is_open();
+}
 
 void TNetConnection::SetConnected(bool connected) {
     if (!connected) {
@@ -142,7 +148,8 @@ void TNetConnection::connect() {
             done = true;
         });
     });
-    if (!d.wait(done, deadline, [&] { resolver.cancel(); })) throw fail("sem resposta em " + seconds(Timeout));
+    if (!d.wait(done, deadline, [&] { resolver.cancel(); }))
+        throw fail("sem resposta em " + seconds(Timeout));
     if (result) throw fail(describe(result));
     std::error_code ignored;
     d.socket.set_option(asio::ip::tcp::no_delay(true), ignored);
@@ -207,7 +214,8 @@ json TNetConnection::call(std::string_view method, std::initializer_list<TAppSer
         throw lost(std::string("resposta inválida: ") + e.what());
     }
     if (response.id != request.id)
-        throw lost("resposta a outra chamada (id " + response.id.dump() + ", esperado " + request.id.dump() + ")");
+        throw lost("resposta a outra chamada (id " + response.id.dump() + ", esperado " + request.id.dump() +
+                   ")");
     if (response.error) throw ERpcError(response.error->code, response.error->message);
 
     int position = 0;

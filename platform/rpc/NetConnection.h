@@ -21,18 +21,18 @@
 // A JSON-RPC error answered by the server (unknown method, wrong arguments, internal fault, ...).
 // what() is the server's message.
 class ERpcError : public std::runtime_error {
-public:
+  public:
     ERpcError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
     int Code() const { return code_; }
 
-private:
+  private:
     int code_;
 };
 
 // The server could not be reached, stopped answering, dropped the connection or answered something that
 // is not a reply to the call. what() is a Portuguese message naming host:port.
 class EConnectionError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -40,18 +40,18 @@ class TNetConnection;
 
 // The application-server object of a connection: takes the late-bound calls.
 class TAppServer {
-public:
+  public:
     // One positional argument. Dates go as "YYYY-MM-DD", date-times as "YYYY-MM-DDTHH:MM:SS".
     class Arg {
-    public:
+      public:
         Arg(const char* text) : value_(text) {}
         Arg(std::string text) : value_(std::move(text)) {}
         Arg(std::string_view text) : value_(std::string(text)) {}
         Arg(age::Date day);
         Arg(age::DateTime moment);
         template <std::integral T>
-            requires(!std::same_as<T, bool> && !std::same_as<T, char>)
-        Arg(T number) : value_(static_cast<std::int64_t>(number)) {}
+        requires(!std::same_as<T, bool> && !std::same_as<T, char>) Arg(T number)
+            : value_(static_cast<std::int64_t>(number)) {}
         Arg(nlohmann::json value) : value_(std::move(value)) {}
 
         // A text argument passed by reference: after a successful call it holds the value the server left.
@@ -60,7 +60,7 @@ public:
         const nlohmann::json& Value() const { return value_; }
         std::string* Target() const { return target_; }
 
-    private:
+      private:
         nlohmann::json value_;
         std::string* target_ = nullptr;
     };
@@ -71,14 +71,14 @@ public:
     // reply that does not belong to the call, or a call made while another one waits on this connection.
     nlohmann::json Call(std::string_view method, std::initializer_list<Arg> args = {});
 
-private:
+  private:
     friend class TNetConnection;
     explicit TAppServer(TNetConnection& owner) : owner_(owner) {}
     TNetConnection& owner_;
 };
 
 class TNetConnection {
-public:
+  public:
     TNetConnection();
     ~TNetConnection();
     TNetConnection(const TNetConnection&) = delete;
@@ -106,7 +106,7 @@ public:
     // "host:port", as the error messages name it.
     std::string Address() const;
 
-private:
+  private:
     friend class TAppServer;
     struct Impl;
 

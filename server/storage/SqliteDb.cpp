@@ -49,7 +49,9 @@ void Query::run() {
     }
 }
 
-std::string Query::text(int column) const { return optionalText(column).value_or(std::string()); }
+std::string Query::text(int column) const {
+    return optionalText(column).value_or(std::string());
+}
 
 std::optional<std::string> Query::optionalText(int column) const {
     if (sqlite3_column_type(stmt_, column) == SQLITE_NULL) return std::nullopt;
@@ -57,13 +59,17 @@ std::optional<std::string> Query::optionalText(int column) const {
     return std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
 }
 
-std::int64_t Query::integer(int column) const { return sqlite3_column_int64(stmt_, column); }
+std::int64_t Query::integer(int column) const {
+    return sqlite3_column_int64(stmt_, column);
+}
 
-int Query::changes() const { return sqlite3_changes(sqlite3_db_handle(stmt_)); }
+int Query::changes() const {
+    return sqlite3_changes(sqlite3_db_handle(stmt_));
+}
 
 Db::Db(const std::string& path) {
-    int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                             nullptr);
+    int rc = sqlite3_open_v2(path.c_str(), &db_,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         std::string why = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
         sqlite3_close(db_);

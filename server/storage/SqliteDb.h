@@ -17,7 +17,7 @@ class Db;
 
 // A cached statement in use: bound, stepped, then reset when the Query goes away.
 class Query {
-public:
+  public:
     Query(Db& db, sqlite3_stmt* stmt);
     ~Query();
     Query(const Query&) = delete;
@@ -35,13 +35,13 @@ public:
     std::int64_t integer(int column) const;
     int changes() const;
 
-private:
+  private:
     Db& db_;
     sqlite3_stmt* stmt_;
 };
 
 class Db {
-public:
+  public:
     explicit Db(const std::string& path);
     ~Db();
     Db(const Db&) = delete;
@@ -54,7 +54,7 @@ public:
     [[noreturn]] void fail(int rc, std::string_view what) const;
     sqlite3* handle() { return db_; }
 
-private:
+  private:
     sqlite3* db_ = nullptr;
     std::map<std::string, sqlite3_stmt*, std::less<>> cache_;
 };

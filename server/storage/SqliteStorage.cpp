@@ -67,12 +67,14 @@ Booking readBooking(const Query& q) {
     return b;
 }
 
-std::string stampText(const Booking& b) { return b.stamp ? formatIsoDateTime(*b.stamp) : std::string(); }
+std::string stampText(const Booking& b) {
+    return b.stamp ? formatIsoDateTime(*b.stamp) : std::string();
+}
 
 class SqliteStorage;
 
 class SqliteTransaction final : public Transaction {
-public:
+  public:
     SqliteTransaction(SqliteStorage& owner, std::unique_ptr<Db> db, bool writing);
     ~SqliteTransaction() override;
 
@@ -135,7 +137,8 @@ public:
         return scheduledHoursExcept(room, day, std::string());
     }
 
-    std::vector<HourSpan> scheduledHoursExcept(const std::string& room, Date day, const std::string& seq) override {
+    std::vector<HourSpan> scheduledHoursExcept(const std::string& room, Date day,
+                                               const std::string& seq) override {
         auto q = db_->query(
             "SELECT HRINIAGESALA, HRFINAGESALA FROM AGESALA"
             " WHERE CDSALA = ?1 AND DTATIAGESALA = ?2 AND IDSITAGESALA = 'A' AND NRSEQAGESALA <> ?3"
@@ -172,7 +175,8 @@ public:
         auto q = db_->query(
             "INSERT INTO AGESALA (CDFILIAL, NRSEQAGESALA, IDSITAGESALA, DSAGENDASALA, CDSALA, DTATIAGESALA,"
             " CDOPERADOR, HRINIAGESALA, HRFINAGESALA, DTINCAGESALA)"
-            " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10) ON CONFLICT (CDSALA, NRSEQAGESALA) DO NOTHING");
+            " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10) ON CONFLICT (CDSALA, NRSEQAGESALA) DO "
+            "NOTHING");
         q.bind(1, b.branch).bindText(2, b.seq).bindText(3, b.status).bindText(4, b.reference);
         q.bindText(5, b.room).bindText(6, formatIsoDate(b.day)).bind(7, b.operatorCode);
         q.bindText(8, b.start).bindText(9, b.end).bind(10, stampText(b));
@@ -200,7 +204,8 @@ public:
     }
 
     bool addRoom(const Room& room) override {
-        auto q = db_->query("INSERT INTO SALA (CDSALA, NMSALA) VALUES (?1, ?2) ON CONFLICT (CDSALA) DO NOTHING");
+        auto q =
+            db_->query("INSERT INTO SALA (CDSALA, NMSALA) VALUES (?1, ?2) ON CONFLICT (CDSALA) DO NOTHING");
         q.bindText(1, room.code).bindText(2, room.name);
         q.run();
         return q.changes() == 1;
@@ -208,20 +213,21 @@ public:
 
     bool addOperator(const Operator& op) override {
         auto q = db_->query(
-            "INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR) VALUES (?1, ?2) ON CONFLICT (CDOPERADOR) DO NOTHING");
+            "INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR) VALUES (?1, ?2) ON CONFLICT (CDOPERADOR) DO "
+            "NOTHING");
         q.bindText(1, op.code).bindText(2, op.name);
         q.run();
         return q.changes() == 1;
     }
 
-private:
+  private:
     SqliteStorage& owner_;
     std::unique_ptr<Db> db_;
     bool open_ = true;
 };
 
 class SqliteStorage final : public Storage {
-public:
+  public:
     explicit SqliteStorage(std::string path) : path_(std::move(path)) { release(acquire()); }
 
     void initSchema() override {
@@ -263,7 +269,7 @@ public:
         idle_.push_back(std::move(db));
     }
 
-private:
+  private:
     static int userVersion(Db& db) {
         auto q = db.query("PRAGMA user_version");
         return q.step() ? static_cast<int>(q.integer(0)) : 0;
@@ -301,6 +307,8 @@ SqliteTransaction::~SqliteTransaction() {
 
 }  // namespace
 
-std::unique_ptr<Storage> openSqliteStorage(const std::string& path) { return std::make_unique<SqliteStorage>(path); }
+std::unique_ptr<Storage> openSqliteStorage(const std::string& path) {
+    return std::make_unique<SqliteStorage>(path);
+}
 
 }  // namespace age::server

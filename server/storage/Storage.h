@@ -29,16 +29,16 @@ struct Operator {
 
 // One row of AGESALA. Empty text stands for an empty (null) value and is stored as NULL.
 struct Booking {
-    std::string branch;        // CDFILIAL
-    std::string seq;           // NRSEQAGESALA, five digits
-    std::string status;        // IDSITAGESALA: A, C, E
-    std::string reference;     // DSAGENDASALA
-    std::string room;          // CDSALA
-    Date day{};                // DTATIAGESALA
-    std::string operatorCode;  // CDOPERADOR
-    std::string operatorName;  // NMOPERADOR, read from OPERADOR, never stored with the booking
-    std::string start;         // HRINIAGESALA, HHMM
-    std::string end;           // HRFINAGESALA, HHMM
+    std::string branch;             // CDFILIAL
+    std::string seq;                // NRSEQAGESALA, five digits
+    std::string status;             // IDSITAGESALA: A, C, E
+    std::string reference;          // DSAGENDASALA
+    std::string room;               // CDSALA
+    Date day{};                     // DTATIAGESALA
+    std::string operatorCode;       // CDOPERADOR
+    std::string operatorName;       // NMOPERADOR, read from OPERADOR, never stored with the booking
+    std::string start;              // HRINIAGESALA, HHMM
+    std::string end;                // HRFINAGESALA, HHMM
     std::optional<DateTime> stamp;  // DTINCAGESALA
 };
 
@@ -49,18 +49,18 @@ struct HourSpan {
 
 // The storage is busy beyond its waiting time (another writer holds it): the call may be retried.
 class StorageBusy : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // Any other storage failure (I/O, corruption, a broken invariant).
 class StorageError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class Transaction {
-public:
+  public:
     virtual ~Transaction() = default;
     virtual void commit() = 0;
 
@@ -95,7 +95,7 @@ public:
 };
 
 class Storage {
-public:
+  public:
     virtual ~Storage() = default;
     // Creates or upgrades the schema; running it again changes nothing.
     virtual void initSchema() = 0;

@@ -27,7 +27,7 @@ using nlohmann::json;
 
 // Captures what the framework reports to the user.
 class ReportedErrors {
-public:
+  public:
     ReportedErrors() {
         age::rpc::SetErrorReporter([this](const std::string& m) {
             std::lock_guard lock(mutex_);
@@ -40,7 +40,7 @@ public:
         return messages_;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<std::string> messages_;
 };
@@ -70,7 +70,7 @@ constexpr const char* kHangUp = "<hang up>";
 // A peer that answers each line it reads with what `respond` gives (nothing: it stays silent; kHangUp:
 // it closes the connection).
 class ScriptedPeer {
-public:
+  public:
     using Respond = std::function<std::optional<std::string>(const std::string& line)>;
     explicit ScriptedPeer(Respond respond) : respond_(std::move(respond)) {
         listenFd_ = listeningSocket(port_);
@@ -87,7 +87,7 @@ public:
         return lines_;
     }
 
-private:
+  private:
     bool readable(int fd) {
         pollfd p{fd, POLLIN, 0};
         return poll(&p, 1, 20) > 0;
@@ -154,7 +154,8 @@ TEST(Connection, ADownServerIsAClearErrorNamingItsAddress) {
     net.Port = deadPort();
     const std::string address = "127.0.0.1:" + std::to_string(net.Port);
     std::string message = messageOf<EConnectionError>([&] { net.AppServer().Call("GetSala"); });
-    EXPECT_EQ(message, "Não foi possível conectar ao servidor de aplicação em " + address + ": conexão recusada.");
+    EXPECT_EQ(message,
+              "Não foi possível conectar ao servidor de aplicação em " + address + ": conexão recusada.");
     EXPECT_FALSE(net.Connected());
 
     ReportedErrors reported;
@@ -210,7 +211,8 @@ TEST(Connection, TheNextCallAfterARestartReconnects) {
 }
 
 TEST(Connection, AGarbledOrMissingReplyIsAConnectionError) {
-    ScriptedPeer garbling([](const std::string& line) { return std::optional<std::string>(line.substr(0, line.size() / 2)); });
+    ScriptedPeer garbling(
+        [](const std::string& line) { return std::optional<std::string>(line.substr(0, line.size() / 2)); });
     TNetConnection net;
     net.Port = garbling.port();
     std::string message = messageOf<EConnectionError>([&] { net.AppServer().Call("GetSala"); });
@@ -233,8 +235,7 @@ TEST(Connection, ASilentServerTimesOutWhileTheWaitingHookRuns) {
     int slices = 0;
     std::string nested;
     TNetConnection::WhileWaiting = [&] {
-        if (slices++ == 0)
-            nested = messageOf<EConnectionError>([&] { net.AppServer().Call("GetSysdate"); });
+        if (slices++ == 0) nested = messageOf<EConnectionError>([&] { net.AppServer().Call("GetSysdate"); });
     };
     std::string message = messageOf<EConnectionError>([&] { net.AppServer().Call("GetSala"); });
     TNetConnection::WhileWaiting = nullptr;
@@ -263,16 +264,18 @@ TEST(Connection, ArgumentsGoAsPositionalParamsOfTheNamedModule) {
     TNetConnection net;
     net.Port = echo.port();
     std::string byRef = "_08/12/2026";
-    net.AppServer().Call("Metodo", {"texto", std::string("outro"), age::makeDate(2026, 12, 7),
-                                    age::makeDateTime(2026, 12, 7, 9, 30), 42, json{{"k", 1}},
-                                    TAppServer::Arg::Ref(byRef)});
+    net.AppServer().Call(
+        "Metodo", {"texto", std::string("outro"), age::makeDate(2026, 12, 7),
+                   age::makeDateTime(2026, 12, 7, 9, 30), 42, json{{"k", 1}}, TAppServer::Arg::Ref(byRef)});
     net.AppServer().Call("GetSysdate");
     auto lines = echo.lines();
     ASSERT_EQ(lines.size(), 2u);
     json first = json::parse(lines[0]), second = json::parse(lines[1]);
     EXPECT_EQ(first["jsonrpc"], "2.0");
     EXPECT_EQ(first["method"], "AGE12100.rdmAgendaSala.Metodo");
-    EXPECT_EQ(first["params"], json::parse(R"(["texto","outro","2026-12-07","2026-12-07T09:30:00",42,{"k":1},"_08/12/2026"])"));
+    EXPECT_EQ(
+        first["params"],
+        json::parse(R"(["texto","outro","2026-12-07","2026-12-07T09:30:00",42,{"k":1},"_08/12/2026"])"));
     EXPECT_EQ(second["params"], json::array());
     EXPECT_NE(first["id"], second["id"]);
     EXPECT_EQ(byRef, "_08/12/2026");  // no "byref" in the answer: left as it was
@@ -300,15 +303,16 @@ TEST(Connection, ByReferenceArgumentsTakeTheServersValue) {
     server.configure(net);
     std::string list = "_08/12/2026_09/12/2026";
     auto created = Consiste::CheckResultServ(
-        net.AppServer().Call("SetHrSala", {"0001", "ana", TAppServer::Arg::Ref(list), "", "A", "Modelo", "0800",
-                                           "0900", "101"}),
+        net.AppServer().Call("SetHrSala", {"0001", "ana", TAppServer::Arg::Ref(list), "", "A", "Modelo",
+                                           "0800", "0900", "101"}),
         false, 0);
     ASSERT_EQ(created.rows.size(), 2u);
     std::string model = age::data::valueText(created.rows[0][1]);
 
     std::string days = "_08/12/2026_10/12/2026";
     std::string room = "101";
-    json reply = net.AppServer().Call("GetPesqSala", {"0001", TAppServer::Arg::Ref(room), TAppServer::Arg::Ref(days), model});
+    json reply = net.AppServer().Call(
+        "GetPesqSala", {"0001", TAppServer::Arg::Ref(room), TAppServer::Arg::Ref(days), model});
     EXPECT_EQ(reply, "1_08/12/2026");
     EXPECT_EQ(days, "_10/12/2026");
     EXPECT_EQ(room, "101");  // by reference but not returned: unchanged
@@ -340,9 +344,11 @@ TEST(CheckResultServ, ARefusalIsReportedOnceAndThrownAsASilentAbort) {
 
 TEST(CheckResultServ, AResultThatIsNoEnvelopeIsAClearError) {
     ReportedErrors reported;
-    for (const json& bad : {json("1"), json::array(), json{{"ok", "sim"}}, json{{"ok", true}, {"data", {{"rows", 1}}}}}) {
+    for (const json& bad :
+         {json("1"), json::array(), json{{"ok", "sim"}}, json{{"ok", true}, {"data", {{"rows", 1}}}}}) {
         std::string message = messageOf<EServerError>([&] { Consiste::CheckResultServ(bad, true, 0); });
-        EXPECT_EQ(message.find("Resposta inesperada do servidor de aplicação: "), 0u) << bad << ": " << message;
+        EXPECT_EQ(message.find("Resposta inesperada do servidor de aplicação: "), 0u)
+            << bad << ": " << message;
     }
     EXPECT_EQ(reported.messages().size(), 4u);
 }

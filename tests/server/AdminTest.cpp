@@ -5,7 +5,7 @@ namespace age::test {
 namespace {
 
 class Admin : public ::testing::Test {
-protected:
+  protected:
     TestServer server{ServerSetup{.rooms = {}, .operators = {}, .start = false}};
 };
 
@@ -38,13 +38,6 @@ TEST_F(Admin, InitIsIdempotentAndKeepsTheData) {
     EXPECT_EQ(out, "101\tSala 101\n");
 }
 
-TEST_F(Admin, BadCommandLinesFail) {
-    std::string out;
-    EXPECT_NE(server.admin({"room"}, &out), 0);
-    EXPECT_NE(server.admin({"room", "add", "X"}, &out), 0);
-    EXPECT_NE(server.admin({"nada"}, &out), 0);
-}
-
 TEST(AdminDemo, SeedsAWeekAroundTodayAndRunningItTwiceAddsNothing) {
     TestServer server(ServerSetup{.rooms = {}, .operators = {}, .demo = true});
     TNetConnection net;
@@ -54,7 +47,8 @@ TEST(AdminDemo, SeedsAWeekAroundTodayAndRunningItTwiceAddsNothing) {
         std::set<std::string> statuses;
         for (int d = -4; d <= 4; ++d) {
             auto day = kToday + std::chrono::days(d);
-            Packet p = Consiste::CheckResultServ(net.AppServer().Call("GetAgendaSala", {"101", day}), false, 0);
+            Packet p =
+                Consiste::CheckResultServ(net.AppServer().Call("GetAgendaSala", {"101", day}), false, 0);
             if (d == -4 || d == 4) {
                 EXPECT_TRUE(p.rows.empty()) << d;
             }

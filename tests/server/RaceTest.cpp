@@ -18,7 +18,7 @@ std::string hourPlus(int minutesFromMidnight) {
 }
 
 class Race : public ServerTest {
-protected:
+  protected:
     Race() : ServerTest(ServerSetup{.threads = 4}) {}
 };
 
@@ -34,11 +34,13 @@ TEST_F(Race, SixteenClientsBookingOverlappingSpansNeverBothWin) {
                 TNetConnection mine;
                 server.configure(mine);
                 // Spans of 60 minutes starting every 20 minutes from 08:00: each meets its neighbours.
-                NewBooking b{.start = hourPlus(8 * 60 + 20 * i), .end = hourPlus(9 * 60 + 20 * i), .day = day};
+                NewBooking b{
+                    .start = hourPlus(8 * 60 + 20 * i), .end = hourPlus(9 * 60 + 20 * i), .day = day};
                 // Every thread reaches the latch, even one whose preparation failed, so none waits forever.
                 json delta;
                 try {
-                    auto seq = Consiste::CheckResultServ(mine.AppServer().Call("GetNrSeq", {"101", day}), false, 0);
+                    auto seq =
+                        Consiste::CheckResultServ(mine.AppServer().Call("GetNrSeq", {"101", day}), false, 0);
                     delta = deltaOf({insertOf(rowOf(b, textOf(seq.rows.at(0).at(0))))});
                 } catch (const std::exception& e) {
                     std::lock_guard lock(m);
@@ -73,8 +75,8 @@ TEST_F(Race, SixteenClientsBookingOverlappingSpansNeverBothWin) {
                 const Row& x = stored.rows[a];
                 const Row& y = stored.rows[b];
                 bool overlap = textOf(x[HRINI]) <= textOf(y[HRFIN]) && textOf(y[HRINI]) <= textOf(x[HRFIN]);
-                EXPECT_FALSE(overlap) << textOf(x[HRINI]) << "-" << textOf(x[HRFIN]) << " and " << textOf(y[HRINI])
-                                      << "-" << textOf(y[HRFIN]);
+                EXPECT_FALSE(overlap) << textOf(x[HRINI]) << "-" << textOf(x[HRFIN]) << " and "
+                                      << textOf(y[HRINI]) << "-" << textOf(y[HRFIN]);
             }
     }
 }
@@ -93,7 +95,8 @@ TEST_F(Race, SequenceNumbersTakenAtOnceAreAllDifferent) {
             ready.arrive_and_wait();
             for (int k = 0; k < kEach; ++k) {
                 try {
-                    auto p = Consiste::CheckResultServ(mine.AppServer().Call("GetNrSeq", {"102", kToday}), false, 0);
+                    auto p = Consiste::CheckResultServ(mine.AppServer().Call("GetNrSeq", {"102", kToday}),
+                                                       false, 0);
                     std::lock_guard lock(m);
                     numbers.insert(textOf(p.rows.at(0).at(0)));
                 } catch (const std::exception& e) {

@@ -15,10 +15,12 @@ std::string listOf(std::initializer_list<Date> dates) {
     return s;
 }
 
-std::string everyDay(Date from, Date to) { return buildDateList(from, to, {true, true, true, true, true, true, true}); }
+std::string everyDay(Date from, Date to) {
+    return buildDateList(from, to, {true, true, true, true, true, true, true});
+}
 
 class Recurring : public ServerTest {
-protected:
+  protected:
     // The template: 08:00-09:00 today. Taken on days 2 and 5 by overlapping bookings; days 3 and 4 hold
     // bookings that do not count (other hours, cancelled).
     void SetUp() override {
@@ -38,7 +40,8 @@ protected:
     json hrSala(std::string& list, const std::string& status = "A", const std::string& start = "0800",
                 const std::string& end = "0900", const std::string& reference = "Comitê semanal",
                 const std::string& room = "101") {
-        return call("SetHrSala", {"0001", "bruno", TAppServer::Arg::Ref(list), model, status, reference, start, end, room});
+        return call("SetHrSala", {"0001", "bruno", TAppServer::Arg::Ref(list), model, status, reference,
+                                  start, end, room});
     }
 
     std::string model;
@@ -80,18 +83,20 @@ TEST_F(Recurring, GetPesqSalaFaultsForAMissingTemplateOrAMalformedList) {
     std::string message;
     EXPECT_EQ(rpcErrorCode("GetPesqSala", {"0001", "101", TAppServer::Arg::Ref(list), "00099"}, &message),
               rpc::code::InvalidParams);
-    EXPECT_EQ(message, "Agendamento modelo não encontrado (sala \"101\", seqüencial \"00099\"); nada foi agendado.");
-    EXPECT_EQ(rpcErrorCode("GetPesqSala", {"0001", "999", TAppServer::Arg::Ref(list), model}), rpc::code::InvalidParams);
+    EXPECT_EQ(message,
+              "Agendamento modelo não encontrado (sala \"101\", seqüencial \"00099\"); nada foi agendado.");
+    EXPECT_EQ(rpcErrorCode("GetPesqSala", {"0001", "999", TAppServer::Arg::Ref(list), model}),
+              rpc::code::InvalidParams);
     EXPECT_EQ(list, listOf({kToday + days(1)}));  // untouched by a failed call
 
     const std::string malformed[] = {
-        "08/12/2026",                                         // no separator
-        "_08/12/2026_",                                       // trailing separator
-        "_32/12/2026",                                        // no such day
-        "_2026-12-08",                                        // not dd/mm/yyyy
-        listOf({kToday + days(2), kToday + days(1)}),         // descending
-        listOf({kToday + days(1), kToday + days(1)}),         // repeated
-        everyDay(kToday + days(1), kToday + days(99)),        // 99 days, 1089 characters
+        "08/12/2026",                                   // no separator
+        "_08/12/2026_",                                 // trailing separator
+        "_32/12/2026",                                  // no such day
+        "_2026-12-08",                                  // not dd/mm/yyyy
+        listOf({kToday + days(2), kToday + days(1)}),   // descending
+        listOf({kToday + days(1), kToday + days(1)}),   // repeated
+        everyDay(kToday + days(1), kToday + days(99)),  // 99 days, 1089 characters
     };
     for (const auto& bad : malformed) {
         std::string copy = bad;
@@ -150,17 +155,21 @@ TEST_F(Recurring, TheDialogsRoadBooksWhatGetPesqSalaLeft) {
 }
 
 TEST_F(Recurring, SetHrSalaRefusals) {
-    auto refused = [&](std::string list, const std::string& status, const std::string& start, const std::string& end,
-                       const std::string& reference, const std::string& room) -> std::string {
+    auto refused = [&](std::string list, const std::string& status, const std::string& start,
+                       const std::string& end, const std::string& reference,
+                       const std::string& room) -> std::string {
         json result = hrSala(list, status, start, end, reference, room);
         rpc::Envelope e = rpc::envelopeFromJson(result);
         EXPECT_FALSE(e.ok);
         return e.error;
     };
     const std::string one = listOf({kToday + days(1)});
-    EXPECT_EQ(refused(one, "C", "0800", "0900", "Ref", "101"), "Situação da Reunião deve ser informada como \"Agendada\".");
-    EXPECT_EQ(refused(one, "A", "0870", "0900", "Ref", "101"), "Horário de Início da reunião informado incorretamente");
-    EXPECT_EQ(refused(one, "A", "0800", "2400", "Ref", "101"), "Horário de Término da reunião informado incorretamente");
+    EXPECT_EQ(refused(one, "C", "0800", "0900", "Ref", "101"),
+              "Situação da Reunião deve ser informada como \"Agendada\".");
+    EXPECT_EQ(refused(one, "A", "0870", "0900", "Ref", "101"),
+              "Horário de Início da reunião informado incorretamente");
+    EXPECT_EQ(refused(one, "A", "0800", "2400", "Ref", "101"),
+              "Horário de Término da reunião informado incorretamente");
     EXPECT_EQ(refused(one, "A", "0900", "0800", "Ref", "101"), "Hora final deve ser maior que hora inicial.");
     EXPECT_EQ(refused(one, "A", "0800", "0900", "", "101"), "Referência deve ser informada.");
     EXPECT_EQ(refused(one, "A", "0800", "0900", std::string(1001, 'r'), "101"),

@@ -81,7 +81,8 @@ TEST_F(SaveRules, OnlyScheduledBookingsChangeOrGo) {
     back[IDSIT] = std::string("A");
     EXPECT_EQ(trySave({updateOf(closed, back)}),
               "Somente agendamentos com situação \"Agendada\" podem ser alterados.");
-    EXPECT_EQ(trySave({deleteOf(closed)}), "Somente agendamentos com situação \"Agendada\" podem ser excluídos.");
+    EXPECT_EQ(trySave({deleteOf(closed)}),
+              "Somente agendamentos com situação \"Agendada\" podem ser excluídos.");
 }
 
 TEST_F(SaveRules, AChangeLogIsAppliedWholeOrNotAtAll) {
@@ -90,7 +91,8 @@ TEST_F(SaveRules, AChangeLogIsAppliedWholeOrNotAtAll) {
     keepNew[DSAGENDA] = std::string("Alterada");
     NewBooking good{.start = "0800", .end = "0900"};
     NewBooking clash{.start = "0830", .end = "0930"};
-    auto refused = trySave({updateOf(keepOld, keepNew), insertOf(rowOf(good, nextSeq())), insertOf(rowOf(clash, nextSeq()))});
+    auto refused = trySave(
+        {updateOf(keepOld, keepNew), insertOf(rowOf(good, nextSeq())), insertOf(rowOf(clash, nextSeq()))});
     EXPECT_EQ(refused, kTaken);  // the second insert meets the first one of the same log
     Packet p = agenda();
     ASSERT_EQ(p.rows.size(), 1u);
@@ -107,27 +109,48 @@ TEST_F(SaveRules, EachRefusalSaysWhatIsWrong) {
         NewBooking booking;
         std::string expected;
     } cases[] = {
-        {"reference too long", {.start = "0800", .end = "0900", .reference = longRef},
+        {"reference too long",
+         {.start = "0800", .end = "0900", .reference = longRef},
          "O campo DSAGENDASALA aceita no máximo 1000 caracteres."},
-        {"empty reference", {.start = "0800", .end = "0900", .reference = ""}, "Referência deve ser informada."},
-        {"blank reference", {.start = "0800", .end = "0900", .reference = "   "}, "Referência deve ser informada."},
+        {"empty reference",
+         {.start = "0800", .end = "0900", .reference = ""},
+         "Referência deve ser informada."},
+        {"blank reference",
+         {.start = "0800", .end = "0900", .reference = "   "},
+         "Referência deve ser informada."},
         {"no start", {.start = "", .end = "0900"}, "Início da Reunião deve ser informado."},
-        {"start not HHMM", {.start = "800", .end = "0900"}, "Horário de Início da reunião informado incorretamente"},
-        {"start hour 24", {.start = "2400", .end = "2459"}, "Horário de Início da reunião informado incorretamente"},
-        {"start minute 60", {.start = "0860", .end = "0900"}, "Horário de Início da reunião informado incorretamente"},
-        {"start letters", {.start = "ab00", .end = "0900"}, "Horário de Início da reunião informado incorretamente"},
+        {"start not HHMM",
+         {.start = "800", .end = "0900"},
+         "Horário de Início da reunião informado incorretamente"},
+        {"start hour 24",
+         {.start = "2400", .end = "2459"},
+         "Horário de Início da reunião informado incorretamente"},
+        {"start minute 60",
+         {.start = "0860", .end = "0900"},
+         "Horário de Início da reunião informado incorretamente"},
+        {"start letters",
+         {.start = "ab00", .end = "0900"},
+         "Horário de Início da reunião informado incorretamente"},
         {"no end", {.start = "0800", .end = ""}, "Término da Reunião deve ser informado."},
-        {"end minute 75", {.start = "0800", .end = "0875"}, "Horário de Término da reunião informado incorretamente"},
-        {"end with colon", {.start = "0800", .end = "09:0"}, "Horário de Término da reunião informado incorretamente"},
+        {"end minute 75",
+         {.start = "0800", .end = "0875"},
+         "Horário de Término da reunião informado incorretamente"},
+        {"end with colon",
+         {.start = "0800", .end = "09:0"},
+         "Horário de Término da reunião informado incorretamente"},
         {"end before start", {.start = "0900", .end = "0800"}, "Hora final deve ser maior que hora inicial."},
-        {"end equals start", {.start = "0900", .end = "0900"},
+        {"end equals start",
+         {.start = "0900", .end = "0900"},
          "Início e Término da Reunião devem ser em horas diferentes."},
-        {"new booking cancelled", {.start = "0800", .end = "0900", .status = "C"},
+        {"new booking cancelled",
+         {.start = "0800", .end = "0900", .status = "C"},
          "Situação da Reunião deve ser informada como \"Agendada\"."},
         {"unknown room", {.start = "0800", .end = "0900", .room = "999"}, "Sala \"999\" não cadastrada."},
-        {"day before today", {.start = "0800", .end = "0900", .day = kToday - std::chrono::days(1)},
+        {"day before today",
+         {.start = "0800", .end = "0900", .day = kToday - std::chrono::days(1)},
          "Não é possível agendar a sala para uma data anterior à data atual (07/12/2026)."},
-        {"branch too long", {.start = "0800", .end = "0900", .branch = "00001"},
+        {"branch too long",
+         {.start = "0800", .end = "0900", .branch = "00001"},
          "O campo CDFILIAL aceita no máximo 4 caracteres."},
     };
     for (const auto& c : cases) {
@@ -137,11 +160,14 @@ TEST_F(SaveRules, EachRefusalSaysWhatIsWrong) {
     EXPECT_TRUE(agenda("101", kToday - std::chrono::days(1)).rows.empty());
 
     // Sizes count characters, not bytes.
-    EXPECT_EQ(tryBook({.start = "0800", .end = "0900", .reference = std::string(500, 'x') + [] {
-                           std::string s;
-                           for (int i = 0; i < 500; ++i) s += "ç";
-                           return s;
-                       }()}),
+    EXPECT_EQ(tryBook({.start = "0800",
+                       .end = "0900",
+                       .reference = std::string(500, 'x') +
+                                    [] {
+                                        std::string s;
+                                        for (int i = 0; i < 500; ++i) s += "ç";
+                                        return s;
+                                    }()}),
               std::nullopt);
 }
 
@@ -157,8 +183,9 @@ TEST_F(SaveRules, RefusalsOfChangesToAStoredBooking) {
     EXPECT_EQ(trySave({updateOf(old, changed(CDSALA, std::string("102")))}), keys);
     EXPECT_EQ(trySave({updateOf(old, changed(DTATI, kToday + std::chrono::days(1)))}), keys);
     EXPECT_EQ(trySave({updateOf(old, changed(NRSEQ, std::string("00099")))}), keys);
-    EXPECT_EQ(trySave({updateOf(old, changed(IDSIT, std::string("X")))}),
-              "Situação do agendamento inválida: \"X\" (deve ser A - Agendada, C - Cancelada ou E - Encerrada).");
+    EXPECT_EQ(
+        trySave({updateOf(old, changed(IDSIT, std::string("X")))}),
+        "Situação do agendamento inválida: \"X\" (deve ser A - Agendada, C - Cancelada ou E - Encerrada).");
     EXPECT_EQ(trySave({updateOf(old, changed(DSAGENDA, Value{}))}), "Referência deve ser informada.");
     EXPECT_EQ(trySave({updateOf(old, changed(CDOPERADOR, std::string(13, 'o')))}),
               "O campo CDOPERADOR aceita no máximo 12 caracteres.");
@@ -174,10 +201,12 @@ TEST_F(SaveRules, ValuesOfTheWrongKindAreRefused) {
     json delta = deltaOf({insertOf(rowOf({.start = "0800", .end = "0900"}, "00001"))});
     json wrongValue = delta;
     wrongValue["changes"][0]["new"][HRINI] = 800;
-    EXPECT_EQ(refusal("SetAgendaSala", {wrongValue}), "Valor inválido para o campo HRINIAGESALA: deve ser texto.");
+    EXPECT_EQ(refusal("SetAgendaSala", {wrongValue}),
+              "Valor inválido para o campo HRINIAGESALA: deve ser texto.");
     json badDate = delta;
     badDate["changes"][0]["new"][DTATI] = "07/12/2026";
-    EXPECT_EQ(refusal("SetAgendaSala", {badDate}), "Valor inválido para o campo DTATIAGESALA: deve ser data.");
+    EXPECT_EQ(refusal("SetAgendaSala", {badDate}),
+              "Valor inválido para o campo DTATIAGESALA: deve ser data.");
     json wrongType = delta;
     wrongType["fields"][DTATI]["type"] = "string";
     EXPECT_EQ(refusal("SetAgendaSala", {wrongType}), "O campo DTATIAGESALA deve ser do tipo data.");
@@ -186,7 +215,8 @@ TEST_F(SaveRules, ValuesOfTheWrongKindAreRefused) {
 
 TEST_F(SaveRules, AChangeLogThatIsNoChangeLogIsAProtocolError) {
     std::string message;
-    EXPECT_EQ(rpcErrorCode("SetAgendaSala", {json{{"fields", json::array()}}}, &message), rpc::code::InvalidParams);
+    EXPECT_EQ(rpcErrorCode("SetAgendaSala", {json{{"fields", json::array()}}}, &message),
+              rpc::code::InvalidParams);
     EXPECT_EQ(message, "Log de alterações inválido: falta \"changes\".");
     json missingField = deltaOf({insertOf(rowOf({.start = "0800", .end = "0900"}, "00001"))});
     missingField["fields"].erase(HRFIN);

@@ -48,23 +48,33 @@ inline std::vector<data::FieldDef> bookingFields() {
     return fields;
 }
 
-inline Value text(const std::string& s) { return s.empty() ? Value{} : Value{s}; }
-inline std::string textOf(const Value& v) { return data::valueText(v); }
+inline Value text(const std::string& s) {
+    return s.empty() ? Value{} : Value{s};
+}
+inline std::string textOf(const Value& v) {
+    return data::valueText(v);
+}
 
 inline Row rowOf(const NewBooking& b, const std::string& seq) {
-    return {text(b.branch), text(seq),         text(b.status), text(b.reference), text(b.room), b.day,
-            text(b.operatorCode), Value{},     text(b.start),  text(b.end),       kNow};
+    return {text(b.branch),       text(seq), text(b.status), text(b.reference), text(b.room), b.day,
+            text(b.operatorCode), Value{},   text(b.start),  text(b.end),       kNow};
 }
 
 inline json deltaOf(std::vector<data::Change> changes) {
     return rpc::changeLogToJson({bookingFields(), std::move(changes)});
 }
-inline data::Change insertOf(Row row) { return {data::ChangeOp::Insert, {}, std::move(row)}; }
-inline data::Change updateOf(Row old, Row now) { return {data::ChangeOp::Update, std::move(old), std::move(now)}; }
-inline data::Change deleteOf(Row old) { return {data::ChangeOp::Delete, std::move(old), {}}; }
+inline data::Change insertOf(Row row) {
+    return {data::ChangeOp::Insert, {}, std::move(row)};
+}
+inline data::Change updateOf(Row old, Row now) {
+    return {data::ChangeOp::Update, std::move(old), std::move(now)};
+}
+inline data::Change deleteOf(Row old) {
+    return {data::ChangeOp::Delete, std::move(old), {}};
+}
 
 class ServerTest : public ::testing::Test {
-protected:
+  protected:
     explicit ServerTest(ServerSetup setup = {}) : server(std::move(setup)) { server.configure(net); }
 
     json call(std::string_view method, std::initializer_list<TAppServer::Arg> args = {}) {
@@ -83,7 +93,8 @@ protected:
         ADD_FAILURE() << method << " was accepted";
         return {};
     }
-    int rpcErrorCode(std::string_view method, std::initializer_list<TAppServer::Arg> args, std::string* message = nullptr) {
+    int rpcErrorCode(std::string_view method, std::initializer_list<TAppServer::Arg> args,
+                     std::string* message = nullptr) {
         try {
             call(method, args);
         } catch (const ERpcError& e) {
@@ -96,7 +107,9 @@ protected:
     std::string nextSeq(const std::string& room = "101", Date day = kToday) {
         return textOf(ok("GetNrSeq", {room, day}).rows.at(0).at(0));
     }
-    Packet agenda(const std::string& room = "101", Date day = kToday) { return ok("GetAgendaSala", {room, day}); }
+    Packet agenda(const std::string& room = "101", Date day = kToday) {
+        return ok("GetAgendaSala", {room, day});
+    }
     Row stored(const std::string& seq, const std::string& room = "101", Date day = kToday) {
         for (auto& r : agenda(room, day).rows)
             if (textOf(r[NRSEQ]) == seq) return r;
@@ -118,7 +131,9 @@ protected:
             return std::string(e.what());
         }
     }
-    std::optional<std::string> tryBook(const NewBooking& b) { return trySave({insertOf(rowOf(b, nextSeq(b.room, b.day)))}); }
+    std::optional<std::string> tryBook(const NewBooking& b) {
+        return trySave({insertOf(rowOf(b, nextSeq(b.room, b.day)))});
+    }
     // Books and returns the sequence number; fails the test when refused.
     std::string book(const NewBooking& b) {
         std::string seq = nextSeq(b.room, b.day);

@@ -31,7 +31,8 @@ using namespace std::chrono_literals;
 std::filesystem::path makeTempDir() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/age-test-XXXXXX";
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed: " + std::string(std::strerror(errno)));
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed: " + std::string(std::strerror(errno)));
     return pattern;
 }
 
@@ -50,7 +51,8 @@ Spawned spawn(const std::vector<std::string>& args, const std::string& errPath) 
     if (errPath.empty())
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
     else
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
     std::vector<char*> argv;
     std::string bin = TestServer::binary();
     argv.push_back(bin.data());
@@ -77,7 +79,8 @@ std::optional<std::string> readLineFrom(int fd, std::string& buffer, std::chrono
             buffer.erase(0, nl + 1);
             return line;
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0) return std::nullopt;
         pollfd p{fd, POLLIN, 0};
         int ready = poll(&p, 1, static_cast<int>(left.count()));
@@ -92,7 +95,9 @@ std::optional<std::string> readLineFrom(int fd, std::string& buffer, std::chrono
 
 }  // namespace
 
-std::string TestServer::binary() { return AGE_SERVER_BINARY; }
+std::string TestServer::binary() {
+    return AGE_SERVER_BINARY;
+}
 
 TestServer::TestServer(ServerSetup setup) : setup_(std::move(setup)), dir_(makeTempDir()) {
     auto must = [this](const std::vector<std::string>& args) {
@@ -119,9 +124,13 @@ TestServer::~TestServer() {
     std::filesystem::remove_all(dir_, ignored);
 }
 
-std::string TestServer::address() const { return host_ + ":" + std::to_string(port_); }
+std::string TestServer::address() const {
+    return host_ + ":" + std::to_string(port_);
+}
 
-std::string TestServer::dbUrl() const { return "sqlite:" + (dir_ / "agenda.db").string(); }
+std::string TestServer::dbUrl() const {
+    return "sqlite:" + (dir_ / "agenda.db").string();
+}
 
 std::string TestServer::log() const {
     std::ifstream in(dir_ / "server.log");
@@ -149,10 +158,15 @@ int TestServer::admin(const std::vector<std::string>& args, std::string* output)
 
 void TestServer::start(int port) {
     if (running()) throw std::logic_error("the test server is running already");
-    std::vector<std::string> args{"serve",       "--db",          dbUrl(),
-                                  "--listen",    host_ + ":" + std::to_string(port),
-                                  "--threads",   std::to_string(setup_.threads),
-                                  "--idle-timeout", std::to_string(setup_.idleTimeoutSeconds)};
+    std::vector<std::string> args{"serve",
+                                  "--db",
+                                  dbUrl(),
+                                  "--listen",
+                                  host_ + ":" + std::to_string(port),
+                                  "--threads",
+                                  std::to_string(setup_.threads),
+                                  "--idle-timeout",
+                                  std::to_string(setup_.idleTimeoutSeconds)};
     if (!setup_.now.empty()) args.insert(args.end(), {"--now", setup_.now});
     Spawned child = spawn(args, (dir_ / "server.log").string());
     pid_ = child.pid;
@@ -236,8 +250,10 @@ std::optional<std::string> LineClient::readLine(std::chrono::milliseconds timeou
     return readLineFrom(fd_, buffer_, timeout);
 }
 
-std::string LineClient::request(const nlohmann::json& id, const std::string& method, const nlohmann::json& params) {
-    return nlohmann::json{{"jsonrpc", "2.0"}, {"id", id}, {"method", "AGE12100.rdmAgendaSala." + method}, {"params", params}}
+std::string LineClient::request(const nlohmann::json& id, const std::string& method,
+                                const nlohmann::json& params) {
+    return nlohmann::json{
+        {"jsonrpc", "2.0"}, {"id", id}, {"method", "AGE12100.rdmAgendaSala." + method}, {"params", params}}
         .dump();
 }
 
@@ -252,7 +268,8 @@ bool LineClient::closedByPeer(std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     char chunk[65536];
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
         pollfd p{fd_, POLLIN, 0};
         int ready = poll(&p, 1, static_cast<int>(left.count()));

@@ -9,12 +9,12 @@
 // Also LineClient: a bare socket speaking lines, for protocol tests.
 #pragma once
 
+#include <sys/types.h>
 #include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 #include <utility>
 #include <vector>
 
@@ -26,7 +26,8 @@ namespace age::test {
 
 struct ServerSetup {
     std::string now = "2026-12-07T10:00:00";  // --now (a Monday); empty runs on the real clock
-    std::vector<std::pair<std::string, std::string>> rooms{{"101", "Sala 101"}, {"102", "Sala 102"}, {"201", "Auditório"}};
+    std::vector<std::pair<std::string, std::string>> rooms{
+        {"101", "Sala 101"}, {"102", "Sala 102"}, {"201", "Auditório"}};
     std::vector<std::pair<std::string, std::string>> operators{{"ana", "Ana Souza"}, {"bruno", "Bruno Lima"}};
     bool demo = false;  // also run `age-server demo` (with the same --now)
     int threads = 4;
@@ -35,16 +36,16 @@ struct ServerSetup {
 };
 
 class TestServer {
-public:
+  public:
     explicit TestServer(ServerSetup setup = {});
     ~TestServer();  // stops the server and removes the folder
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
 
     const std::string& host() const { return host_; }  // "127.0.0.1"
-    int port() const { return port_; }                  // 0 when not running
-    std::string address() const;                        // "127.0.0.1:PORT"
-    std::string dbUrl() const;                          // "sqlite:/tmp/.../agenda.db"
+    int port() const { return port_; }                 // 0 when not running
+    std::string address() const;                       // "127.0.0.1:PORT"
+    std::string dbUrl() const;                         // "sqlite:/tmp/.../agenda.db"
     const std::filesystem::path& dir() const { return dir_; }
 
     // Starts `serve` on the same database; port 0 takes a free one. Throws std::runtime_error when the
@@ -64,7 +65,7 @@ public:
 
     static std::string binary();
 
-private:
+  private:
     void waitExit(std::chrono::seconds grace);
 
     ServerSetup setup_;
@@ -78,7 +79,7 @@ private:
 
 // A bare TCP client of lines, for what TNetConnection never sends (garbage, oversized lines, pipelining).
 class LineClient {
-public:
+  public:
     LineClient(const std::string& host, int port);
     ~LineClient();
     LineClient(const LineClient&) = delete;
@@ -90,13 +91,14 @@ public:
     // The next line without '\n'; nothing on end of stream, error or timeout.
     std::optional<std::string> readLine(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // A request line for the module's method.
-    static std::string request(const nlohmann::json& id, const std::string& method, const nlohmann::json& params);
+    static std::string request(const nlohmann::json& id, const std::string& method,
+                               const nlohmann::json& params);
     // Sends one request and reads its response (throws std::runtime_error when none comes).
     nlohmann::json call(const std::string& method, const nlohmann::json& params, int id = 1);
     // True when the server closed the connection (end of stream or reset) within the timeout.
     bool closedByPeer(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-private:
+  private:
     int fd_ = -1;
     std::string buffer_;
 };
