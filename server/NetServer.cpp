@@ -16,6 +16,7 @@ using asio::ip::tcp;
 // After refusing an oversized line, the rest of what the client sends is read and dropped for a moment
 // so that closing does not reset the connection before the client has read the error.
 constexpr auto kDrainTime = std::chrono::seconds(1);
+constexpr std::size_t kKeptBuffer = 64 * 1024;
 
 class Session;
 
@@ -77,9 +78,12 @@ class Session : public std::enable_shared_from_this<Session> {
         outbox_ = dispatcher_.handleLine(line);
         outbox_ += '\n';
         inbox_.erase(0, n);
+        // An idle connection keeps no large buffer from an earlier big request.
+        if (inbox_.empty() && inbox_.capacity() > kKeptBuffer) inbox_.shrink_to_fit();
         asio::async_write(socket_, asio::buffer(outbox_),
                           [self = shared_from_this()](std::error_code ec, std::size_t) {
                               if (ec) return self->stop();
+                              if (self->outbox_.capacity() > kKeptBuffer) std::string().swap(self->outbox_);
                               self->readLine();
                           });
     }
@@ -101,6 +105,7 @@ class Session : public std::enable_shared_from_this<Session> {
     }
 
     void drain() {
+        if (scratch_.empty()) scratch_.resize(64 * 1024);
         socket_.async_read_some(asio::buffer(scratch_),
                                 [self = shared_from_this()](std::error_code ec, std::size_t) {
                                     if (ec) return self->stop();
@@ -134,7 +139,7 @@ class Session : public std::enable_shared_from_this<Session> {
     std::chrono::seconds idleTimeout_;
     std::string inbox_;
     std::string outbox_;
-    std::array<char, 64 * 1024> scratch_{};
+    std::vector<char> scratch_;  // only while draining
     std::uint64_t timerGeneration_ = 0;
     bool stopped_ = false;
 };

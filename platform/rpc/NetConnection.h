@@ -100,6 +100,8 @@ class TNetConnection {
 
     // true opens the connection (nothing when already open); false closes it.
     void SetConnected(bool connected);
+    // True while the socket is open. A connection the server dropped is noticed by the next call, which
+    // then connects again before sending anything.
     bool Connected() const;
     TAppServer& AppServer() { return appServer_; }
 
