@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
+#include <thread>
 
 #include "common/Booking.h"
 #include "common/BookingRules.h"
@@ -17,6 +19,7 @@ using data::FieldType;
 using data::Packet;
 
 constexpr long kMaxSeq = 99999;
+constexpr int kAttempts = 5;
 
 const TMessages& agendaTexts() {
     static const TMessages texts(kAgendaMessages);
@@ -161,6 +164,23 @@ void checkRecurringArgs(Transaction& tx, const Booking& b) {
     requireRoom(tx, b.room);
 }
 
+// A transaction that lost a race (another server's writer, a deadlock, a dropped database connection) rolled
+// back whole, so the call runs again from the start after a short random pause. A booking the database
+// itself refuses as an overlap is the usual overlap refusal.
+Reply retryingConflicts(const std::function<Reply()>& call) {
+    thread_local std::minstd_rand jitter(std::random_device{}());
+    for (int attempt = 1;; ++attempt) {
+        try {
+            return call();
+        } catch (const StorageConflict&) {
+            if (attempt == kAttempts) throw;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1 + jitter() % (5 * attempt)));
+        } catch (const StorageOverlap&) {
+            throw Refusal(agendaTexts().Msg("hora_agen"));
+        }
+    }
+}
+
 }  // namespace
 
 bool overlaps(const HourSpan& a, const HourSpan& b) {
@@ -176,7 +196,7 @@ std::string formatSeq(long seq) {
 void AgendaModule::registerIn(Dispatcher& d) {
     const std::string module(kRemoteModule);
     auto bind = [this](Reply (AgendaModule::*m)(const Args&)) {
-        return [this, m](const Args& a) { return (this->*m)(a); };
+        return [this, m](const Args& a) { return retryingConflicts([&] { return (this->*m)(a); }); };
     };
     using K = ArgKind;
     d.add(module, {"GetSala", {}, bind(&AgendaModule::GetSala)});

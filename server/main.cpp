@@ -1,10 +1,12 @@
 // age-server: the application server of the room booking system and its administration tool.
 //
-//   age-server serve [--listen HOST:PORT] [--db URL] [--now ISO] [--threads N] [--idle-timeout S]
+//   age-server serve [--listen HOST:PORT] [--db URL] [--db-pool N] [--now ISO] [--threads N]
+//                    [--idle-timeout S]
 //   age-server init | room add CODE NAME | room list | operator add CODE NAME | operator list | demo
 //
-// --db is "sqlite:PATH" (default sqlite:agenda.db). Logs go to stderr; `serve` prints one line
-// "listening on HOST:PORT" to stdout once it accepts connections (with port 0, the port it was given).
+// --db is "sqlite:PATH" (default sqlite:agenda.db) or "postgresql://user@host:port/dbname". Logs go to
+// stderr; `serve` prints one line "listening on HOST:PORT" to stdout once it accepts connections (with port
+// 0, the port it was given).
 #include <csignal>
 #include <iostream>
 #include <thread>
@@ -28,6 +30,7 @@ struct Settings {
     std::string now;
     int threads = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
     int idleTimeout = 600;
+    int dbPool = 0;  // 0: one connection per thread
     std::string logLevel = "info";
     std::string code, name;
 };
@@ -57,7 +60,7 @@ Clock makeClock(const std::string& now) {
 }
 
 std::unique_ptr<Storage> openReady(const Settings& s) {
-    auto storage = openStorage(s.db);
+    auto storage = openStorage(s.db, {.pool = s.dbPool > 0 ? s.dbPool : s.threads});
     storage->initSchema();
     return storage;
 }
@@ -73,7 +76,7 @@ int serve(const Settings& s) {
     NetOptions options{host, port, std::max(1, s.threads), std::chrono::seconds(std::max(1, s.idleTimeout))};
     NetServer server(options, dispatcher);
     server.bind();
-    spdlog::info("serving {} on {} ({} threads{})", s.db, server.boundAddress(), options.threads,
+    spdlog::info("serving {} on {} ({} threads{})", redactedUrl(s.db), server.boundAddress(), options.threads,
                  clock.pinned() ? ", clock pinned at " + age::formatIsoDateTime(clock.now()) : std::string());
     std::cout << "listening on " << server.boundAddress() << std::endl;
     server.run();
@@ -92,7 +95,8 @@ int main(int argc, char** argv) {
     CLI::App app{"age-server: application server of the room booking system"};
     app.require_subcommand(1);
     app.fallthrough();
-    app.add_option("--db", s.db, "database: sqlite:PATH")->capture_default_str();
+    app.add_option("--db", s.db, "database: sqlite:PATH or postgresql://user@host:port/dbname")
+        ->capture_default_str();
 
     auto* serveCmd = app.add_subcommand("serve", "serve the remote data module over TCP");
     serveCmd->add_option("--listen", s.listen, "HOST:PORT to listen on (port 0: any free port)")
@@ -101,6 +105,10 @@ int main(int argc, char** argv) {
     serveCmd->add_option("--threads", s.threads, "worker threads")
         ->check(CLI::Range(1, 256))
         ->capture_default_str();
+    serveCmd
+        ->add_option("--db-pool", s.dbPool,
+                     "PostgreSQL connections kept open at most (default: one per thread)")
+        ->check(CLI::Range(1, 1000));
     serveCmd->add_option("--idle-timeout", s.idleTimeout, "seconds before an idle connection is closed")
         ->check(CLI::Range(1, 86400 * 7))
         ->capture_default_str();
@@ -130,7 +138,7 @@ int main(int argc, char** argv) {
     try {
         if (*serveCmd) return serve(s);
         auto storage = openReady(s);
-        if (*initCmd) std::cout << "schema ready in " << s.db << '\n';
+        if (*initCmd) std::cout << "schema ready in " << redactedUrl(s.db) << '\n';
         if (*roomAdd) admin::addRoom(*storage, s.code, s.name);
         if (*roomList) admin::listRooms(*storage, std::cout);
         if (*opAdd) admin::addOperator(*storage, s.code, s.name);

@@ -59,6 +59,19 @@ class StorageError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The transaction lost a race with another one (serialization failure, deadlock, a connection lost before
+// commit) and was rolled back: running the whole transaction again from the start may succeed.
+class StorageConflict : public StorageBusy {
+  public:
+    using StorageBusy::StorageBusy;
+};
+
+// The database itself refused a scheduled booking that overlaps another of its room and day.
+class StorageOverlap : public StorageError {
+  public:
+    using StorageError::StorageError;
+};
+
 class Transaction {
   public:
     virtual ~Transaction() = default;
@@ -103,8 +116,15 @@ class Storage {
     virtual std::unique_ptr<Transaction> write() = 0;
 };
 
-// "sqlite:PATH" (or a bare path) opens SQLite; "postgresql://..." is the PostgreSQL backend.
-// Throws StorageError for an unknown scheme or a database that cannot be opened.
-std::unique_ptr<Storage> openStorage(const std::string& url);
+struct StorageOptions {
+    int pool = 4;  // PostgreSQL: connections kept open at most (one per concurrent transaction)
+};
+
+// "sqlite:PATH" (or a bare path) opens SQLite; "postgresql://..." (or "postgres://...") is the PostgreSQL
+// backend. Throws StorageError for an unknown scheme or a database that cannot be opened.
+std::unique_ptr<Storage> openStorage(const std::string& url, const StorageOptions& options = {});
+
+// The URL without its password, for logs.
+std::string redactedUrl(const std::string& url);
 
 }  // namespace age::server

@@ -1,0 +1,326 @@
+// The PostgreSQL backend, for several age-server processes on one database.
+//
+// Writers of a room queue on its SALA row (lockRoom: SELECT ... FOR NO KEY UPDATE) in READ COMMITTED, so
+// every check made after the lock sees what the previous writer committed; the exclusion constraint on
+// AGESALA holds the overlap rule in the database itself whatever the writer. Sequence counters are one
+// atomic upsert. Readers get one snapshot per transaction (REPEATABLE READ, read only), as with SQLite.
+// Prepared statements only; text is compared in byte order (COLLATE "C"), as SQLite does.
+#include "server/storage/PostgresStorage.h"
+
+#include <pqxx/pqxx>
+
+#include "server/storage/PostgresPool.h"
+
+namespace age::server {
+namespace {
+
+constexpr int kSchemaVersion = 1;
+// Serialises schema upgrades of servers starting at once (an arbitrary constant: "AGE1").
+constexpr long kSchemaLockKey = 0x41474531;
+
+// Each step brings the schema from version i to i + 1; statements are idempotent so that several servers
+// starting together, or a crash between a step and the version update, are harmless.
+constexpr const char* kMigrations[] = {
+    R"(CREATE EXTENSION IF NOT EXISTS btree_gist;
+       CREATE TABLE IF NOT EXISTS SALA (
+           CDSALA text COLLATE "C" NOT NULL PRIMARY KEY,
+           NMSALA text COLLATE "C" NOT NULL);
+       CREATE TABLE IF NOT EXISTS OPERADOR (
+           CDOPERADOR text COLLATE "C" NOT NULL PRIMARY KEY,
+           NMOPERADOR text COLLATE "C" NOT NULL);
+       CREATE TABLE IF NOT EXISTS AGESALA (
+           CDFILIAL text COLLATE "C",
+           NRSEQAGESALA text COLLATE "C" NOT NULL,
+           IDSITAGESALA text COLLATE "C" NOT NULL CHECK (IDSITAGESALA IN ('A', 'C', 'E')),
+           DSAGENDASALA text COLLATE "C" NOT NULL,
+           CDSALA text COLLATE "C" NOT NULL REFERENCES SALA (CDSALA),
+           DTATIAGESALA date NOT NULL,
+           CDOPERADOR text COLLATE "C",
+           HRINIAGESALA text COLLATE "C" NOT NULL,
+           HRFINAGESALA text COLLATE "C" NOT NULL,
+           DTINCAGESALA timestamp,
+           PRIMARY KEY (CDSALA, NRSEQAGESALA),
+           CONSTRAINT AGESALA_SEM_SOBREPOSICAO EXCLUDE USING gist (
+               CDSALA WITH =,
+               DTATIAGESALA WITH =,
+               int4range(HRINIAGESALA::integer, HRFINAGESALA::integer, '[]') WITH &&)
+               WHERE (IDSITAGESALA = 'A'));
+       CREATE INDEX IF NOT EXISTS AGESALA_SALA_DIA ON AGESALA (CDSALA, DTATIAGESALA);
+       CREATE TABLE IF NOT EXISTS SEQSALA (
+           CDSALA text COLLATE "C" NOT NULL PRIMARY KEY REFERENCES SALA (CDSALA),
+           NRULTSEQ bigint NOT NULL);)",
+};
+static_assert(std::size(kMigrations) == kSchemaVersion);
+
+#define AGE_BOOKING_COLUMNS                                                                               \
+    "a.CDFILIAL, a.NRSEQAGESALA, a.IDSITAGESALA, a.DSAGENDASALA, a.CDSALA,"                               \
+    " to_char(a.DTATIAGESALA, 'YYYY-MM-DD'), a.CDOPERADOR, o.NMOPERADOR, a.HRINIAGESALA, a.HRFINAGESALA," \
+    " to_char(a.DTINCAGESALA, 'YYYY-MM-DD\"T\"HH24:MI:SS')"                                               \
+    " FROM AGESALA a LEFT JOIN OPERADOR o ON o.CDOPERADOR = a.CDOPERADOR"
+
+const std::vector<pg::Statement> kStatements = {
+    {"rooms", "SELECT CDSALA, NMSALA FROM SALA ORDER BY CDSALA"},
+    {"room_name", "SELECT NMSALA FROM SALA WHERE CDSALA = $1"},
+    {"operators", "SELECT CDOPERADOR, NMOPERADOR FROM OPERADOR ORDER BY CDOPERADOR"},
+    {"operator_name", "SELECT NMOPERADOR FROM OPERADOR WHERE CDOPERADOR = $1"},
+    {"bookings", "SELECT " AGE_BOOKING_COLUMNS
+                 " WHERE a.CDSALA = $1 AND a.DTATIAGESALA = $2 ORDER BY a.HRINIAGESALA, a.NRSEQAGESALA"},
+    {"booking", "SELECT " AGE_BOOKING_COLUMNS " WHERE a.CDSALA = $1 AND a.NRSEQAGESALA = $2"},
+    {"scheduled_hours",
+     "SELECT HRINIAGESALA, HRFINAGESALA FROM AGESALA"
+     " WHERE CDSALA = $1 AND DTATIAGESALA = $2 AND IDSITAGESALA = 'A' AND NRSEQAGESALA <> $3"
+     " ORDER BY HRINIAGESALA, NRSEQAGESALA"},
+    // NO KEY UPDATE queues the writers of the room without holding up inserts that only reference it.
+    {"lock_room", "SELECT 1 FROM SALA WHERE CDSALA = $1 FOR NO KEY UPDATE"},
+    {"next_seq",
+     "INSERT INTO SEQSALA (CDSALA, NRULTSEQ) VALUES ($1, 1)"
+     " ON CONFLICT (CDSALA) DO UPDATE SET NRULTSEQ = SEQSALA.NRULTSEQ + 1 RETURNING NRULTSEQ"},
+    {"reserve_seq",
+     "INSERT INTO SEQSALA (CDSALA, NRULTSEQ) VALUES ($1, $2)"
+     " ON CONFLICT (CDSALA) DO UPDATE SET NRULTSEQ = GREATEST(SEQSALA.NRULTSEQ, EXCLUDED.NRULTSEQ)"},
+    {"insert_booking",
+     "INSERT INTO AGESALA (CDFILIAL, NRSEQAGESALA, IDSITAGESALA, DSAGENDASALA, CDSALA, DTATIAGESALA,"
+     " CDOPERADOR, HRINIAGESALA, HRFINAGESALA, DTINCAGESALA)"
+     " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10) ON CONFLICT (CDSALA, NRSEQAGESALA) DO NOTHING"},
+    {"update_booking",
+     "UPDATE AGESALA SET CDFILIAL = $1, IDSITAGESALA = $2, DSAGENDASALA = $3, DTATIAGESALA = $4,"
+     " CDOPERADOR = $5, HRINIAGESALA = $6, HRFINAGESALA = $7, DTINCAGESALA = $8"
+     " WHERE CDSALA = $9 AND NRSEQAGESALA = $10"},
+    {"delete_booking", "DELETE FROM AGESALA WHERE CDSALA = $1 AND NRSEQAGESALA = $2"},
+    {"add_room", "INSERT INTO SALA (CDSALA, NMSALA) VALUES ($1, $2) ON CONFLICT (CDSALA) DO NOTHING"},
+    {"add_operator",
+     "INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR) VALUES ($1, $2) ON CONFLICT (CDOPERADOR) DO NOTHING"},
+};
+
+#undef AGE_BOOKING_COLUMNS
+
+std::string text(const pqxx::field& f) {
+    return f.is_null() ? std::string() : std::string(f.c_str(), f.size());
+}
+
+// Empty text is stored as NULL, as the SQLite backend does.
+const char* nullable(const std::string& s) {
+    return s.empty() ? nullptr : s.c_str();
+}
+
+// libpq ends text parameters at a NUL byte: such text could match or store a shorter value. Nothing stored
+// holds one, so a key with it finds nothing, and a value with it is refused.
+bool hasNul(const std::string& s) {
+    return s.find('\0') != std::string::npos;
+}
+
+void refuseNul(std::initializer_list<const std::string*> values) {
+    for (const auto* v : values)
+        if (hasNul(*v)) throw StorageError("text with a NUL character cannot be stored");
+}
+
+// PostgreSQL has no year 0: no booking can be on such a day.
+bool storableDay(Date day) {
+    return static_cast<int>(std::chrono::year_month_day(day).year()) >= 1;
+}
+
+Booking readBooking(const pqxx::row& r) {
+    Booking b;
+    b.branch = text(r[0]);
+    b.seq = text(r[1]);
+    b.status = text(r[2]);
+    b.reference = text(r[3]);
+    b.room = text(r[4]);
+    auto day = parseIsoDate(text(r[5]));
+    if (!day) throw StorageError("AGESALA holds a malformed day: " + text(r[5]));
+    b.day = *day;
+    b.operatorCode = text(r[6]);
+    b.operatorName = text(r[7]);
+    b.start = text(r[8]);
+    b.end = text(r[9]);
+    if (!r[10].is_null()) b.stamp = parseIsoDateTime(text(r[10]));
+    return b;
+}
+
+std::string stampText(const Booking& b) {
+    return b.stamp ? formatIsoDateTime(*b.stamp) : std::string();
+}
+
+// One snapshot for every read of the transaction, as a SQLite read transaction has.
+using Snapshot = pqxx::transaction<pqxx::repeatable_read, pqxx::read_only>;
+using Writer = pqxx::transaction<pqxx::read_committed, pqxx::read_write>;
+
+class PostgresTransaction final : public Transaction {
+  public:
+    PostgresTransaction(pg::Pool& pool, bool writing) : connection_(pool) {
+        try {
+            if (writing)
+                tx_ = std::make_unique<Writer>(*connection_);
+            else
+                tx_ = std::make_unique<Snapshot>(*connection_);
+        } catch (const pqxx::failure&) {
+            pg::rethrowAsStorageError();
+        }
+    }
+
+    void commit() override {
+        try {
+            tx_->commit();
+        } catch (const pqxx::failure&) {
+            pg::rethrowAsStorageError();
+        }
+    }
+
+    std::vector<Room> rooms() override {
+        std::vector<Room> out;
+        for (const auto& r : exec("rooms")) out.push_back({text(r[0]), text(r[1])});
+        return out;
+    }
+
+    std::optional<std::string> roomName(const std::string& room) override {
+        if (hasNul(room)) return std::nullopt;
+        auto r = exec("room_name", room);
+        if (r.empty()) return std::nullopt;
+        return text(r[0][0]);
+    }
+
+    std::vector<Operator> operators() override {
+        std::vector<Operator> out;
+        for (const auto& r : exec("operators")) out.push_back({text(r[0]), text(r[1])});
+        return out;
+    }
+
+    std::optional<std::string> operatorName(const std::string& code) override {
+        if (hasNul(code)) return std::nullopt;
+        auto r = exec("operator_name", code);
+        if (r.empty()) return std::nullopt;
+        return text(r[0][0]);
+    }
+
+    std::vector<Booking> bookings(const std::string& room, Date day) override {
+        std::vector<Booking> out;
+        if (hasNul(room) || !storableDay(day)) return out;
+        for (const auto& r : exec("bookings", room, formatIsoDate(day))) out.push_back(readBooking(r));
+        return out;
+    }
+
+    std::optional<Booking> booking(const std::string& room, const std::string& seq) override {
+        if (hasNul(room) || hasNul(seq)) return std::nullopt;
+        auto r = exec("booking", room, seq);
+        if (r.empty()) return std::nullopt;
+        return readBooking(r[0]);
+    }
+
+    std::vector<HourSpan> scheduledHours(const std::string& room, Date day) override {
+        return scheduledHoursExcept(room, day, std::string());
+    }
+
+    std::vector<HourSpan> scheduledHoursExcept(const std::string& room, Date day,
+                                               const std::string& seq) override {
+        std::vector<HourSpan> out;
+        if (hasNul(room) || hasNul(seq) || !storableDay(day)) return out;
+        for (const auto& r : exec("scheduled_hours", room, formatIsoDate(day), seq))
+            out.push_back({text(r[0]), text(r[1])});
+        return out;
+    }
+
+    void lockRoom(const std::string& room) override {
+        if (!hasNul(room)) exec("lock_room", room);
+    }
+
+    long nextSeq(const std::string& room) override {
+        refuseNul({&room});
+        auto r = exec("next_seq", room);
+        if (r.empty()) throw StorageError("sequence counter returned nothing");
+        return r[0][0].as<long>();
+    }
+
+    void reserveSeq(const std::string& room, long seq) override {
+        refuseNul({&room});
+        exec("reserve_seq", room, seq);
+    }
+
+    bool insertBooking(const Booking& b) override {
+        refuseNul({&b.branch, &b.seq, &b.status, &b.reference, &b.room, &b.operatorCode, &b.start, &b.end});
+        std::string stamp = stampText(b);
+        auto r = exec("insert_booking", nullable(b.branch), b.seq, b.status, b.reference, b.room,
+                      formatIsoDate(b.day), nullable(b.operatorCode), b.start, b.end, nullable(stamp));
+        return r.affected_rows() == 1;
+    }
+
+    bool updateBooking(const Booking& b) override {
+        refuseNul({&b.branch, &b.seq, &b.status, &b.reference, &b.room, &b.operatorCode, &b.start, &b.end});
+        std::string stamp = stampText(b);
+        auto r = exec("update_booking", nullable(b.branch), b.status, b.reference, formatIsoDate(b.day),
+                      nullable(b.operatorCode), b.start, b.end, nullable(stamp), b.room, b.seq);
+        return r.affected_rows() == 1;
+    }
+
+    bool deleteBooking(const std::string& room, const std::string& seq) override {
+        if (hasNul(room) || hasNul(seq)) return false;
+        return exec("delete_booking", room, seq).affected_rows() == 1;
+    }
+
+    bool addRoom(const Room& room) override {
+        refuseNul({&room.code, &room.name});
+        return exec("add_room", room.code, room.name).affected_rows() == 1;
+    }
+
+    bool addOperator(const Operator& op) override {
+        refuseNul({&op.code, &op.name});
+        return exec("add_operator", op.code, op.name).affected_rows() == 1;
+    }
+
+  private:
+    template <typename... Args>
+    pqxx::result exec(const char* statement, Args&&... args) {
+        try {
+            return tx_->exec_prepared(statement, std::forward<Args>(args)...);
+        } catch (const pqxx::failure&) {
+            pg::rethrowAsStorageError();
+        }
+    }
+
+    pg::Lease connection_;
+    std::unique_ptr<pqxx::dbtransaction> tx_;  // rolls back on destruction unless committed
+};
+
+class PostgresStorage final : public Storage {
+  public:
+    PostgresStorage(const std::string& url, int poolSize) : pool_(url, poolSize, kStatements) {
+        pg::Lease{pool_};  // an unreachable database fails here, at start
+    }
+
+    void initSchema() override {
+        pg::Lease connection(pool_);
+        try {
+            pqxx::work tx(*connection);
+            tx.exec_params("SELECT pg_advisory_xact_lock($1)", kSchemaLockKey);
+            tx.exec("CREATE TABLE IF NOT EXISTS VERSAOESQUEMA (NRVERSAO integer NOT NULL)");
+            auto r = tx.exec("SELECT NRVERSAO FROM VERSAOESQUEMA");
+            int version = r.empty() ? 0 : r[0][0].as<int>();
+            if (version > kSchemaVersion)
+                throw StorageError("the database's schema version " + std::to_string(version) +
+                                   " is newer than this server's (" + std::to_string(kSchemaVersion) + ")");
+            for (int v = version; v < kSchemaVersion; ++v) tx.exec(kMigrations[v]);
+            tx.exec("DELETE FROM VERSAOESQUEMA");
+            tx.exec_params("INSERT INTO VERSAOESQUEMA (NRVERSAO) VALUES ($1)", kSchemaVersion);
+            tx.commit();
+        } catch (const pqxx::failure& e) {
+            throw StorageError(std::string("cannot create the schema: ") + e.what());
+        }
+    }
+
+    std::unique_ptr<Transaction> read() override {
+        return std::make_unique<PostgresTransaction>(pool_, false);
+    }
+    std::unique_ptr<Transaction> write() override {
+        return std::make_unique<PostgresTransaction>(pool_, true);
+    }
+
+  private:
+    pg::Pool pool_;
+};
+
+}  // namespace
+
+std::unique_ptr<Storage> openPostgresStorage(const std::string& url, int poolSize) {
+    return std::make_unique<PostgresStorage>(url, poolSize);
+}
+
+}  // namespace age::server
