@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 
+#include "autobooking/Cli_Age12110.h"
 #include "common/Booking.h"
 #include "common/Catalogs.h"
 #include "platform/ui/Consiste.h"
@@ -233,8 +234,8 @@ void TfrmAgendaDeSala::attachRoomChange() {
 
 void TfrmAgendaDeSala::detachRoomChange() { disconnect(roomChange_); }
 
-// Opens the automatic booking dialog; wired to the dialog's entry together with the dialog.
-void TfrmAgendaDeSala::sbtCadAutoClick(QObject*) {}
+// Opens the automatic booking dialog modally; returns when it has closed.
+void TfrmAgendaDeSala::sbtCadAutoClick(QObject*) { Cli_Age12110::criaCadAutoSala(); }
 
 // Filled by the status filter together with the filter itself.
 void TfrmAgendaDeSala::tbtAgendadaClick(QObject*) {}
