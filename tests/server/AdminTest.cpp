@@ -1,15 +1,20 @@
-// The administration commands on a database file.
+// The administration commands on each backend.
 #include "tests/server/ServerFixture.h"
 
 namespace age::test {
 namespace {
 
-class Admin : public ::testing::Test {
+class Admin : public BackendParamTest {
   protected:
-    TestServer server{ServerSetup{.rooms = {}, .operators = {}, .start = false}};
+    TestServer server{onBackend({.rooms = {}, .operators = {}, .start = false})};
 };
 
-TEST_F(Admin, RoomsAndOperatorsAreAddedAndListedByCode) {
+class AdminDemo : public BackendParamTest {
+  protected:
+    TestServer server{onBackend({.rooms = {}, .operators = {}, .demo = true})};
+};
+
+TEST_P(Admin, RoomsAndOperatorsAreAddedAndListedByCode) {
     std::string out;
     EXPECT_EQ(server.admin({"room", "add", "B2", "Sala Bê"}), 0);
     EXPECT_EQ(server.admin({"room", "add", "A1", "Sala Á"}), 0);
@@ -29,7 +34,7 @@ TEST_F(Admin, RoomsAndOperatorsAreAddedAndListedByCode) {
     EXPECT_EQ(out, "joao.silva\tJoão da Silva\n");
 }
 
-TEST_F(Admin, InitIsIdempotentAndKeepsTheData) {
+TEST_P(Admin, InitIsIdempotentAndKeepsTheData) {
     ASSERT_EQ(server.admin({"room", "add", "101", "Sala 101"}), 0);
     std::string out;
     EXPECT_EQ(server.admin({"init"}), 0);
@@ -38,8 +43,7 @@ TEST_F(Admin, InitIsIdempotentAndKeepsTheData) {
     EXPECT_EQ(out, "101\tSala 101\n");
 }
 
-TEST(AdminDemo, SeedsAWeekAroundTodayAndRunningItTwiceAddsNothing) {
-    TestServer server(ServerSetup{.rooms = {}, .operators = {}, .demo = true});
+TEST_P(AdminDemo, SeedsAWeekAroundTodayAndRunningItTwiceAddsNothing) {
     TNetConnection net;
     server.configure(net);
     auto count = [&] {
@@ -69,6 +73,9 @@ TEST(AdminDemo, SeedsAWeekAroundTodayAndRunningItTwiceAddsNothing) {
     EXPECT_EQ(server.admin({"demo", "--now", "2026-12-07T10:00:00"}, &out), 0) << out;
     EXPECT_EQ(count(), first);
 }
+
+AGE_ON_EACH_BACKEND(Admin);
+AGE_ON_EACH_BACKEND(AdminDemo);
 
 }  // namespace
 }  // namespace age::test

@@ -14,7 +14,7 @@ class Methods : public ServerTest {
     }
 };
 
-TEST_F(Methods, GetSalaListsEveryRoomByCode) {
+TEST_P(Methods, GetSalaListsEveryRoomByCode) {
     Packet p = ok("GetSala");
     EXPECT_EQ(p.fields, (std::vector<FieldDef>{{"CDSALA", FieldType::String, 5}}));
     ASSERT_EQ(p.rows.size(), 3u);
@@ -23,7 +23,7 @@ TEST_F(Methods, GetSalaListsEveryRoomByCode) {
     EXPECT_EQ(textOf(p.rows[2][0]), "201");
 }
 
-TEST_F(Methods, GetNmSalaNamesAKnownRoomAndGivesNoRowForAnUnknownOne) {
+TEST_P(Methods, GetNmSalaNamesAKnownRoomAndGivesNoRowForAnUnknownOne) {
     Packet p = ok("getNmSala", {"201", "0001"});
     EXPECT_EQ(p.fields, (std::vector<FieldDef>{{"NMSALA", FieldType::String, 30}}));
     ASSERT_EQ(p.rows.size(), 1u);
@@ -32,14 +32,14 @@ TEST_F(Methods, GetNmSalaNamesAKnownRoomAndGivesNoRowForAnUnknownOne) {
     EXPECT_TRUE(ok("getNmSala", {"", "0001"}).rows.empty());
 }
 
-TEST_F(Methods, GetSysdateIsThePinnedClock) {
+TEST_P(Methods, GetSysdateIsThePinnedClock) {
     Packet p = ok("GetSysdate");
     EXPECT_EQ(p.fields, (std::vector<FieldDef>{{"SYSDATE", FieldType::DateTime, 0}}));
     ASSERT_EQ(p.rows.size(), 1u);
     EXPECT_EQ(p.rows[0][0], Value{kNow});
 }
 
-TEST_F(Methods, GetNrSeqCountsPerRoomInFiveDigitsAndNeverHandsANumberOutTwice) {
+TEST_P(Methods, GetNrSeqCountsPerRoomInFiveDigitsAndNeverHandsANumberOutTwice) {
     Packet first = ok("GetNrSeq", {"101", kToday});
     EXPECT_EQ(first.fields, (std::vector<FieldDef>{{"NRSEQ", FieldType::String, 5}}));
     EXPECT_EQ(textOf(first.rows.at(0).at(0)), "00001");
@@ -49,13 +49,13 @@ TEST_F(Methods, GetNrSeqCountsPerRoomInFiveDigitsAndNeverHandsANumberOutTwice) {
     EXPECT_EQ(refusal("GetNrSeq", {"999", kToday}), "Sala \"999\" não cadastrada.");
 }
 
-TEST_F(Methods, AStoredSequenceNumberIsNeverHandedOutAfterwards) {
+TEST_P(Methods, AStoredSequenceNumberIsNeverHandedOutAfterwards) {
     NewBooking b{.start = "0800", .end = "0900"};
     EXPECT_FALSE(trySave({insertOf(rowOf(b, "00007"))}));
     EXPECT_EQ(nextSeq(), "00008");
 }
 
-TEST_F(Methods, GetAgendaSalaDeliversTheBookingRecordWithOperatorNamesInStartOrder) {
+TEST_P(Methods, GetAgendaSalaDeliversTheBookingRecordWithOperatorNamesInStartOrder) {
     std::string late = book({.start = "1400", .end = "1500", .operatorCode = "bruno"});
     std::string early = book({.start = "0800", .end = "0900"});
     std::string cancelled = book({.start = "1000", .end = "1100"});
@@ -83,7 +83,7 @@ TEST_F(Methods, GetAgendaSalaDeliversTheBookingRecordWithOperatorNamesInStartOrd
     EXPECT_EQ(p.rows[0], expected);
 }
 
-TEST_F(Methods, GetHoraListsTheScheduledHoursOnlyInStartOrder) {
+TEST_P(Methods, GetHoraListsTheScheduledHoursOnlyInStartOrder) {
     book({.start = "1300", .end = "1400"});
     std::string gone = book({.start = "0700", .end = "0730"});
     book({.start = "0800", .end = "0900"});
@@ -99,6 +99,8 @@ TEST_F(Methods, GetHoraListsTheScheduledHoursOnlyInStartOrder) {
     EXPECT_EQ(p.rows[1], (Row{std::string("1300"), std::string("1400")}));
     EXPECT_TRUE(ok("GetHora", {"102", kToday}).rows.empty());
 }
+
+AGE_ON_EACH_BACKEND(Methods);
 
 }  // namespace
 }  // namespace age::test

@@ -22,7 +22,7 @@ class Race : public ServerTest {
     Race() : ServerTest(ServerSetup{.threads = 4}) {}
 };
 
-TEST_F(Race, SixteenClientsBookingOverlappingSpansNeverBothWin) {
+TEST_P(Race, SixteenClientsBookingOverlappingSpansNeverBothWin) {
     for (int round = 0; round < 3; ++round) {
         const Date day = kToday + std::chrono::days(1 + round);
         std::latch ready(kClients);
@@ -81,7 +81,7 @@ TEST_F(Race, SixteenClientsBookingOverlappingSpansNeverBothWin) {
     }
 }
 
-TEST_F(Race, SequenceNumbersTakenAtOnceAreAllDifferent) {
+TEST_P(Race, SequenceNumbersTakenAtOnceAreAllDifferent) {
     constexpr int kEach = 25;
     std::latch ready(kClients);
     std::mutex m;
@@ -114,6 +114,8 @@ TEST_F(Race, SequenceNumbersTakenAtOnceAreAllDifferent) {
     EXPECT_EQ(*distinct.begin(), "00001");
     EXPECT_EQ(*distinct.rbegin(), "00400");
 }
+
+AGE_ON_EACH_BACKEND(Race);
 
 }  // namespace
 }  // namespace age::test

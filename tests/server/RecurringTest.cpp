@@ -24,6 +24,8 @@ class Recurring : public ServerTest {
     // The template: 08:00-09:00 today. Taken on days 2 and 5 by overlapping bookings; days 3 and 4 hold
     // bookings that do not count (other hours, cancelled).
     void SetUp() override {
+        ServerTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         model = book({.start = "0800", .end = "0900"});
         book({.start = "0830", .end = "0930", .day = kToday + days(2)});
         book({.start = "0900", .end = "1000", .day = kToday + days(5)});  // touches 09:00: taken
@@ -47,38 +49,38 @@ class Recurring : public ServerTest {
     std::string model;
 };
 
-TEST_F(Recurring, GetPesqSalaRepliesOneWhenEveryDayIsFree) {
+TEST_P(Recurring, GetPesqSalaRepliesOneWhenEveryDayIsFree) {
     std::string list = listOf({kToday + days(1), kToday + days(3), kToday + days(4)});
     const std::string sent = list;
     EXPECT_EQ(pesq(list, model), "1");
     EXPECT_EQ(list, sent);
 }
 
-TEST_F(Recurring, GetPesqSalaListsTheTakenDaysAndRemovesThemFromTheList) {
+TEST_P(Recurring, GetPesqSalaListsTheTakenDaysAndRemovesThemFromTheList) {
     std::string list = everyDay(kToday + days(1), kToday + days(5));
     EXPECT_EQ(pesq(list, model), "1_09/12/2026_12/12/2026");
     EXPECT_EQ(list, listOf({kToday + days(1), kToday + days(3), kToday + days(4)}));
 }
 
-TEST_F(Recurring, GetPesqSalaRepliesZeroWhenNoDayIsLeft) {
+TEST_P(Recurring, GetPesqSalaRepliesZeroWhenNoDayIsLeft) {
     std::string list = listOf({kToday + days(2), kToday + days(5)});
     EXPECT_EQ(pesq(list, model), "0");
     EXPECT_EQ(list, "");
 }
 
-TEST_F(Recurring, GetPesqSalaRepliesNothingForAnEmptyList) {
+TEST_P(Recurring, GetPesqSalaRepliesNothingForAnEmptyList) {
     std::string list;
     EXPECT_EQ(pesq(list, model), "");
     EXPECT_EQ(list, "");
 }
 
-TEST_F(Recurring, DaysBeforeTodayAndTheTemplatesOwnDayAreTaken) {
+TEST_P(Recurring, DaysBeforeTodayAndTheTemplatesOwnDayAreTaken) {
     std::string list = listOf({kToday - days(1), kToday, kToday + days(1)});
     EXPECT_EQ(pesq(list, model), "1_06/12/2026_07/12/2026");
     EXPECT_EQ(list, listOf({kToday + days(1)}));
 }
 
-TEST_F(Recurring, GetPesqSalaFaultsForAMissingTemplateOrAMalformedList) {
+TEST_P(Recurring, GetPesqSalaFaultsForAMissingTemplateOrAMalformedList) {
     std::string list = listOf({kToday + days(1)});
     std::string message;
     EXPECT_EQ(rpcErrorCode("GetPesqSala", {"0001", "101", TAppServer::Arg::Ref(list), "00099"}, &message),
@@ -107,7 +109,7 @@ TEST_F(Recurring, GetPesqSalaFaultsForAMissingTemplateOrAMalformedList) {
     }
 }
 
-TEST_F(Recurring, SetHrSalaOfNinetyEightDaysCreatesExactlyTheFreeDays) {
+TEST_P(Recurring, SetHrSalaOfNinetyEightDaysCreatesExactlyTheFreeDays) {
     // Taken by overlapping bookings besides days 2 and 5: day 60 and day 98.
     book({.start = "0700", .end = "0800", .day = kToday + days(60)});
     book({.start = "0859", .end = "1200", .day = kToday + days(98)});
@@ -145,7 +147,7 @@ TEST_F(Recurring, SetHrSalaOfNinetyEightDaysCreatesExactlyTheFreeDays) {
     EXPECT_EQ(agenda("101", kToday + days(3)).rows.size(), 2u);  // next to the 10:00 booking
 }
 
-TEST_F(Recurring, TheDialogsRoadBooksWhatGetPesqSalaLeft) {
+TEST_P(Recurring, TheDialogsRoadBooksWhatGetPesqSalaLeft) {
     std::string list = everyDay(kToday + days(1), kToday + days(6));
     ASSERT_EQ(pesq(list, model), "1_09/12/2026_12/12/2026");
     Packet created = Consiste::CheckResultServ(hrSala(list), false, 0);
@@ -154,7 +156,7 @@ TEST_F(Recurring, TheDialogsRoadBooksWhatGetPesqSalaLeft) {
     EXPECT_EQ(pesq(again, model), "0");
 }
 
-TEST_F(Recurring, SetHrSalaRefusals) {
+TEST_P(Recurring, SetHrSalaRefusals) {
     auto refused = [&](std::string list, const std::string& status, const std::string& start,
                        const std::string& end, const std::string& reference,
                        const std::string& room) -> std::string {
@@ -187,6 +189,8 @@ TEST_F(Recurring, SetHrSalaRefusals) {
     std::string empty;
     EXPECT_TRUE(Consiste::CheckResultServ(hrSala(empty), false, 0).rows.empty());
 }
+
+AGE_ON_EACH_BACKEND(Recurring);
 
 }  // namespace
 }  // namespace age::test

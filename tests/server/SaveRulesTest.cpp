@@ -10,7 +10,7 @@ constexpr auto kRemoved = "O agendamento foi excluído por outro usuário. Atual
 
 using SaveRules = ServerTest;
 
-TEST_F(SaveRules, OverlapIncludesBothEnds) {
+TEST_P(SaveRules, OverlapIncludesBothEnds) {
     book({.start = "0800", .end = "0900"});
     EXPECT_EQ(tryBook({.start = "0900", .end = "1000"}), kTaken);
     EXPECT_EQ(tryBook({.start = "0700", .end = "0800"}), kTaken);
@@ -23,7 +23,7 @@ TEST_F(SaveRules, OverlapIncludesBothEnds) {
     EXPECT_EQ(tryBook({.start = "0800", .end = "0900", .day = kToday + std::chrono::days(1)}), std::nullopt);
 }
 
-TEST_F(SaveRules, CancelledAndClosedBookingsFreeTheirSlot) {
+TEST_P(SaveRules, CancelledAndClosedBookingsFreeTheirSlot) {
     std::string seq = book({.start = "0800", .end = "0900"});
     Row old = storedWithoutName(seq), cancelled = old;
     cancelled[IDSIT] = std::string("C");
@@ -37,7 +37,7 @@ TEST_F(SaveRules, CancelledAndClosedBookingsFreeTheirSlot) {
     EXPECT_EQ(tryBook({.start = "0830", .end = "0930"}), std::nullopt);
 }
 
-TEST_F(SaveRules, ABookingMayMoveOverItsOwnHours) {
+TEST_P(SaveRules, ABookingMayMoveOverItsOwnHours) {
     std::string seq = book({.start = "0800", .end = "0900"});
     book({.start = "1000", .end = "1100"});
     Row old = storedWithoutName(seq), moved = old;
@@ -50,7 +50,7 @@ TEST_F(SaveRules, ABookingMayMoveOverItsOwnHours) {
     EXPECT_EQ(textOf(stored(seq)[HRFIN]), "0930");
 }
 
-TEST_F(SaveRules, AStaleUpdateOrDeleteIsRefused) {
+TEST_P(SaveRules, AStaleUpdateOrDeleteIsRefused) {
     std::string seq = book({.start = "0800", .end = "0900"});
     Row mine = storedWithoutName(seq);
     Row theirs = mine;
@@ -72,7 +72,7 @@ TEST_F(SaveRules, AStaleUpdateOrDeleteIsRefused) {
     EXPECT_TRUE(agenda().rows.empty());
 }
 
-TEST_F(SaveRules, OnlyScheduledBookingsChangeOrGo) {
+TEST_P(SaveRules, OnlyScheduledBookingsChangeOrGo) {
     std::string seq = book({.start = "0800", .end = "0900"});
     Row old = storedWithoutName(seq), closed = old;
     closed[IDSIT] = std::string("E");
@@ -85,7 +85,7 @@ TEST_F(SaveRules, OnlyScheduledBookingsChangeOrGo) {
               "Somente agendamentos com situação \"Agendada\" podem ser excluídos.");
 }
 
-TEST_F(SaveRules, AChangeLogIsAppliedWholeOrNotAtAll) {
+TEST_P(SaveRules, AChangeLogIsAppliedWholeOrNotAtAll) {
     std::string keep = book({.start = "1400", .end = "1500"});
     Row keepOld = storedWithoutName(keep), keepNew = keepOld;
     keepNew[DSAGENDA] = std::string("Alterada");
@@ -102,7 +102,7 @@ TEST_F(SaveRules, AChangeLogIsAppliedWholeOrNotAtAll) {
     EXPECT_EQ(agenda().rows.size(), 2u);
 }
 
-TEST_F(SaveRules, EachRefusalSaysWhatIsWrong) {
+TEST_P(SaveRules, EachRefusalSaysWhatIsWrong) {
     const std::string longRef(1001, 'x');
     struct Case {
         const char* what;
@@ -171,7 +171,7 @@ TEST_F(SaveRules, EachRefusalSaysWhatIsWrong) {
               std::nullopt);
 }
 
-TEST_F(SaveRules, RefusalsOfChangesToAStoredBooking) {
+TEST_P(SaveRules, RefusalsOfChangesToAStoredBooking) {
     std::string seq = book({.start = "0800", .end = "0900"});
     Row old = storedWithoutName(seq);
     auto changed = [&](Col col, Value v) {
@@ -197,7 +197,7 @@ TEST_F(SaveRules, RefusalsOfChangesToAStoredBooking) {
     }());
 }
 
-TEST_F(SaveRules, ValuesOfTheWrongKindAreRefused) {
+TEST_P(SaveRules, ValuesOfTheWrongKindAreRefused) {
     json delta = deltaOf({insertOf(rowOf({.start = "0800", .end = "0900"}, "00001"))});
     json wrongValue = delta;
     wrongValue["changes"][0]["new"][HRINI] = 800;
@@ -213,7 +213,7 @@ TEST_F(SaveRules, ValuesOfTheWrongKindAreRefused) {
     EXPECT_TRUE(agenda().rows.empty());
 }
 
-TEST_F(SaveRules, AChangeLogThatIsNoChangeLogIsAProtocolError) {
+TEST_P(SaveRules, AChangeLogThatIsNoChangeLogIsAProtocolError) {
     std::string message;
     EXPECT_EQ(rpcErrorCode("SetAgendaSala", {json{{"fields", json::array()}}}, &message),
               rpc::code::InvalidParams);
@@ -226,7 +226,7 @@ TEST_F(SaveRules, AChangeLogThatIsNoChangeLogIsAProtocolError) {
     EXPECT_EQ(rpcErrorCode("SetAgendaSala", {"não é um log"}), rpc::code::InvalidParams);
 }
 
-TEST_F(SaveRules, ADeltaWithoutOperatorNamesAndWithExtraFieldsIsRead) {
+TEST_P(SaveRules, ADeltaWithoutOperatorNamesAndWithExtraFieldsIsRead) {
     std::vector<data::FieldDef> fields = bookingFields();
     fields.erase(fields.begin() + NMOPERADOR);
     fields.push_back({"CALCULADO", data::FieldType::String, 10});
@@ -238,13 +238,15 @@ TEST_F(SaveRules, ADeltaWithoutOperatorNamesAndWithExtraFieldsIsRead) {
     EXPECT_EQ(agenda().rows.size(), 1u);
 }
 
-TEST_F(SaveRules, ASequenceNumberInUseIsRefused) {
+TEST_P(SaveRules, ASequenceNumberInUseIsRefused) {
     std::string seq = book({.start = "0800", .end = "0900"});
     EXPECT_EQ(trySave({insertOf(rowOf({.start = "1000", .end = "1100"}, seq))}),
               "O seqüencial " + seq + " da sala \"101\" já está em uso. Atualize a agenda.");
     EXPECT_EQ(trySave({insertOf(rowOf({.start = "1000", .end = "1100"}, "12"))}),
               "Seqüencial do agendamento inválido: \"12\" (deve ter 5 dígitos).");
 }
+
+AGE_ON_EACH_BACKEND(SaveRules);
 
 }  // namespace
 }  // namespace age::test

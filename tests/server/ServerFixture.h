@@ -1,5 +1,6 @@
 // A running age-server (pinned at Monday 2026-12-07 10:00) with a connection to it, and shortcuts to
-// book, read and change bookings the way the agenda screen does.
+// book, read and change bookings the way the agenda screen does. Fixtures derived from ServerTest run on
+// each storage backend: instantiate them with AGE_ON_EACH_BACKEND(Fixture) and write TEST_P.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include "platform/rpc/CheckResult.h"
 #include "platform/rpc/NetConnection.h"
 #include "platform/rpc/Wire.h"
+#include "tests/support/BackendTest.h"
 #include "tests/support/TestServer.h"
 
 namespace age::test {
@@ -73,9 +75,25 @@ inline data::Change deleteOf(Row old) {
     return {data::ChangeOp::Delete, std::move(old), {}};
 }
 
-class ServerTest : public ::testing::Test {
+// A test whose parameter is the storage backend.
+class BackendParamTest : public ::testing::TestWithParam<Backend> {
   protected:
-    explicit ServerTest(ServerSetup setup = {}) : server(std::move(setup)) { server.configure(net); }
+    void SetUp() override { AGE_REQUIRE_BACKEND(GetParam()); }
+
+    // `setup` on this test's backend. When the backend is missing, a stand-in that is never started: SetUp
+    // skips the test before it is used.
+    static ServerSetup onBackend(ServerSetup setup) {
+        if (unavailable(GetParam())) return ServerSetup{.rooms = {}, .operators = {}, .start = false};
+        if (GetParam() == Backend::Postgres) setup.db = "postgresql";
+        return setup;
+    }
+};
+
+class ServerTest : public BackendParamTest {
+  protected:
+    explicit ServerTest(ServerSetup setup = {}) : server(onBackend(std::move(setup))) {
+        server.configure(net);
+    }
 
     json call(std::string_view method, std::initializer_list<TAppServer::Arg> args = {}) {
         return net.AppServer().Call(method, args);

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "platform/rpc/NetConnection.h"
+#include "tests/support/TestDatabase.h"
 
 extern char** environ;
 
@@ -100,6 +101,18 @@ std::string TestServer::binary() {
 }
 
 TestServer::TestServer(ServerSetup setup) : setup_(std::move(setup)), dir_(makeTempDir()) {
+    if (setup_.db == "postgresql") {
+        try {
+            scratch_ = std::make_unique<ScratchDatabase>();
+        } catch (...) {
+            std::error_code ignored;
+            std::filesystem::remove_all(dir_, ignored);
+            throw;
+        }
+        dbUrl_ = scratch_->url();
+    } else {
+        dbUrl_ = setup_.db.empty() ? "sqlite:" + (dir_ / "agenda.db").string() : setup_.db;
+    }
     auto must = [this](const std::vector<std::string>& args) {
         std::string output;
         if (admin(args, &output) != 0) throw std::runtime_error("age-server setup failed: " + output);
@@ -120,6 +133,7 @@ TestServer::~TestServer() {
         stop();
     } catch (...) {
     }
+    scratch_.reset();
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
 }
@@ -129,7 +143,7 @@ std::string TestServer::address() const {
 }
 
 std::string TestServer::dbUrl() const {
-    return "sqlite:" + (dir_ / "agenda.db").string();
+    return dbUrl_;
 }
 
 std::string TestServer::log() const {
@@ -168,6 +182,7 @@ void TestServer::start(int port) {
                                   "--idle-timeout",
                                   std::to_string(setup_.idleTimeoutSeconds)};
     if (!setup_.now.empty()) args.insert(args.end(), {"--now", setup_.now});
+    if (setup_.dbPool > 0) args.insert(args.end(), {"--db-pool", std::to_string(setup_.dbPool)});
     Spawned child = spawn(args, (dir_ / "server.log").string());
     pid_ = child.pid;
     stdoutFd_ = child.out;

@@ -1,5 +1,6 @@
-// A real age-server for tests: a temporary folder with a fresh SQLite file seeded through the admin
-// commands, `serve` on a free loopback port with the clock pinned, stopped and cleaned up on destruction.
+// A real age-server for tests: a temporary folder with a fresh SQLite file (or a fresh PostgreSQL database)
+// seeded through the admin commands, `serve` on a free loopback port with the clock pinned, stopped and
+// cleaned up on destruction.
 //
 //   age::test::TestServer server;                 // rooms 101, 102, 201; operators ana, bruno
 //   TNetConnection net;
@@ -12,6 +13,7 @@
 #include <sys/types.h>
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +26,8 @@ class TNetConnection;
 
 namespace age::test {
 
+class ScratchDatabase;
+
 struct ServerSetup {
     std::string now = "2026-12-07T10:00:00";  // --now (a Monday); empty runs on the real clock
     std::vector<std::pair<std::string, std::string>> rooms{
@@ -33,6 +37,11 @@ struct ServerSetup {
     int threads = 4;
     int idleTimeoutSeconds = 600;
     bool start = true;  // start serving in the constructor
+    // The database: empty for a fresh SQLite file in the folder; "postgresql" for a fresh database on the
+    // test PostgreSQL (AGE_TEST_PG_URL), dropped on destruction; anything else is the --db URL as it is
+    // (for a second server on another's database: leave rooms and operators empty).
+    std::string db{};
+    int dbPool = 0;  // --db-pool; 0 leaves the server's default
 };
 
 class TestServer {
@@ -45,7 +54,7 @@ class TestServer {
     const std::string& host() const { return host_; }  // "127.0.0.1"
     int port() const { return port_; }                 // 0 when not running
     std::string address() const;                       // "127.0.0.1:PORT"
-    std::string dbUrl() const;                         // "sqlite:/tmp/.../agenda.db"
+    std::string dbUrl() const;                         // "sqlite:/tmp/.../agenda.db", "postgresql://..."
     const std::filesystem::path& dir() const { return dir_; }
 
     // Starts `serve` on the same database; port 0 takes a free one. Throws std::runtime_error when the
@@ -54,6 +63,7 @@ class TestServer {
     void stop();  // SIGTERM, then waits for the exit (SIGKILL after 10 s)
     void kill();  // SIGKILL, then waits
     bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }            // of the running server, -1 when stopped
     int exitStatus() const { return lastExit_; }  // of the last stopped server (waitpid status)
 
     // Everything the server wrote to stderr (its log) so far, across restarts.
@@ -70,6 +80,8 @@ class TestServer {
 
     ServerSetup setup_;
     std::filesystem::path dir_;
+    std::unique_ptr<ScratchDatabase> scratch_;
+    std::string dbUrl_;
     std::string host_ = "127.0.0.1";
     int port_ = 0;
     pid_t pid_ = -1;
