@@ -1,5 +1,5 @@
-// Where the framework sends messages the user must see when no caller can take them (a failed connect
-// with ThrowException off, a refusal passed through CheckResultServ). The host installs a message box.
+// Where the framework sends messages the user must see when no caller can take them (a refusal passed
+// through CheckResultServ). The host installs a message box.
 #pragma once
 
 #include <functional>

@@ -6,7 +6,6 @@
 
 #include <asio.hpp>
 
-#include "platform/rpc/ErrorReporter.h"
 #include "platform/rpc/Wire.h"
 
 using nlohmann::json;
@@ -116,9 +115,10 @@ void TNetConnection::SetConnected(bool connected) {
     if (Connected()) return;
     try {
         connect();
-    } catch (const EConnectionError& e) {
+    } catch (const EConnectionError&) {
+        // Without ThrowException the failure stays silent: the next call connects again and its exception
+        // is the one report the user sees.
         if (ThrowException) throw;
-        age::rpc::ReportError(e.what());
     }
 }
 

@@ -87,7 +87,8 @@ class TNetConnection {
     std::string ServerName = "AGE12100.rdmAgendaSala";
     std::string Host = "127.0.0.1";
     int Port = 12100;
-    // false: a failed SetConnected(true) reports through age::rpc::ReportError and stays disconnected.
+    // false: a failed SetConnected(true) stays disconnected without a word; the next call tries again and
+    // throws, which is the one report of the failure.
     bool ThrowException = false;
     // Limit for connecting and for each call's round trip.
     std::chrono::milliseconds Timeout{30000};
