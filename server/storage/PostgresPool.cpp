@@ -53,10 +53,13 @@ void Pool::release(std::unique_ptr<pqxx::connection> connection) {
     if (connection && connection->is_open()) {
         idle_.push_back(std::move(connection));
     } else {
+        // A broken connection mostly means the database restarted or dropped its clients: the idle ones
+        // are as dead, and each would otherwise fail a call of its own before being replaced.
         connection.reset();
-        --open_;
+        open_ -= 1 + static_cast<int>(idle_.size());
+        idle_.clear();
     }
-    freed_.notify_one();
+    freed_.notify_all();
 }
 
 std::unique_ptr<pqxx::connection> Pool::open() {
@@ -83,12 +86,15 @@ void rethrowAsStorageError() {
         throw StorageError("the database connection broke during commit: " + firstLine(e.what()));
     } catch (const pqxx::broken_connection& e) {
         throw StorageConflict("the database connection broke: " + firstLine(e.what()));
+    } catch (const pqxx::transaction_rollback& e) {
+        // Serialization failure, deadlock: the database rolled the transaction back (not an sql_error here).
+        throw StorageConflict(firstLine(e.what()));
     } catch (const pqxx::sql_error& e) {
         const std::string& state = e.sqlstate();
         std::string why = firstLine(e.what()) + " [" + state + "]";
         if (state == "23P01") throw StorageOverlap(why);
         // Serialization failure, deadlock; the server going down or the connection failing.
-        if (state == "40001" || state == "40P01" || state.starts_with("57P") || state.starts_with("08"))
+        if (state.starts_with("40") || state.starts_with("57P") || state.starts_with("08"))
             throw StorageConflict(why);
         // Lock timeout, statement cancelled, too many connections.
         if (state == "55P03" || state == "57014" || state == "53300") throw StorageBusy(why);

@@ -3,7 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "tests/support/TestDatabase.h"
+
+namespace age::test {
+inline void PrintTo(Backend backend, std::ostream* out) {
+    *out << backendName(backend);
+}
+}  // namespace age::test
 
 // In SetUp() or a test body: skips the test when its backend is missing here, or fails it when the run
 // requires every backend (scripts/test).
