@@ -415,8 +415,9 @@ void TfrmCadAutoSala::GroupBox1Click(QObject* Sender) {
 bool TfrmCadAutoSala::eventFilter(QObject* watched, QEvent* event) {
     auto* widget = qobject_cast<QWidget*>(watched);
     if (!widget || widget->window() != this) return QDialog::eventFilter(watched, event);
-    if (event->type() == QEvent::KeyPress) {
+    if (event->type() == QEvent::KeyPress && isVisible()) {
         // A key travels from the focused control up to the window; the preview sees its first delivery.
+        // Once the key has closed the dialog, the rest of its journey is not previewed again.
         QWidget* first = QApplication::focusWidget();
         if (!first || first->window() != this) first = this;
         if (widget == first) previewKey(static_cast<QKeyEvent*>(event));

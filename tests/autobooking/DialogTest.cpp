@@ -1,0 +1,239 @@
+// The dialog's opening, placement, weekdays, period checks, keyboard, help and release.
+#include <QGroupBox>
+#include <QLabel>
+
+#include "AutoBookingFixture.h"
+#include "platform/ui/ButtonFlat.h"
+#include "platform/ui/Showavi.h"
+
+namespace autotest {
+namespace {
+
+using age::ui::BoxKind;
+using age::ui::ShownBox;
+using Cli_Age12110::inQtDiaSem;
+
+const std::string kStartInPast = "Data inicial deve ser maior ou igual à data atual.";
+const std::string kEndBeforeStart = "Data de término deve ser maior ou igual à data inicial.";
+
+TEST_F(AutoBookingTest, OpensOnTheServersDayOverTheHostWindowWithOnlyThatWeekday) {
+    withDialog([&](TfrmCadAutoSala& d) {
+        EXPECT_EQ(d.windowTitle(), QStringLiteral("Cadastramento Automático"));
+        EXPECT_EQ(d.depDe->DisplayText(), QStringLiteral("07/12/2026"));
+        EXPECT_EQ(d.depAte->DisplayText(), QStringLiteral("07/12/2026"));
+        EXPECT_EQ(enabledDays(d), "0100000");  // Monday only
+        EXPECT_EQ(checkedDays(d), "0000000");
+        EXPECT_EQ(inQtDiaSem, 0);
+        EXPECT_EQ(focusedControl(d), d.depDe);
+        EXPECT_EQ(age::ui::Screen::Cursor(), age::ui::TCursor::crDefault);
+
+        // Centred over the host's main window (integer halves), fixed and at least the designed size.
+        const QSize frame = d.frameGeometry().size();
+        EXPECT_EQ(d.frameGeometry().topLeft(),
+                  window->mapToGlobal(QPoint(1100 / 2 - frame.width() / 2, 700 / 2 - frame.height() / 2)));
+        EXPECT_EQ(d.minimumSize(), d.maximumSize());
+        EXPECT_GE(d.width(), 264);
+        EXPECT_GE(d.height(), 183);
+        EXPECT_EQ(d.panMenu->width(), 55);
+        // Every text fits its control with the fonts in use.
+        for (QWidget* w : std::initializer_list<QWidget*>{d.Label1, d.lblAte, d.chbDom, d.chbSeg, d.chbTer,
+                                                          d.chbQua, d.chbQui, d.chbSex, d.chbSab, d.depDe, d.depAte})
+            EXPECT_GE(w->width(), w->sizeHint().width()) << w->objectName().toStdString();
+        for (QGroupBox* g : {d.grbPeriodo, d.GroupBox1}) {
+            EXPECT_EQ(g->title(), QStringLiteral("Período"));
+            EXPECT_TRUE(g->font().bold());
+            EXPECT_GE(g->width(), 193);
+        }
+        EXPECT_FALSE(d.chbSeg->font().bold());
+
+        EXPECT_EQ(d.sbtConfirma->Hint(), QStringLiteral("Confirmar"));
+        EXPECT_EQ(d.sbtCancel->Hint(), QStringLiteral("Fechar"));
+        EXPECT_EQ(d.sbtHelp->Hint(), QStringLiteral("Ajuda"));
+        EXPECT_EQ(d.lblCodTela->text(), QStringLiteral("AGE12110"));
+        EXPECT_TRUE(d.lblCodTela->isHidden());
+        EXPECT_EQ(d.depDe->accessibleName(), QStringLiteral("De"));
+        EXPECT_EQ(d.depAte->Editor()->accessibleName(), QStringLiteral("Até"));
+        EXPECT_EQ(d.depDe->ValidDateColor(), QColor(Qt::blue));
+        EXPECT_EQ(d.depDe->WeekdayLabel()->text(), QStringLiteral("Segunda"));
+
+        // Help: the dialog's context, or the active control's own when it has one.
+        d.sbtHelp->click();
+        d.depDe->setProperty("HelpContext", 31);
+        d.sbtHelp->click();
+        EXPECT_EQ(shown(), (std::vector<ShownBox>{{BoxKind::Help, "0"}, {BoxKind::Help, "31"}}));
+    });
+    EXPECT_EQ(age::ui::Screen::Cursor(), age::ui::TCursor::crDefault);
+}
+
+TEST_F(AutoBookingTest, PlacedAtTheScreensOriginWhenTheHostWindowLiesBeyondIt) {
+    window->move(-1000, -900);
+    QApplication::processEvents();
+    withDialog([&](TfrmCadAutoSala& d) { EXPECT_EQ(d.frameGeometry().topLeft(), QPoint(0, 0)); });
+}
+
+TEST_F(AutoBookingTest, WeekdaysFollowThePeriodAndTheCountFollowsTheChecks) {
+    withDialog([&](TfrmCadAutoSala& d) {
+        const age::Date fri = kToday + days{4};
+        typeDate(d.depDe, fri);
+        typeDate(d.depAte, fri + days{2});
+        EXPECT_EQ(enabledDays(d), "1000011");  // Fri, Sat, Sun
+        typeDate(d.depAte, fri + days{6});
+        EXPECT_EQ(enabledDays(d), "1111111");  // seven days through the walk
+        typeDate(d.depAte, fri + days{20});
+        EXPECT_EQ(enabledDays(d), "1111111");
+
+        check({d.chbSeg, d.chbQua, d.chbSab});
+        EXPECT_EQ(inQtDiaSem, 3);
+        d.chbSab->click();
+        EXPECT_EQ(inQtDiaSem, 2);
+
+        // Tab order: the dates, then the weekdays with Sunday last.
+        d.depDe->setFocus();
+        std::vector<QWidget*> order{focusedControl(d)};
+        for (int i = 0; i < 8; ++i) {
+            press(Qt::Key_Tab);
+            order.push_back(focusedControl(d));
+        }
+        EXPECT_EQ(order, (std::vector<QWidget*>{d.depDe, d.depAte, d.chbSeg, d.chbTer, d.chbQua, d.chbQui, d.chbSex,
+                                                d.chbSab, d.chbDom}));
+
+        // An end one day before the start: nothing can be chosen.
+        typeDate(d.depAte, fri - days{1});
+        EXPECT_EQ(enabledDays(d), "0000000");
+        EXPECT_EQ(checkedDays(d), "0000000");
+        EXPECT_EQ(inQtDiaSem, 0);
+
+        // Two weeks from a Monday, then only that Monday and Tuesday, then two weeks again.
+        const age::Date mon = kToday + days{7};
+        typeDate(d.depDe, mon);
+        typeDate(d.depAte, mon + days{13});
+        check({d.chbSeg, d.chbQua});
+        EXPECT_EQ(inQtDiaSem, 2);
+        typeDate(d.depAte, mon + days{1});
+        EXPECT_EQ(enabledDays(d), "0110000");
+        EXPECT_EQ(checkedDays(d), "0100000");
+        EXPECT_EQ(inQtDiaSem, 1);
+        typeDate(d.depAte, mon + days{13});
+        EXPECT_TRUE(d.chbQua->isEnabled());
+        EXPECT_EQ(checkedDays(d), "0100000");
+        EXPECT_EQ(inQtDiaSem, 1);
+        EXPECT_TRUE(shown().empty());
+    });
+}
+
+TEST_F(AutoBookingTest, LeavingADateChecksItAndKeepsTheFocusOnARefusedOne) {
+    withDialog([&](TfrmCadAutoSala& d) {
+        typeDate(d.depDe, kToday - days{1});
+        press(Qt::Key_Tab);
+        EXPECT_EQ(errorsShown(), std::vector<std::string>{kStartInPast});
+        EXPECT_EQ(focusedControl(d), d.depDe);
+        EXPECT_EQ(d.depDe->DisplayText(), QStringLiteral("06/12/2026"));  // left as typed
+
+        typeDate(d.depDe, kToday);
+        press(Qt::Key_Tab);
+        EXPECT_TRUE(shown().empty());
+        EXPECT_EQ(focusedControl(d), d.depAte);
+
+        typeDate(d.depAte, kToday - days{1});
+        press(Qt::Key_Tab);
+        EXPECT_EQ(errorsShown(), std::vector<std::string>{kEndBeforeStart});
+        EXPECT_EQ(focusedControl(d), d.depAte);
+
+        typeDate(d.depAte, kToday);
+        press(Qt::Key_Tab);
+        EXPECT_TRUE(shown().empty());
+        EXPECT_EQ(focusedControl(d), d.chbSeg);
+
+        // An invalid date is the date edit's to report.
+        d.depAte->setFocus();
+        d.depAte->Editor()->setCursorPosition(0);
+        QTest::keyClicks(d.depAte->Editor(), "31022027");
+        press(Qt::Key_Tab);
+        EXPECT_EQ(errorsShown(), std::vector<std::string>{"Data inválida: 31/02/2027."});
+        EXPECT_EQ(focusedControl(d), d.depAte);
+    });
+}
+
+TEST_F(AutoBookingTest, ClickOnTheWeekdayGroupReportsOnlyTheStartWhenBothDatesAreWrong) {
+    withDialog([&](TfrmCadAutoSala& d) {
+        d.depAte->setFocus();
+        typeDate(d.depAte, kToday - days{2});
+        typeDate(d.depDe, kToday - days{1});
+        QTest::mouseClick(d.GroupBox1, Qt::LeftButton, {}, QPoint(d.GroupBox1->width() - 4, d.GroupBox1->height() - 4));
+        EXPECT_EQ(errorsShown(), std::vector<std::string>{kStartInPast});
+        EXPECT_EQ(focusedControl(d), d.depDe);
+
+        typeDate(d.depDe, kToday);
+        QTest::mouseClick(d.GroupBox1, Qt::LeftButton, {}, QPoint(d.GroupBox1->width() - 4, d.GroupBox1->height() - 4));
+        EXPECT_EQ(errorsShown(), std::vector<std::string>{kEndBeforeStart});
+        EXPECT_EQ(focusedControl(d), d.depAte);
+    });
+}
+
+TEST_F(AutoBookingTest, EnterConfirmsFromAnyControlAndEscClosesWithoutChecks) {
+    QPointer<TfrmCadAutoSala> first;
+    QWidget* firstRaw = nullptr;
+    withDialog([&](TfrmCadAutoSala& d) {
+        first = &d;
+        firstRaw = &d;
+        press(Qt::Key_Return);  // in the start date
+        d.chbSeg->setFocus();
+        press(Qt::Key_Enter);  // keypad Enter in a weekday box
+        EXPECT_EQ(errorsShown(), (std::vector<std::string>{"Nenhum dia da semana foi informado.",
+                                                           "Nenhum dia da semana foi informado."}));
+        EXPECT_EQ(focusedControl(d), d.chbSeg);
+        EXPECT_TRUE(d.isVisible());
+
+        typeDate(d.depDe, kToday - days{1});
+        d.depDe->setFocus();
+        press(Qt::Key_Escape);
+        EXPECT_FALSE(d.isVisible());
+        EXPECT_TRUE(shown().empty());
+    });
+    EXPECT_TRUE(first.isNull());
+    EXPECT_FALSE(Cli_Age12110::boIdCriado);
+    EXPECT_EQ(Cli_Age12110::frmCadAutoSala, nullptr);
+    EXPECT_TRUE(Cli_Age12110::stDias.empty());
+    // The dialog told the host it is gone; the agenda screen, and with it the module, stays.
+    ASSERT_EQ(unloads.size(), 1u);
+    EXPECT_EQ(unloads[0].className, "TfrmCadAutoSala");
+    EXPECT_EQ(unloads[0].form, firstRaw);
+    EXPECT_TRUE(Cli_Age12100::boIdCriado);
+    EXPECT_TRUE(agenda().isVisible());
+}
+
+TEST_F(AutoBookingTest, EveryOpeningIsAFreshDialog) {
+    QWidget* firstDialog = nullptr;
+    withDialog([&](TfrmCadAutoSala& d) {
+        firstDialog = &d;
+        typeDate(d.depAte, kToday + days{10});
+        check({d.chbQua, d.chbSex});
+        d.sbtCancel->click();
+        EXPECT_FALSE(d.isVisible());
+    });
+    ASSERT_EQ(unloads.size(), 1u);
+    EXPECT_EQ(unloads[0].form, firstDialog);
+    withDialog([&](TfrmCadAutoSala& d) {
+        EXPECT_EQ(d.depAte->DisplayText(), QStringLiteral("07/12/2026"));
+        EXPECT_EQ(enabledDays(d), "0100000");
+        EXPECT_EQ(checkedDays(d), "0000000");
+        EXPECT_EQ(inQtDiaSem, 0);
+    });
+    EXPECT_EQ(unloads.size(), 2u);
+    EXPECT_TRUE(shown().empty());
+}
+
+TEST_F(AutoBookingTest, FailedOpeningReportsAndRestoresTheCursor) {
+    server->stop();
+    agenda().RunHandler([] { agenda().sbtCadAutoClick(agenda().sbtCadAuto); });
+    auto errors = errorsShown();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find(server->host()), std::string::npos) << errors[0];
+    EXPECT_FALSE(Cli_Age12110::boIdCriado);
+    EXPECT_EQ(Cli_Age12110::frmCadAutoSala, nullptr);
+    EXPECT_EQ(age::ui::Screen::Cursor(), age::ui::TCursor::crDefault);
+    EXPECT_EQ(Showavi::Depth(), 0);
+}
+
+}  // namespace
+}  // namespace autotest
