@@ -51,7 +51,9 @@ TfrmAgendaDeSala& agendaScreen() {
     return *frmAgendaDeSala;
 }
 
-TAppServer& appServer() { return agendaScreen().netAgendaSala.AppServer(); }
+TAppServer& appServer() {
+    return agendaScreen().netAgendaSala.AppServer();
+}
 
 // The booking every new one copies: the agenda screen's current row, read afresh for each call. With no
 // current row every value is empty and the server refuses the template.
@@ -81,7 +83,9 @@ std::string joined(const std::vector<std::string>& parts, std::string_view separ
     return out;
 }
 
-std::string trimmed(const std::string& text) { return QString::fromStdString(text).trimmed().toStdString(); }
+std::string trimmed(const std::string& text) {
+    return QString::fromStdString(text).trimmed().toStdString();
+}
 
 QGroupBox* titledGroup(const char* name, const QString& title, QWidget* parent) {
     auto* group = new QGroupBox(title, parent);
@@ -228,16 +232,18 @@ void TfrmCadAutoSala::buildButtonStrip() {
     panBotoes = panel("panBotoes", panMenu);
     auto* buttons = new QVBoxLayout(panBotoes);
     buttons->setContentsMargins(2, 2, 2, 2);
-    sbtConfirma =
-        stripButton("sbtConfirma", QStringLiteral("Confirmar"), QStringLiteral("✓"), QColor(20, 110, 40), panBotoes);
-    sbtCancel = stripButton("sbtCancel", QStringLiteral("Fechar"), QStringLiteral("✕"), QColor(150, 30, 30), panBotoes);
+    sbtConfirma = stripButton("sbtConfirma", QStringLiteral("Confirmar"), QStringLiteral("✓"),
+                              QColor(20, 110, 40), panBotoes);
+    sbtCancel = stripButton("sbtCancel", QStringLiteral("Fechar"), QStringLiteral("✕"), QColor(150, 30, 30),
+                            panBotoes);
     buttons->addWidget(sbtConfirma, 0, Qt::AlignHCenter);
     buttons->addWidget(sbtCancel, 0, Qt::AlignHCenter);
 
     panHelp = panel("panHelp", panMenu);
     auto* help = new QVBoxLayout(panHelp);
     help->setContentsMargins(2, 2, 2, 2);
-    sbtHelp = stripButton("sbtHelp", QStringLiteral("Ajuda"), QStringLiteral("?"), QColor(30, 60, 120), panHelp);
+    sbtHelp =
+        stripButton("sbtHelp", QStringLiteral("Ajuda"), QStringLiteral("?"), QColor(30, 60, 120), panHelp);
     help->addWidget(sbtHelp, 0, Qt::AlignHCenter);
 
     lblCodTela = new QLabel(QString::fromUtf8(age::kAutoBookingScreenCode.data()), panMenu);
@@ -285,7 +291,9 @@ std::array<QCheckBox*, 7> TfrmCadAutoSala::WeekdayBoxes() const {
     return {chbDom, chbSeg, chbTer, chbQua, chbQui, chbSex, chbSab};
 }
 
-void TfrmCadAutoSala::runHandler(const std::function<void()>& handler) { Boundary::run(handler); }
+void TfrmCadAutoSala::runHandler(const std::function<void()>& handler) {
+    Boundary::run(handler);
+}
 
 // --- creation, activation, placement
 
@@ -297,7 +305,9 @@ void TfrmCadAutoSala::FormCreate(QObject*) {
     depAte->SetDate(depDe->GetDate());
 }
 
-void TfrmCadAutoSala::FormActivate(QObject*) { ValidaDias(); }
+void TfrmCadAutoSala::FormActivate(QObject*) {
+    ValidaDias();
+}
 
 bool TfrmCadAutoSala::event(QEvent* event) {
     if (event->type() == QEvent::WindowActivate) runHandler([this] { FormActivate(this); });
@@ -368,16 +378,34 @@ void TfrmCadAutoSala::qtDias(QObject* box) {
     Cli_Age12110::inQtDiaSem += check->isChecked() ? 1 : -1;
 }
 
-void TfrmCadAutoSala::chbDomClick(QObject* Sender) { qtDias(Sender); }
-void TfrmCadAutoSala::chbSegClick(QObject* Sender) { qtDias(Sender); }
-void TfrmCadAutoSala::chbTerClick(QObject* Sender) { qtDias(Sender); }
-void TfrmCadAutoSala::chbQuaClick(QObject* Sender) { qtDias(Sender); }
-void TfrmCadAutoSala::chbQuiClick(QObject* Sender) { qtDias(Sender); }
-void TfrmCadAutoSala::chbSexClick(QObject* Sender) { qtDias(Sender); }
-void TfrmCadAutoSala::chbSabClick(QObject* Sender) { qtDias(Sender); }
+void TfrmCadAutoSala::chbDomClick(QObject* Sender) {
+    qtDias(Sender);
+}
+void TfrmCadAutoSala::chbSegClick(QObject* Sender) {
+    qtDias(Sender);
+}
+void TfrmCadAutoSala::chbTerClick(QObject* Sender) {
+    qtDias(Sender);
+}
+void TfrmCadAutoSala::chbQuaClick(QObject* Sender) {
+    qtDias(Sender);
+}
+void TfrmCadAutoSala::chbQuiClick(QObject* Sender) {
+    qtDias(Sender);
+}
+void TfrmCadAutoSala::chbSexClick(QObject* Sender) {
+    qtDias(Sender);
+}
+void TfrmCadAutoSala::chbSabClick(QObject* Sender) {
+    qtDias(Sender);
+}
 
-void TfrmCadAutoSala::depDeDateChange(QObject*) { ValidaDias(); }
-void TfrmCadAutoSala::depAteDateChange(QObject*) { ValidaDias(); }
+void TfrmCadAutoSala::depDeDateChange(QObject*) {
+    ValidaDias();
+}
+void TfrmCadAutoSala::depAteDateChange(QObject*) {
+    ValidaDias();
+}
 
 // --- period checks
 
@@ -464,7 +492,9 @@ void TfrmCadAutoSala::sbtHelpClick(QObject*) {
     age::ui::MessageService::Instance().Help(context);
 }
 
-void TfrmCadAutoSala::sbtCancelClick(QObject*) { close(); }
+void TfrmCadAutoSala::sbtCancelClick(QObject*) {
+    close();
+}
 
 void TfrmCadAutoSala::closeEvent(QCloseEvent* event) {
     TCloseAction action = TCloseAction::caHide;
@@ -481,7 +511,9 @@ void TfrmCadAutoSala::FormClose(QObject*, TCloseAction&) {
     Cli_Age12110::boIdCriado = false;
 }
 
-void TfrmCadAutoSala::FormDestroy(QObject*) { Ormelin::SetUnloadBPL(metaObject()->className(), this); }
+void TfrmCadAutoSala::FormDestroy(QObject*) {
+    Ormelin::SetUnloadBPL(metaObject()->className(), this);
+}
 
 // --- confirmation
 
@@ -499,8 +531,8 @@ void TfrmCadAutoSala::sbtConfirmaClick(QObject*) {
 
     const TemplateBooking model = readTemplate();
     // The server drops the taken days from the list; the booking step sends what it leaves.
-    const auto reply = appServer().Call("GetPesqSala", {Ormelin::FiliProc(), model.room,
-                                                        TAppServer::Arg::Ref(stDias), model.seq});
+    const auto reply = appServer().Call(
+        "GetPesqSala", {Ormelin::FiliProc(), model.room, TAppServer::Arg::Ref(stDias), model.seq});
     answerConflictReply(replyText(reply));
 }
 
@@ -520,10 +552,16 @@ void TfrmCadAutoSala::buildDateList() {
 void TfrmCadAutoSala::answerConflictReply(const std::string& reply) {
     const age::ConflictReply read = age::readConflictReply(reply);
     switch (read.kind) {
-        case age::ConflictReply::AllFree: bookTheDays(); return;
-        case age::ConflictReply::Nothing: return;
-        case age::ConflictReply::NoneFree: Consiste::MensErro(msgPadrao.Msg("salas_ocup"), true); return;
-        case age::ConflictReply::SomeTaken: break;
+        case age::ConflictReply::AllFree:
+            bookTheDays();
+            return;
+        case age::ConflictReply::Nothing:
+            return;
+        case age::ConflictReply::NoneFree:
+            Consiste::MensErro(msgPadrao.Msg("salas_ocup"), true);
+            return;
+        case age::ConflictReply::SomeTaken:
+            break;
     }
     const std::string question =
         age::formatMessage(msgPadrao.Msg("exist_sala"), trimmed(joined(read.takenDates, ", ")));
@@ -538,9 +576,10 @@ void TfrmCadAutoSala::bookTheDays() {
     Showavi::TBusy busy;
     Boundary::run([this] {
         const TemplateBooking model = readTemplate();
-        const auto result = appServer().Call(
-            "SetHrSala", {Ormelin::FiliProc(), Ormelin::Operador(), TAppServer::Arg::Ref(Cli_Age12110::stDias),
-                          model.seq, "A", model.reference, model.start, model.end, model.room});
+        const auto result =
+            appServer().Call("SetHrSala", {Ormelin::FiliProc(), Ormelin::Operador(),
+                                           TAppServer::Arg::Ref(Cli_Age12110::stDias), model.seq, "A",
+                                           model.reference, model.start, model.end, model.room});
         Consiste::CheckResultServ(result, true, 0);
         close();
     });

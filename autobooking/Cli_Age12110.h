@@ -25,7 +25,7 @@ enum class TCloseAction { caNone, caHide, caFree };
 
 class TfrmCadAutoSala : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TfrmCadAutoSala(QWidget* parent = nullptr);
     // Runs FormDestroy.
     ~TfrmCadAutoSala() override;
@@ -101,7 +101,7 @@ public:
 
     void setVisible(bool visible) override;
 
-protected:
+  protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -109,7 +109,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     void buildPeriodGroup();
     void buildWeekdayGroup();
     void buildButtonStrip();

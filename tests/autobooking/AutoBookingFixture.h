@@ -18,10 +18,10 @@
 #include "agenda/Cli_Age12100.h"
 #include "autobooking/Cli_Age12110.h"
 #include "common/Dates.h"
+#include "platform/rpc/Wire.h"
 #include "platform/ui/Consiste.h"
 #include "platform/ui/DateEditPlus.h"
 #include "platform/ui/Ormelin.h"
-#include "platform/rpc/Wire.h"
 #include "tests/support/TestServer.h"
 
 namespace age::ui {
@@ -45,12 +45,14 @@ struct Unload {
 };
 
 class AutoBookingTest : public GuiTest {
-protected:
+  protected:
     void SetUp() override {
         GuiTest::SetUp();
         server = std::make_unique<age::test::TestServer>();
         Ormelin::SetHostValues({"0001", "ana", server->host(), server->port()});
-        Ormelin::SetUnloadHandler([this](const std::string& name, QWidget* form) { unloads.push_back({name, form}); });
+        Ormelin::SetUnloadHandler([this](const std::string& name, QWidget* form) {
+            unloads.push_back({name, form});
+        });
         window = new QMainWindow;
         auto* mdi = new QMdiArea(window);
         window->setCentralWidget(mdi);
@@ -130,7 +132,9 @@ protected:
         TClientDataSet cds;
         cds.LoadFromPacket(Consiste::CheckResultServ(call().Call("GetAgendaSala", {room, day}), true, 0));
         cds.Append();
-        auto set = [&](const char* field, const std::string& value) { cds.FieldByName(field).SetAsString(value); };
+        auto set = [&](const char* field, const std::string& value) {
+            cds.FieldByName(field).SetAsString(value);
+        };
         set("CDFILIAL", "0001");
         set("NRSEQAGESALA", seq);
         set("IDSITAGESALA", "A");
@@ -142,7 +146,8 @@ protected:
         set("HRFINAGESALA", end);
         cds.FieldByName("DTINCAGESALA").SetAsDateTime(age::makeDateTime(2026, 12, 7, 9, 0));
         cds.Post();
-        Consiste::CheckResultServ(call().Call("SetAgendaSala", {age::rpc::changeLogToJson(cds.Delta())}), true, 0);
+        Consiste::CheckResultServ(call().Call("SetAgendaSala", {age::rpc::changeLogToJson(cds.Delta())}),
+                                  true, 0);
         return seq;
     }
 
@@ -163,8 +168,8 @@ protected:
         std::vector<Stored> rows;
         auto text = [&](const char* field) { return cds.FieldByName(field).AsString(); };
         for (cds.First(); !cds.Eof(); cds.Next())
-            rows.push_back({text("HRINIAGESALA"), text("HRFINAGESALA"), text("DSAGENDASALA"), text("IDSITAGESALA"),
-                            text("CDFILIAL"), text("CDOPERADOR")});
+            rows.push_back({text("HRINIAGESALA"), text("HRFINAGESALA"), text("DSAGENDASALA"),
+                            text("IDSITAGESALA"), text("CDFILIAL"), text("CDOPERADOR")});
         return rows;
     }
     std::size_t storedCount(const std::string& room, age::Date from, age::Date to) {

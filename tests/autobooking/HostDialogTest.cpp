@@ -21,7 +21,7 @@
 namespace {
 
 class HostDialogTest : public GuiTest {
-protected:
+  protected:
     void SetUp() override {
         GuiTest::SetUp();
         server = std::make_unique<age::test::TestServer>();
