@@ -441,14 +441,13 @@ void TfrmCadAutoSala::GroupBox1Click(QObject* Sender) {
 // --- keyboard, help, closing
 
 bool TfrmCadAutoSala::eventFilter(QObject* watched, QEvent* event) {
-    auto* widget = qobject_cast<QWidget*>(watched);
-    if (!widget || widget->window() != this) return QDialog::eventFilter(watched, event);
+    // It sees every event of the application: keys and clicks of this dialog only.
     if (event->type() == QEvent::KeyPress && isVisible()) {
         // A key travels from the focused control up to the window; the preview sees its first delivery.
         // Once the key has closed the dialog, the rest of its journey is not previewed again.
         QWidget* first = QApplication::focusWidget();
         if (!first || first->window() != this) first = this;
-        if (widget == first) previewKey(static_cast<QKeyEvent*>(event));
+        if (watched == first) previewKey(static_cast<QKeyEvent*>(event));
     } else if (event->type() == QEvent::MouseButtonRelease && watched == GroupBox1) {
         // The group's own area: its boxes take their clicks themselves.
         auto* mouse = static_cast<QMouseEvent*>(event);
