@@ -1,11 +1,14 @@
 #include "agenda/Cli_Age12100.h"
 
 #include <QHBoxLayout>
+#include <optional>
 
+#include "agenda/AgendaImages.h"
 #include "autobooking/Cli_Age12110.h"
 #include "common/Booking.h"
 #include "common/Catalogs.h"
 #include "platform/ui/Consiste.h"
+#include "platform/ui/FocusEvents.h"
 #include "platform/ui/Ormelin.h"
 #include "platform/ui/Services.h"
 #include "platform/ui/Showavi.h"
@@ -32,6 +35,9 @@ FieldType fieldType(age::ColumnType type) {
     }
     return FieldType::String;
 }
+
+const QColor kMaroon(128, 0, 0);
+const QColor kNavy(0, 0, 128);
 
 QLabel* boldLabel(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -64,6 +70,7 @@ TfrmAgendaDeSala::TfrmAgendaDeSala(QWidget* parent) : TfrmPadraoGrid(parent) {
     buildSelectionPanel();
     defineColumns();
     buildFilterBar();
+    bindEvents();
 
     sbtCadAuto = new TButtonFlat;
     sbtCadAuto->setObjectName("sbtCadAuto");
@@ -173,7 +180,8 @@ void TfrmAgendaDeSala::buildFilterBar() {
     tbtFiltro->setObjectName("tbtFiltro");
     tbtFiltro->setIconSize(QSize(16, 16));
     tbtFiltro->setAccessibleName(QStringLiteral("Filtro de situação"));
-    auto makeButton = [this](const char* name, const QString& hint, const QColor& color, bool down) {
+    imgAgend = AgendaImages::StatusImages();
+    auto makeButton = [this](const char* name, const QString& hint, int imageIndex, bool down) {
         auto* button = new QToolButton(tbtFiltro);
         button->setObjectName(name);
         button->setCheckable(true);
@@ -182,21 +190,43 @@ void TfrmAgendaDeSala::buildFilterBar() {
         button->setFocusPolicy(Qt::NoFocus);
         button->setToolTip(hint);
         button->setAccessibleName(hint);
-        button->setIcon(GlyphIcon(QStringLiteral("●"), color));
+        button->setIcon(imgAgend[imageIndex]);
         tbtFiltro->addWidget(button);
         return button;
     };
-    tbtAgendada = makeButton("tbtAgendada", QStringLiteral("Reuniões agendadas"), QColor(0, 0, 128), true);
+    tbtAgendada = makeButton("tbtAgendada", QStringLiteral("Reuniões agendadas"), 0, true);
     tbtFiltro->addSeparator();
-    tbtCancelada = makeButton("tbtCancelada", QStringLiteral("Reuniões Canceladas"), QColor(128, 0, 0), false);
+    tbtCancelada = makeButton("tbtCancelada", QStringLiteral("Reuniões Canceladas"), 1, false);
     tbtFiltro->addSeparator();
-    tbtEncerrada = makeButton("tbtEncerrada", QStringLiteral("Reuniões encerradas"), QColor(128, 128, 128), false);
+    tbtEncerrada = makeButton("tbtEncerrada", QStringLiteral("Reuniões encerradas"), 2, false);
     connect(tbtAgendada, &QToolButton::clicked, this, [this] { RunHandler([this] { tbtAgendadaClick(tbtAgendada); }); });
     connect(tbtCancelada, &QToolButton::clicked, this,
             [this] { RunHandler([this] { tbtCanceladaClick(tbtCancelada); }); });
     connect(tbtEncerrada, &QToolButton::clicked, this,
             [this] { RunHandler([this] { tbtEncerradaClick(tbtEncerrada); }); });
     NavigatorLayout()->addWidget(tbtFiltro);
+}
+
+// The handlers the form definition binds to the controls' and the data set's events.
+void TfrmAgendaDeSala::bindEvents() {
+    FocusEvents::SetOnExit(depAgenda, [this](QObject* sender) { depAgendaExit(sender); });
+    FocusEvents::SetOnExit(panPrincipal, [this](QObject* sender) { panPrincipalExit(sender); });
+    cdsAgendaSala->AfterScroll = [this](TClientDataSet& ds) { cdsAgendaSalaAfterScroll(ds); };
+    TField& status = cdsAgendaSala->FieldByName("IDSITAGESALA");
+    status.OnGetText = [this](TField& f, std::string& text, bool display) {
+        cdsAgendaSalaIDSITAGESALAGetText(f, text, display);
+    };
+    status.OnSetText = [this](TField& f, const std::string& text) {
+        cdsAgendaSalaIDSITAGESALASetText(f, text);
+    };
+    cdsAgendaSala->FieldByName("CDOPERADOR").OnGetText = [this](TField& f, std::string& text, bool display) {
+        cdsAgendaSalaCDOPERADORGetText(f, text, display);
+    };
+    dbgPadrao->OnDrawColumnCell = [this](QObject* sender, const QRect& rect, int dataCol, TColumn& column,
+                                         TGridDrawState state) {
+        dbgPadraoDrawColumnCell(sender, rect, dataCol, column, state);
+    };
+    dbgPadrao->OnColEnter = [this](QObject* sender) { dbgPadraoColEnter(sender); };
 }
 
 void TfrmAgendaDeSala::FormCreate(QObject* Sender) {
@@ -227,6 +257,139 @@ void TfrmAgendaDeSala::cbbSalasChange(QObject*) {
     edtNmSala->setText(cdsNmSala->IsEmpty() ? QString() : qs(cdsNmSala->FieldByName("NMSALA").AsString()));
 }
 
+void TfrmAgendaDeSala::depAgendaExit(QObject*) {
+    if (!Consiste::EmptyString(depAgenda->Text().toStdString())) return;
+    depAgenda->setFocus(Qt::OtherFocusReason);
+    Consiste::MensErro(msgPadrao.Msg("dtage_deve"), true);
+}
+
+void TfrmAgendaDeSala::loadAgenda() {
+    const age::Date day = depAgenda->GetDate();
+    const std::string room = cbbSalas->currentText().toStdString();
+    auto result = netAgendaSala.AppServer().Call("GetAgendaSala", {room, day});
+    cdsAgendaSala->LoadFromPacket(Consiste::CheckResultServ(result, true, 0));
+}
+
+void TfrmAgendaDeSala::panPrincipalExit(QObject*) {
+    RunHandler([this] {
+        Showavi::TBusy busy;
+        loadAgenda();
+        filtra_Agend();
+    });
+}
+
+void TfrmAgendaDeSala::sbtVerificarClick(QObject* Sender) {
+    TfrmPadraoGrid::sbtVerificarClick(Sender);
+    const std::vector<std::string> key{"CDSALA", "NRSEQAGESALA"};
+    std::optional<std::vector<age::data::Value>> current;
+    if (cdsAgendaSala->Active() && !cdsAgendaSala->IsEmpty())
+        current = {cdsAgendaSala->FieldByName(key[0]).AsValue(), cdsAgendaSala->FieldByName(key[1]).AsValue()};
+    {
+        Showavi::TBusy busy;
+        loadAgenda();
+    }
+    if (current) cdsAgendaSala->Locate(key, *current);
+}
+
+void TfrmAgendaDeSala::enableButton() {
+    auto result = netAgendaSala.AppServer().Call("GetSysdate");
+    cdsSysdate->LoadFromPacket(Consiste::CheckResultServ(result, true, 0));
+    const auto now = cdsSysdate->FieldByName("SYSDATE").AsDateTime();
+    const bool dayOpen = now && depAgenda->GetDate() >= age::wholeDay(*now);
+    sbtIncluir->setEnabled(dayOpen && cdsAgendaSala->Active());
+    mnuIncluir->setEnabled(sbtIncluir->isEnabled());
+}
+
+void TfrmAgendaDeSala::filtra_Agend() {
+    std::string list = "' '";
+    for (auto [button, code] : {std::pair{tbtAgendada, "A"}, {tbtCancelada, "C"}, {tbtEncerrada, "E"}})
+        if (button->isChecked()) list += std::string(", '") + code + "'";
+    cdsAgendaSala->SetFiltered(false);
+    cdsAgendaSala->SetFilter("IDSITAGESALA IN (" + list + ")");
+    cdsAgendaSala->SetFiltered(true);
+    cdsAgendaSalaAfterScroll(*cdsAgendaSala);
+}
+
+bool TfrmAgendaDeSala::bookingChanging() const {
+    const TDataSetState state = cdsAgendaSala->State();
+    return state == TDataSetState::dsEdit || state == TDataSetState::dsInsert;
+}
+
+void TfrmAgendaDeSala::toggleFilter(QToolButton* button) {
+    if (bookingChanging()) {
+        button->setChecked(!button->isChecked());
+        throw EAbort();
+    }
+    filtra_Agend();
+    dtsPadraoStateChange(dtsPadrao);
+}
+
+void TfrmAgendaDeSala::tbtAgendadaClick(QObject*) { toggleFilter(tbtAgendada); }
+void TfrmAgendaDeSala::tbtCanceladaClick(QObject*) { toggleFilter(tbtCancelada); }
+void TfrmAgendaDeSala::tbtEncerradaClick(QObject*) { toggleFilter(tbtEncerrada); }
+
+void TfrmAgendaDeSala::dbgPadraoDrawColumnCell(QObject*, const QRect& Rect, int DataCol, TColumn& Column,
+                                               TGridDrawState State) {
+    TCanvas& canvas = dbgPadrao->Canvas();
+    const std::string status = cdsAgendaSala->FieldByName("IDSITAGESALA").AsString();
+    if (status == "C")
+        canvas.Font.Color = kMaroon;
+    else if (status == "A")
+        canvas.Font.Color = kNavy;
+    else if (status == "E")
+        canvas.Font.Color = dbgPadrao->palette().color(QPalette::Disabled, QPalette::Text);
+    if (State.Selected) {
+        canvas.Brush.Color = dbgPadrao->palette().color(QPalette::Highlight);
+        canvas.Font.Color = Qt::white;
+        canvas.FillRect(Rect);
+    }
+    TField* field = Column.Field();
+    canvas.TextRect(Rect, Rect.left(), Rect.top() + 3, field ? qs(FieldDisplayText(*field)) : QString());
+    const bool inserting = cdsAgendaSala->State() == TDataSetState::dsInsert;
+    if (inserting && DataCol == Consiste::IndiceCol(dbgPadrao, "CDOPERADOR")) {
+        std::string name = cdsAgendaSala->FieldByName("NMOPERADOR").AsString();
+        if (Consiste::EmptyString(name)) name = cdsAgendaSala->FieldByName("CDOPERADOR").AsString();
+        canvas.TextRect(Rect, Rect.left(), Rect.top() + 2, qs(name));
+    }
+}
+
+void TfrmAgendaDeSala::cdsAgendaSalaIDSITAGESALAGetText(TField& Sender, std::string& Text, bool) {
+    Text = age::statusWord(Sender.AsString());
+}
+
+void TfrmAgendaDeSala::cdsAgendaSalaIDSITAGESALASetText(TField& Sender, const std::string& Text) {
+    if (auto code = age::statusCode(Text)) Sender.SetAsString(*code);
+}
+
+void TfrmAgendaDeSala::cdsAgendaSalaCDOPERADORGetText(TField&, std::string& Text, bool) {
+    Text = cdsAgendaSala->FieldByName("NMOPERADOR").AsString();
+}
+
+TColumn& TfrmAgendaDeSala::statusColumn() {
+    return dbgPadrao->Columns()[static_cast<std::size_t>(Consiste::IndiceCol(dbgPadrao, "IDSITAGESALA"))];
+}
+
+void TfrmAgendaDeSala::dbgPadraoColEnter(QObject*) {
+    if (bookingChanging()) return;
+    statusColumn().ReadOnly = cdsAgendaSala->FieldByName("IDSITAGESALA").AsString() != "A";
+}
+
+void TfrmAgendaDeSala::dbgPadraoKeyPress(QObject* Sender, QChar& Key) {
+    TfrmPadraoGrid::dbgPadraoKeyPress(Sender, Key);
+    TField* field = dbgPadrao->SelectedField();
+    if (field && field->FieldName() == "IDSITAGESALA") throw EAbort();
+}
+
+void TfrmAgendaDeSala::dtsPadraoStateChange(QObject* Sender) {
+    TfrmPadraoGrid::dtsPadraoStateChange(Sender);
+    enableButton();
+}
+
+void TfrmAgendaDeSala::cdsAgendaSalaAfterScroll(TClientDataSet&) {
+    dtsPadraoStateChange(dtsPadrao);
+    dbgPadraoColEnter(dbgPadrao);
+}
+
 void TfrmAgendaDeSala::attachRoomChange() {
     roomChange_ = connect(cbbSalas, &QComboBox::currentIndexChanged, this,
                           [this] { RunHandler([this] { cbbSalasChange(cbbSalas); }); });
@@ -236,11 +399,6 @@ void TfrmAgendaDeSala::detachRoomChange() { disconnect(roomChange_); }
 
 // Opens the automatic booking dialog modally; returns when it has closed.
 void TfrmAgendaDeSala::sbtCadAutoClick(QObject*) { Cli_Age12110::criaCadAutoSala(); }
-
-// Filled by the status filter together with the filter itself.
-void TfrmAgendaDeSala::tbtAgendadaClick(QObject*) {}
-void TfrmAgendaDeSala::tbtCanceladaClick(QObject*) {}
-void TfrmAgendaDeSala::tbtEncerradaClick(QObject*) {}
 
 namespace Cli_Age12100 {
 

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QComboBox>
+#include <QIcon>
+#include <QList>
 #include <QLineEdit>
 #include <QToolBar>
 #include <QToolButton>
@@ -39,24 +41,63 @@ public:
     QToolButton* tbtAgendada;
     QToolButton* tbtCancelada;
     QToolButton* tbtEncerrada;
+    QList<QIcon> imgAgend;  // images of the filter buttons: scheduled, cancelled, closed
 
     void FormCreate(QObject* Sender) override;
     void FormActivate(QObject* Sender) override;
     void netAgendaSalaBeforeConnect(TNetConnection& Sender);
-    void cbbSalasChange(QObject* Sender);
     void sbtCadAutoClick(QObject* Sender);
-    // The status filter buttons; the filter itself comes with the grid presentation.
+
+    // --- day and room selection, loading the agenda
+    // Refuses to leave an empty day.
+    void depAgendaExit(QObject* Sender);
+    // Fetches and shows the chosen room's name; loads no bookings.
+    void cbbSalasChange(QObject* Sender);
+    // Loads the bookings of the chosen room and day and applies the status filter. A failed load is
+    // absorbed (its message shown once): the focus moves on and the grid keeps what it had.
+    void panPrincipalExit(QObject* Sender);
+    // Reloads the bookings under the filter in force, keeping the current booking current when it is still
+    // listed.
+    void sbtVerificarClick(QObject* Sender) override;
+    // Insert command by day: on for the server's today (whatever its hour) and later days, off for past
+    // days, and off while no agenda is loaded. Asks the server for its date every time.
+    void enableButton();
+
+    // --- status filter and grid presentation
+    // Filters the bookings by the filter buttons down: IDSITAGESALA IN (' ', 'A', ...).
+    void filtra_Agend();
+    // A toggle while a booking is being entered or edited is put back, silently.
     void tbtAgendadaClick(QObject* Sender);
     void tbtCanceladaClick(QObject* Sender);
     void tbtEncerradaClick(QObject* Sender);
+    // Text coloured by status (cancelled maroon, scheduled navy, closed greyed); a selected cell white on
+    // the highlight colour. While a booking is entered, its "Responsável" shows the operator code.
+    void dbgPadraoDrawColumnCell(QObject* Sender, const QRect& Rect, int DataCol, TColumn& Column,
+                                 TGridDrawState State);
+    void cdsAgendaSalaIDSITAGESALAGetText(TField& Sender, std::string& Text, bool DisplayText);
+    void cdsAgendaSalaIDSITAGESALASetText(TField& Sender, const std::string& Text);
+    void cdsAgendaSalaCDOPERADORGetText(TField& Sender, std::string& Text, bool DisplayText);
+    // In browse, the status column is editable only on a scheduled booking.
+    void dbgPadraoColEnter(QObject* Sender);
+    // Typed keys never reach the status column: it changes through its pick list only.
+    void dbgPadraoKeyPress(QObject* Sender, QChar& Key) override;
+
+    // --- state of the commands
+    void dtsPadraoStateChange(QObject* Sender) override;
+    void cdsAgendaSalaAfterScroll(TClientDataSet& DataSet);
 
 private:
     void buildSelectionPanel();
     void buildFilterBar();
     void defineDataSets();
     void defineColumns();
+    void bindEvents();
     void attachRoomChange();
     void detachRoomChange();
+    void loadAgenda();
+    void toggleFilter(QToolButton* button);
+    bool bookingChanging() const;
+    TColumn& statusColumn();
     QMetaObject::Connection roomChange_;
 };
 

@@ -23,12 +23,6 @@ bool editing(const TClientDataSet* ds) {
     return ds && (ds->State() == TDataSetState::dsEdit || ds->State() == TDataSetState::dsInsert);
 }
 
-// The text a cell shows: through the field's text event, or through its edit mask when it has none.
-std::string displayOf(const TField& field) {
-    if (!field.EditMask.empty() && !field.OnGetText) return EditMask::Format(field.EditMask, field.AsString());
-    return field.DisplayText();
-}
-
 // Runs fn with the fields seeing the given visible row (the current row needs no switch: it may be the
 // row being edited).
 void atRow(TClientDataSet& ds, int row, const std::function<void()>& fn) {
@@ -39,6 +33,12 @@ void atRow(TClientDataSet& ds, int row, const std::function<void()>& fn) {
 }
 
 }  // namespace
+
+std::string FieldDisplayText(const TField& field) {
+    if (!field.EditMask.empty() && !field.OnGetText)
+        return EditMask::Format(field.EditMask, field.AsString());
+    return field.DisplayText();
+}
 
 TField* TColumn::Field() const {
     TClientDataSet* ds = grid_ ? grid_->DataSet() : nullptr;
@@ -118,7 +118,7 @@ public:
         if (!ds || !field) return {};
         std::string text;
         Boundary::runQuiet([&] {
-            atRow(*ds, index.row(), [&] { text = role == Qt::EditRole ? field->Text() : displayOf(*field); });
+            atRow(*ds, index.row(), [&] { text = role == Qt::EditRole ? field->Text() : FieldDisplayText(*field); });
         });
         return qs(text);
     }
@@ -346,7 +346,7 @@ void TDBGrid::CancelEditor() {
 
 void TDBGrid::DefaultDrawColumnCell(const QRect& rect, int, TColumn& column, TGridDrawState) {
     TField* field = column.Field();
-    canvas_.TextRect(rect, rect.left() + 2, rect.top() + 2, field ? qs(displayOf(*field)) : QString());
+    canvas_.TextRect(rect, rect.left() + 2, rect.top() + 2, field ? qs(FieldDisplayText(*field)) : QString());
 }
 
 bool TDBGrid::KeyPressed(QChar key) {

@@ -46,6 +46,10 @@ private:
     TDBGrid* grid_ = nullptr;
 };
 
+// The text a grid cell shows for a field of the current row: its display text, or its value through its
+// edit mask when it has no text event ("0930" under "!90:00;0; " shows "09:30"). For drawing handlers.
+std::string FieldDisplayText(const TField& field);
+
 struct TGridDrawState {
     bool Selected = false;  // the cell is the grid's selected (current) cell
     bool Focused = false;   // and the grid has the focus

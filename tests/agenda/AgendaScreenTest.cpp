@@ -174,8 +174,8 @@ TEST_F(AgendaScreenTest, FailedConnectionNamesTheServerAndLeavesEverythingRunnin
 
     EXPECT_NO_THROW(CriaAgendaSala());
     // One report: the failed connect at creation is silent, the first call's failure is shown.
-    EXPECT_EQ(errorsShown(), std::vector<std::string>{"Não foi possível conectar ao servidor de aplicação em 127.0.0.1:" +
-                                                     std::to_string(port) + ": conexão recusada."});
+    EXPECT_EQ(errorsShown(), std::vector<std::string>{"Não foi possível conectar ao servidor de aplicação em "
+                                                      "127.0.0.1:" + std::to_string(port) + ": conexão recusada."});
     EXPECT_EQ(Showavi::Depth(), 0);
     EXPECT_EQ(age::ui::Screen::Cursor(), age::ui::TCursor::crDefault);
     ASSERT_NE(frmAgendaDeSala, nullptr);
