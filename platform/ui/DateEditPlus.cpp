@@ -76,10 +76,14 @@ bool TDateEditPlus::IsValidDate() const { return Date().has_value(); }
 age::Date TDateEditPlus::GetDate() const { return Date().value_or(NullDate); }
 
 void TDateEditPlus::SetDate(age::Date date) {
+    lastDate_ = date;
     edit_->setText(QString::fromStdString(age::formatShortDate(date)));
 }
 
-void TDateEditPlus::Clear() { edit_->clear(); }
+void TDateEditPlus::Clear() {
+    lastDate_.reset();
+    edit_->clear();
+}
 
 void TDateEditPlus::SetDateTime(age::DateTime value) {
     timeOfDay_ = SaveTime ? value - age::atMidnight(age::wholeDay(value)) : std::chrono::seconds{0};
@@ -116,6 +120,11 @@ void TDateEditPlus::refresh() {
 }
 
 void TDateEditPlus::userChanged() {
+    // Half-typed text is no date yet: only a finished date that differs from the last one is a change, so
+    // handlers never see the passing nonsense of a date being retyped.
+    auto date = Date();
+    if (!date || date == lastDate_) return;
+    lastDate_ = date;
     if (OnDateChange) Boundary::run([&] { OnDateChange(this); });
 }
 

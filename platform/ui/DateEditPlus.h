@@ -52,7 +52,8 @@ public:
     QColor ValidDateColor() const { return validColor_; }
     void SetColor(const QColor& background);
 
-    // Each change the user makes: typing, deleting, choosing in the calendar.
+    // The user finished a date other than the last one (typing or the calendar); half-typed and impossible
+    // dates raise nothing.
     std::function<void(QObject* sender)> OnDateChange;
 
     QLineEdit* Editor() const { return edit_; }
@@ -72,4 +73,5 @@ private:
     QCalendarWidget* calendar_ = nullptr;
     QColor validColor_ = Qt::blue;
     std::chrono::seconds timeOfDay_{0};
+    std::optional<age::Date> lastDate_;  // the last finished date, set by the program or reported
 };

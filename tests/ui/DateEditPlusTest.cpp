@@ -35,7 +35,17 @@ TEST_F(DateEditPlusTest, TypedDateGivesTheDayItsWeekdayAndTheValidColour) {
     EXPECT_EQ(edit.DisplayText(), QStringLiteral("07/12/2026"));
     EXPECT_EQ(edit.WeekdayLabel()->text(), QStringLiteral("Segunda"));
     EXPECT_EQ(edit.Editor()->palette().color(QPalette::Text), QColor(Qt::blue));
-    EXPECT_EQ(changes, 8);  // every keystroke is a change the user made
+    EXPECT_EQ(changes, 1);  // the finished date, not each keystroke
+
+    // Retyping overwrites digit by digit: "37/12/2026" is no date and raises nothing, "31/12/2026" is a new
+    // date, "31/02/2026" is impossible and raises nothing again.
+    type("3");
+    EXPECT_EQ(changes, 1);
+    QTest::keyClicks(edit.Editor(), "1");
+    EXPECT_EQ(changes, 2);
+    QTest::keyClicks(edit.Editor(), "02");
+    EXPECT_FALSE(edit.IsValidDate());
+    EXPECT_EQ(changes, 2);
 }
 
 TEST_F(DateEditPlusTest, EmptyEditReadsAsEmptyAndPassesTheCheck) {
