@@ -55,7 +55,19 @@ private:
     }
 
     void focusChanged(QWidget* from, QWidget* to) {
-        if (running_ || !from || !to || age::ui::MessageService::Instance().ModalUp()) return;
+        if (running_ || !to || age::ui::MessageService::Instance().ModalUp()) return;
+        // While the toolkit hides a window for a moment (an inner window being maximized or restored) it parks
+        // the focus on hidden widgets. Only the move to a visible widget counts, from where the focus was.
+        if (!to->isVisible()) {
+            if (!parking_) parkedFrom_ = from;
+            parking_ = true;
+            return;
+        }
+        if (parking_) {
+            parking_ = false;
+            from = parkedFrom_.data();
+        }
+        if (!from || from == to) return;
         QWidget* root = rootOf(from);
         if (!root || root != rootOf(to)) return;
 
@@ -94,6 +106,8 @@ private:
 
     QHash<QWidget*, Handlers> handlers_;
     bool running_ = false;
+    bool parking_ = false;
+    QPointer<QWidget> parkedFrom_;
 };
 
 }  // namespace

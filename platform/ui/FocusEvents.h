@@ -5,7 +5,9 @@
 // An exit handler that does not complete (a silent abort from MensErro, or any error) puts the focus back
 // on A, raising no enter or exit of its own, and the remaining exits and all enters are skipped. While a
 // handler runs, or a message box is up, focus changes raise nothing. Moves between forms (another screen,
-// a dialog, a box, another application) raise nothing either.
+// a dialog, a box, another application) raise nothing either, nor does the focus the toolkit parks on hidden
+// widgets while it hides a window for a moment (maximizing a screen): the next move to a visible widget counts
+// from where the focus was before.
 #pragma once
 
 #include <functional>

@@ -121,6 +121,7 @@ TEST_F(AgendaScreenTest, EntryCalledAgainShowsTheSameScreenInNormalState) {
         EXPECT_EQ(Showavi::Depth(), 0);
         EXPECT_EQ(age::ui::Screen::Cursor(), age::ui::TCursor::crDefault);
     }
+    EXPECT_TRUE(shown().empty()) << "changing the window state is no exit from the empty day field";
 }
 
 TEST_F(AgendaScreenTest, EachActivationListsTheRoomsOnceAndNamesTheFirst) {

@@ -1,6 +1,8 @@
 #include <QApplication>
 #include <QFrame>
 #include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -109,6 +111,39 @@ TEST_F(FocusEventsTest, FocusMovedByAHandlerRaisesNothingMore) {
     moveTo(outside);
     EXPECT_EQ(log, (Log{"exit first", "exit panel", "enter outside"}));
     EXPECT_EQ(QApplication::focusWidget(), second);
+}
+
+TEST_F(FocusEventsTest, MaximizingAnInnerWindowIsNoMoveOfTheUser) {
+    // The toolkit hides an inner window while it maximizes or restores it, parking the focus on the next
+    // (hidden) widget and back: no exit may run, or an empty day field would complain.
+    QMdiArea area;
+    auto* form = new QWidget;
+    auto* layout = new QVBoxLayout(form);
+    auto* day = new QLineEdit(form);
+    auto* room = new QLineEdit(form);
+    layout->addWidget(day);
+    layout->addWidget(room);
+    FocusEvents::MarkFormRoot(form);
+    FocusEvents::SetOnExit(day, [this](QObject*) {
+        log.push_back("exit day");
+        throw EAbort();
+    });
+    QMdiSubWindow* sub = area.addSubWindow(form);
+    area.show();
+    QApplication::setActiveWindow(&area);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&area));
+    moveTo(day);
+    log.clear();
+    sub->showMaximized();
+    QApplication::processEvents();
+    EXPECT_EQ(QApplication::focusWidget(), day);
+    sub->showNormal();  // this one leaves the focus parked on the next widget
+    QApplication::processEvents();
+    EXPECT_TRUE(log.empty()) << log.front();
+    moveTo(day);
+    moveTo(room);  // a real move still asks
+    EXPECT_EQ(log, Log{"exit day"});
+    EXPECT_EQ(QApplication::focusWidget(), day);
 }
 
 TEST_F(FocusEventsTest, MovesToAnotherWindowRaiseNothing) {
