@@ -7,6 +7,8 @@
 #include "autobooking/Cli_Age12110.h"
 #include "common/Booking.h"
 #include "common/Catalogs.h"
+#include "platform/rpc/Wire.h"
+#include "platform/ui/Boundary.h"
 #include "platform/ui/Consiste.h"
 #include "platform/ui/FocusEvents.h"
 #include "platform/ui/Ormelin.h"
@@ -211,6 +213,14 @@ void TfrmAgendaDeSala::buildFilterBar() {
 void TfrmAgendaDeSala::bindEvents() {
     FocusEvents::SetOnExit(depAgenda, [this](QObject* sender) { depAgendaExit(sender); });
     FocusEvents::SetOnExit(panPrincipal, [this](QObject* sender) { panPrincipalExit(sender); });
+    FocusEvents::SetOnEnter(panPrincipal, [this](QObject* sender) { panPrincipalEnter(sender); });
+    cdsAgendaSala->OnNewRecord = [this](TClientDataSet& ds) { cdsAgendaSalaNewRecord(ds); };
+    cdsAgendaSala->AfterInsert = [this](TClientDataSet& ds) { cdsAgendaSalaAfterInsert(ds); };
+    cdsAgendaSala->BeforeEdit = [this](TClientDataSet& ds) { cdsAgendaSalaBeforeEdit(ds); };
+    cdsAgendaSala->BeforePost = [this](TClientDataSet& ds) { cdsAgendaSalaBeforePost(ds); };
+    cdsAgendaSala->AfterPost = [this](TClientDataSet& ds) { cdsAgendaSalaAfterPost(ds); };
+    cdsAgendaSala->AfterDelete = [this](TClientDataSet& ds) { cdsAgendaSalaAfterPost(ds); };
+    cdsAgendaSala->AfterCancel = [this](TClientDataSet& ds) { cdsAgendaSalaAfterCancel(ds); };
     cdsAgendaSala->AfterScroll = [this](TClientDataSet& ds) { cdsAgendaSalaAfterScroll(ds); };
     TField& status = cdsAgendaSala->FieldByName("IDSITAGESALA");
     status.OnGetText = [this](TField& f, std::string& text, bool display) {
@@ -283,7 +293,8 @@ void TfrmAgendaDeSala::sbtVerificarClick(QObject* Sender) {
     const std::vector<std::string> key{"CDSALA", "NRSEQAGESALA"};
     std::optional<std::vector<age::data::Value>> current;
     if (cdsAgendaSala->Active() && !cdsAgendaSala->IsEmpty())
-        current = {cdsAgendaSala->FieldByName(key[0]).AsValue(), cdsAgendaSala->FieldByName(key[1]).AsValue()};
+        current = {cdsAgendaSala->FieldByName(key[0]).AsValue(),
+                   cdsAgendaSala->FieldByName(key[1]).AsValue()};
     {
         Showavi::TBusy busy;
         loadAgenda();
@@ -380,15 +391,128 @@ void TfrmAgendaDeSala::dbgPadraoKeyPress(QObject* Sender, QChar& Key) {
     if (field && field->FieldName() == "IDSITAGESALA") throw EAbort();
 }
 
-void TfrmAgendaDeSala::dtsPadraoStateChange(QObject* Sender) {
-    TfrmPadraoGrid::dtsPadraoStateChange(Sender);
-    enableButton();
+void TfrmAgendaDeSala::cdsAgendaSalaNewRecord(TClientDataSet&) {
+    auto now = netAgendaSala.AppServer().Call("GetSysdate");
+    cdsSysdate->LoadFromPacket(Consiste::CheckResultServ(now, true, 0));
+    auto set = [this](const char* field, const age::data::Value& value) {
+        cdsAgendaSala->FieldByName(field).SetValue(value);
+    };
+    set("CDFILIAL", Ormelin::FiliProc());
+    set("CDSALA", cbbSalas->currentText().toStdString());
+    set("CDOPERADOR", Ormelin::Operador());
+    set("DTATIAGESALA", depAgenda->GetDate());
+    set("DTINCAGESALA", cdsSysdate->FieldByName("SYSDATE").AsValue());
+    set("IDSITAGESALA", std::string("A"));
+    set("NRSEQAGESALA", nrSeq());
+    dbgPadrao->FocusField("DSAGENDASALA");
 }
+
+std::string TfrmAgendaDeSala::nrSeq() {
+    const std::string room = cbbSalas->currentText().toStdString();
+    auto result = netAgendaSala.AppServer().Call("GetNrSeq", {room, depAgenda->GetDate()});
+    cdsNrSeq->LoadFromPacket(Consiste::CheckResultServ(result, true, 0));
+    return cdsNrSeq->FieldByName("NRSEQ").AsString();
+}
+
+void TfrmAgendaDeSala::cdsAgendaSalaAfterInsert(TClientDataSet&) { statusColumn().ReadOnly = true; }
+
+void TfrmAgendaDeSala::cdsAgendaSalaBeforeEdit(TClientDataSet&) {
+    if (cdsAgendaSala->FieldByName("IDSITAGESALA").AsString() != "A") throw EAbort();
+}
+
+void TfrmAgendaDeSala::refuse(std::string_view key, age::BookingFocus focus) {
+    static constexpr const char* fields[] = {"DSAGENDASALA", "HRINIAGESALA", "HRFINAGESALA", "IDSITAGESALA"};
+    dbgPadrao->FocusField(fields[static_cast<int>(focus)]);
+    Consiste::MensErro(msgPadrao.Msg(key), true);
+}
+
+std::vector<age::HourSpan> TfrmAgendaDeSala::bookedHours() {
+    const std::string room = cbbSalas->currentText().toStdString();
+    auto result = netAgendaSala.AppServer().Call("GetHora", {room, depAgenda->GetDate()});
+    cdsHora->LoadFromPacket(Consiste::CheckResultServ(result, true, 0));
+    std::vector<age::HourSpan> hours;
+    for (cdsHora->First(); !cdsHora->Eof(); cdsHora->Next())
+        hours.push_back({cdsHora->FieldByName("HRINIAGESALA").AsString(),
+                         cdsHora->FieldByName("HRFINAGESALA").AsString()});
+    return hours;
+}
+
+void TfrmAgendaDeSala::cdsAgendaSalaBeforePost(TClientDataSet&) {
+    auto text = [this](const char* field) { return cdsAgendaSala->FieldByName(field).AsString(); };
+    auto old = [this](const char* field) {
+        return age::data::valueText(cdsAgendaSala->FieldByName(field).OldValue());
+    };
+    const bool inserting = cdsAgendaSala->State() == TDataSetState::dsInsert;
+    const age::BookingInput booking{text("DSAGENDASALA"), text("HRINIAGESALA"), text("HRFINAGESALA"),
+                                    text("IDSITAGESALA")};
+    if (auto failure = age::checkBookingFields(booking, inserting)) refuse(failure->key, failure->focus);
+    const bool editing = !inserting;
+    if (auto clash = age::findClash(booking.start, booking.end, bookedHours(), editing, old("HRINIAGESALA"),
+                                    old("HRFINAGESALA")))
+        refuse("hora_agen", *clash);
+    cdsAgendaSala->FieldByName("DTINCAGESALA").SetValue(cdsSysdate->FieldByName("SYSDATE").AsValue());
+}
+
+void TfrmAgendaDeSala::saveChanges() {
+    const age::data::ChangeLog log = cdsAgendaSala->Delta();
+    Showavi::TBusy busy;
+    try {
+        TAppServer::Arg delta(age::rpc::changeLogToJson(log));
+        Consiste::CheckResultServ(netAgendaSala.AppServer().Call("SetAgendaSala", {delta}), true, 0);
+        busy.Release();
+        if (cdsAgendaSala->LogChanges) cdsAgendaSala->MergeChangeLog();
+    } catch (...) {
+        // Nothing unsent may linger: a new row goes, an edited one gets its old values, a deleted one returns.
+        busy.Release();
+        cdsAgendaSala->CancelUpdates();
+        returnToRefusedRow(log);
+        throw;
+    }
+}
+
+// A deleted booking that came back becomes current again, as it was when the user deleted it.
+void TfrmAgendaDeSala::returnToRefusedRow(const age::data::ChangeLog& log) {
+    if (log.changes.size() != 1 || log.changes[0].op != age::data::ChangeOp::Delete) return;
+    const auto& row = log.changes[0].oldValues;
+    auto value = [&](const char* field) { return row.at(static_cast<std::size_t>(log.indexOf(field))); };
+    // The refusal is what the user must hear about; a failure while moving back adds nothing to it.
+    Boundary::runQuiet(
+        [&] { cdsAgendaSala->Locate({"CDSALA", "NRSEQAGESALA"}, {value("CDSALA"), value("NRSEQAGESALA")}); });
+}
+
+void TfrmAgendaDeSala::cdsAgendaSalaAfterPost(TClientDataSet&) {
+    if (cdsAgendaSala->ChangeCount() > 0) saveChanges();
+    sbtVerificarClick(sbtVerificar);
+    statusColumn().ReadOnly = false;
+}
+
+void TfrmAgendaDeSala::cdsAgendaSalaAfterCancel(TClientDataSet&) { statusColumn().ReadOnly = false; }
 
 void TfrmAgendaDeSala::cdsAgendaSalaAfterScroll(TClientDataSet&) {
     dtsPadraoStateChange(dtsPadrao);
     dbgPadraoColEnter(dbgPadrao);
 }
+
+void TfrmAgendaDeSala::dtsPadraoStateChange(QObject* Sender) {
+    TfrmPadraoGrid::dtsPadraoStateChange(Sender);
+    enableButton();
+    sbtCadAuto->setEnabled(!sbtGravar->isEnabled());
+    if (!bookingChanging()) {
+        const bool scheduled = cdsAgendaSala->FieldByName("IDSITAGESALA").AsString() == "A";
+        sbtAlterar->setEnabled(scheduled);
+        sbtExcluir->setEnabled(scheduled);
+    }
+    mnuAlterar->setEnabled(sbtAlterar->isEnabled());
+    mnuExcluir->setEnabled(sbtExcluir->isEnabled());
+    mnuCadAuto->setEnabled(sbtCadAuto->isEnabled());
+}
+
+void TfrmAgendaDeSala::sbtCancelarClick(QObject* Sender) {
+    TfrmPadraoGrid::sbtCancelarClick(Sender);
+    dtsPadraoStateChange(dtsPadrao);
+}
+
+void TfrmAgendaDeSala::panPrincipalEnter(QObject*) { cdsAgendaSala->Close(); }
 
 void TfrmAgendaDeSala::attachRoomChange() {
     roomChange_ = connect(cbbSalas, &QComboBox::currentIndexChanged, this,

@@ -9,6 +9,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include "common/BookingRules.h"
 #include "platform/rpc/NetConnection.h"
 #include "platform/ui/DateEditPlus.h"
 #include "platform/ui/FrmPadraoGrid.h"
@@ -82,9 +83,29 @@ public:
     // Typed keys never reach the status column: it changes through its pick list only.
     void dbgPadraoKeyPress(QObject* Sender, QChar& Key) override;
 
-    // --- state of the commands
-    void dtsPadraoStateChange(QObject* Sender) override;
+    // --- editing, validation and saving
+    // Defaults of a new booking: branch and operator from the host, room and day from the selection, the
+    // server's now as reservation stamp, status A, the server's next sequence number; focus on the reference.
+    void cdsAgendaSalaNewRecord(TClientDataSet& DataSet);
+    // The server's next sequence number for the chosen room and day, as it gave it.
+    std::string nrSeq();
+    void cdsAgendaSalaAfterInsert(TClientDataSet& DataSet);
+    // Only a scheduled booking can be changed; any other is refused silently.
+    void cdsAgendaSalaBeforeEdit(TClientDataSet& DataSet);
+    // The field checks in order, then the overlap check against the room's booked hours of the day; the
+    // first failure puts the focus on its field and ends the post with its message. Then the stamp.
+    void cdsAgendaSalaBeforePost(TClientDataSet& DataSet);
+    // After every post and delete: sends the one change to the server and merges it, or undoes every unsent
+    // change when anything fails; then refreshes (a new booking gets its operator's name).
+    void cdsAgendaSalaAfterPost(TClientDataSet& DataSet);
+    void cdsAgendaSalaAfterCancel(TClientDataSet& DataSet);
     void cdsAgendaSalaAfterScroll(TClientDataSet& DataSet);
+    // The commands by state: insert by day; edit and delete only on a scheduled booking while browsing;
+    // automatic booking exactly when save is off.
+    void dtsPadraoStateChange(QObject* Sender) override;
+    void sbtCancelarClick(QObject* Sender) override;
+    // Entering the selection panel closes the bookings: a row half filled is discarded, not posted.
+    void panPrincipalEnter(QObject* Sender);
 
 private:
     void buildSelectionPanel();
@@ -95,6 +116,11 @@ private:
     void attachRoomChange();
     void detachRoomChange();
     void loadAgenda();
+    void saveChanges();
+    void returnToRefusedRow(const age::data::ChangeLog& log);
+    std::vector<age::HourSpan> bookedHours();
+    // Focus on the field, its message, and the post ends there.
+    void refuse(std::string_view key, age::BookingFocus focus);
     void toggleFilter(QToolButton* button);
     bool bookingChanging() const;
     TColumn& statusColumn();

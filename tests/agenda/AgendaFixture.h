@@ -63,6 +63,30 @@ public:
         return seq;
     }
 
+    // Sets a field of a stored booking, as another user editing it meanwhile.
+    void change(const std::string& room, age::Date day, const std::string& seq, const char* field,
+                const std::string& value) {
+        TClientDataSet ds;
+        ds.LoadFromPacket(check(net_.AppServer().Call("GetAgendaSala", {room, day})));
+        if (!ds.Locate({"NRSEQAGESALA"}, {seq})) throw std::runtime_error("no booking " + seq);
+        ds.Edit();
+        ds.FieldByName(field).SetAsString(value);
+        ds.Post();
+        send(ds);
+    }
+
+    // The stored bookings of the room and day as "HHMM-HHMM reference status", in the server's order.
+    std::vector<std::string> stored(const std::string& room, age::Date day) {
+        TClientDataSet ds;
+        ds.LoadFromPacket(check(net_.AppServer().Call("GetAgendaSala", {room, day})));
+        std::vector<std::string> rows;
+        auto text = [&](const char* field) { return ds.FieldByName(field).AsString(); };
+        for (ds.First(); !ds.Eof(); ds.Next())
+            rows.push_back(text("HRINIAGESALA") + "-" + text("HRFINAGESALA") + " " + text("DSAGENDASALA") +
+                           " " + text("IDSITAGESALA"));
+        return rows;
+    }
+
     TNetConnection& net() { return net_; }
 
 private:

@@ -1,0 +1,269 @@
+// Entering and changing bookings in the grid: a new row's defaults, the checks before a post, the overlap
+// rule, saving every change at once, and undoing it when the server refuses.
+#include <QLineEdit>
+
+#include "AgendaFixture.h"
+#include "platform/ui/Showavi.h"
+
+using namespace agenda_test;
+using age::ui::Answer;
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+const std::string kClash = "Sala já está reservada para este horário.";
+const std::string kStartWrong = "Horário de Início da reunião informado incorretamente";
+const std::string kEndWrong = "Horário de Término da reunião informado incorretamente";
+const std::string kEqualHours = "Início e Término da Reunião devem ser em horas diferentes.";
+const std::string kChangedElsewhere = "O agendamento foi alterado por outro usuário. Atualize a agenda.";
+
+// Room 101 on Monday 07/12, the server's today: 08:00-09:00 and 11:00-12:00 scheduled, 13:00-14:00
+// cancelled; the screen lists scheduled and cancelled bookings.
+class AgendaEditTest : public AgendaFixture {
+protected:
+    void SetUp() override {
+        AgendaFixture::SetUp();
+        seeder->book({"101", december(7), "0800", "0900", "Equipe"});
+        seeder->book({"101", december(7), "1100", "1200", "Cliente", "A", "bruno"});
+        seeder->book({"101", december(7), "1300", "1400", "Almoço", "C"});
+        open(december(7), "101");
+        f->tbtCancelada->click();
+        ASSERT_EQ(columnValues("DSAGENDASALA"), (Strings{"Equipe", "Cliente", "Almoço"}));
+    }
+    void set(const char* field, const std::string& value) {
+        f->cdsAgendaSala->FieldByName(field).SetAsString(value);
+    }
+    void type(const std::string& reference, const std::string& start, const std::string& end) {
+        set("DSAGENDASALA", reference);
+        set("HRINIAGESALA", start);
+        set("HRFINAGESALA", end);
+    }
+    // A new booking typed in and saved with the save command.
+    void enter(const std::string& reference, const std::string& start, const std::string& end) {
+        f->sbtIncluir->click();
+        EXPECT_EQ(state(), TDataSetState::dsInsert);
+        type(reference, start, end);
+        f->sbtGravar->click();
+    }
+    void select(const std::string& reference) {
+        auto listed = columnValues("DSAGENDASALA");
+        auto it = std::find(listed.begin(), listed.end(), reference);
+        ASSERT_NE(it, listed.end()) << reference;
+        goTo(static_cast<int>(it - listed.begin()), "DSAGENDASALA");
+    }
+    // The field the grid's focus is on.
+    std::string focused() const {
+        QApplication::processEvents();
+        QWidget* focus = QApplication::focusWidget();
+        if (focus != f->dbgPadrao && !f->dbgPadrao->isAncestorOf(focus)) return "(not the grid)";
+        TField* field = f->dbgPadrao->SelectedField();
+        return field ? field->FieldName() : "";
+    }
+    Strings stored() { return seeder->stored("101", december(7)); }
+    int changes() const { return f->cdsAgendaSala->ChangeCount(); }
+    bool statusReadOnly() const { return f->dbgPadrao->Columns()[col("IDSITAGESALA")].ReadOnly; }
+};
+
+TEST_F(AgendaEditTest, NewBookingTakesItsDefaultsFromTheHostTheSelectionAndTheServer) {
+    Ormelin::SetHostValues({"0002", "bruno", server->host(), server->port()});
+    f->sbtIncluir->click();
+    ASSERT_EQ(state(), TDataSetState::dsInsert);
+    EXPECT_EQ(current("IDSITAGESALA"), "A");
+    EXPECT_EQ(current("CDFILIAL"), "0002");
+    EXPECT_EQ(current("CDOPERADOR"), "bruno");
+    EXPECT_EQ(current("CDSALA"), "101");
+    EXPECT_EQ(current("DTATIAGESALA"), "07/12/2026");
+    EXPECT_EQ(current("DTINCAGESALA"), "07/12/2026 10:00:00");
+    EXPECT_EQ(current("NRSEQAGESALA"), "00004");  // the room's counter after three bookings
+    EXPECT_EQ(focused(), "DSAGENDASALA");
+    EXPECT_TRUE(statusReadOnly());
+    EXPECT_TRUE(f->sbtGravar->isEnabled());
+    EXPECT_FALSE(f->sbtCadAuto->isEnabled());
+    EXPECT_FALSE(f->mnuCadAuto->isEnabled());
+
+    f->sbtCancelar->click();
+    EXPECT_EQ(state(), TDataSetState::dsBrowse);
+    EXPECT_FALSE(statusReadOnly());  // back on a scheduled booking
+    EXPECT_TRUE(f->sbtCadAuto->isEnabled());
+    EXPECT_TRUE(f->mnuCadAuto->isEnabled());
+    f->sbtIncluir->click();  // a number handed out is never handed out again
+    EXPECT_EQ(current("NRSEQAGESALA"), "00005");
+    f->sbtCancelar->click();
+    EXPECT_TRUE(shown().empty());
+}
+
+TEST_F(AgendaEditTest, FirstFailingCheckEndsThePostWithItsMessageAndFocus) {
+    struct Case {
+        std::string reference, start, end, message, focus, status = "A";
+    };
+    const Case cases[] = {
+        {"", "", "", "Referência deve ser informada.", "DSAGENDASALA"},
+        {"Nova", "", "1000", "Início da Reunião deve ser informado.", "HRINIAGESALA"},
+        {"Nova", "930", "1000", kStartWrong, "HRINIAGESALA"},
+        {"Nova", "2400", "2430", kStartWrong, "HRINIAGESALA"},
+        {"Nova", "2360", "2400", kStartWrong, "HRINIAGESALA"},
+        {"Nova", " 930", "1000", kStartWrong, "HRINIAGESALA"},  // a blank left by the mask
+        {"Nova", "1500", "", "Término da Reunião deve ser informado.", "HRFINAGESALA"},
+        {"Nova", "1500", "2400", kEndWrong, "HRFINAGESALA"},
+        {"Nova", "1500", "15:3", kEndWrong, "HRFINAGESALA"},
+        {"Nova", "1000", "0900", "Hora final deve ser maior que hora inicial.", "HRFINAGESALA"},
+        {"Nova", "0930", "0930", kEqualHours, "HRFINAGESALA"},
+        {"Nova", "1500", "1600", "Situação da Reunião deve ser informada como \"Agendada\".", "IDSITAGESALA",
+         "C"},
+    };
+    f->sbtIncluir->click();
+    for (const Case& c : cases) {
+        type(c.reference, c.start, c.end);
+        set("IDSITAGESALA", c.status);
+        f->dbgPadrao->SetSelectedIndex(col("NRSEQAGESALA"));
+        f->sbtGravar->click();
+        const std::string name = "'" + c.start + "'-'" + c.end + "'";
+        EXPECT_EQ(errorsShown(), Strings{c.message}) << name;
+        EXPECT_EQ(focused(), c.focus) << name;
+        EXPECT_EQ(state(), TDataSetState::dsInsert) << name;
+        EXPECT_EQ(current("HRINIAGESALA"), c.start) << name;  // what was typed stays
+    }
+
+    // A blank typed through the hour column's editor: the hour is refused, not read.
+    type("Nova", "", "1000");
+    set("IDSITAGESALA", "A");
+    goTo(f->cdsAgendaSala->RecNo(), "HRINIAGESALA");
+    QTest::keyClick(f->dbgPadrao, Qt::Key_F2);
+    auto* editor = f->dbgPadrao->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    QTest::keyClicks(editor, " 930");
+    f->sbtGravar->click();
+    EXPECT_EQ(errorsShown(), Strings{kStartWrong});
+    EXPECT_EQ(state(), TDataSetState::dsInsert);
+    EXPECT_EQ(stored().size(), 3u);  // nothing was sent
+    f->sbtCancelar->click();
+}
+
+TEST_F(AgendaEditTest, NewBookingMayNotTouchAStoredOneAtEitherEnd) {
+    for (auto [start, end] : {std::pair{"0900", "1000"}, {"0700", "0800"}, {"0700", "1200"}}) {
+        enter("Nova", start, end);
+        EXPECT_EQ(errorsShown(), Strings{kClash}) << start;
+        EXPECT_EQ(focused(), "HRINIAGESALA") << start;
+        EXPECT_EQ(state(), TDataSetState::dsInsert);
+        f->sbtCancelar->click();
+    }
+    enter("Depois", "0901", "1000");
+    enter("Antes", "0600", "0759");
+    EXPECT_TRUE(errorsShown().empty());
+    EXPECT_EQ(stored(), (Strings{"0600-0759 Antes A", "0800-0900 Equipe A", "0901-1000 Depois A",
+                                 "1100-1200 Cliente A", "1300-1400 Almoço C"}));
+    EXPECT_EQ(changes(), 0);
+    // Reloaded after saving: the new booking shows its operator's name and stays current.
+    EXPECT_EQ(current("DSAGENDASALA"), "Antes");
+    EXPECT_EQ(cell(f->cdsAgendaSala->RecNo(), "CDOPERADOR"), QStringLiteral("Ana Souza"));
+}
+
+TEST_F(AgendaEditTest, EditedBookingIsRecognisedByItsOwnHours) {
+    select("Equipe");
+    f->sbtAlterar->click();
+    set("DSAGENDASALA", "Equipe semanal");
+    f->sbtGravar->click();
+    EXPECT_TRUE(errorsShown().empty());
+    EXPECT_EQ(current("DTINCAGESALA"), "07/12/2026 10:00:00");  // stamped at its latest change
+
+    f->sbtAlterar->click();
+    set("HRFINAGESALA", "1130");  // into the next booking
+    f->sbtGravar->click();
+    EXPECT_EQ(errorsShown(), Strings{kClash});
+    EXPECT_EQ(state(), TDataSetState::dsEdit);
+    f->sbtCancelar->click();
+    EXPECT_EQ(current("HRFINAGESALA"), "0900");
+
+    f->sbtAlterar->click();
+    type("Equipe semanal", "0815", "0845");
+    f->sbtGravar->click();
+    EXPECT_TRUE(errorsShown().empty());
+    EXPECT_EQ(stored().front(), "0815-0845 Equipe semanal A");
+    EXPECT_EQ(changes(), 0);
+}
+
+TEST_F(AgendaEditTest, OnlyAScheduledBookingCanBeChangedOrDeleted) {
+    select("Almoço");
+    for (auto [button, item] : {std::pair{f->sbtAlterar, f->mnuAlterar}, {f->sbtExcluir, f->mnuExcluir}}) {
+        EXPECT_FALSE(button->isEnabled());
+        EXPECT_FALSE(item->isEnabled());
+    }
+    QTest::keyClick(f->dbgPadrao, 'x');
+    EXPECT_FALSE(f->dbgPadrao->Editing());
+    EXPECT_THROW(f->cdsAgendaSala->Edit(), EAbort);
+    EXPECT_EQ(state(), TDataSetState::dsBrowse);
+    EXPECT_EQ(current("DSAGENDASALA"), "Almoço");
+
+    select("Cliente");
+    for (auto [button, item] : {std::pair{f->sbtAlterar, f->mnuAlterar}, {f->sbtExcluir, f->mnuExcluir}}) {
+        EXPECT_TRUE(button->isEnabled());
+        EXPECT_TRUE(item->isEnabled());
+    }
+    EXPECT_TRUE(shown().empty());
+}
+
+TEST_F(AgendaEditTest, SlotTakenBetweenTheCheckAndTheSaveIsRefusedByTheServerAndUndone) {
+    auto screenSaves = f->cdsAgendaSala->AfterPost;
+    f->cdsAgendaSala->AfterPost = [&](TClientDataSet& ds) {
+        seeder->book({"101", december(7), "1430", "1530", "Outro usuário", "A", "bruno"});
+        screenSaves(ds);
+    };
+    Showavi::ResetCounters();
+    enter("Minha", "1500", "1600");
+    f->cdsAgendaSala->AfterPost = screenSaves;
+    EXPECT_EQ(errorsShown(), Strings{kClash});
+    EXPECT_EQ(columnValues("DSAGENDASALA"), (Strings{"Equipe", "Cliente", "Almoço"}));
+    EXPECT_EQ(state(), TDataSetState::dsBrowse);
+    EXPECT_EQ(changes(), 0);
+    EXPECT_EQ(Showavi::Depth(), 0);
+    EXPECT_EQ(Showavi::Activations(), 1);  // the save; no refresh followed the failure
+    EXPECT_EQ(stored().back(), "1430-1530 Outro usuário A");
+    EXPECT_EQ(stored().size(), 4u);
+}
+
+TEST_F(AgendaEditTest, EditAndDeleteOfABookingChangedElsewhereAreUndone) {
+    seeder->change("101", december(7), "00001", "DSAGENDASALA", "Equipe (outro)");
+    select("Equipe");
+    f->sbtAlterar->click();
+    set("DSAGENDASALA", "Equipe (minha)");
+    f->sbtGravar->click();
+    EXPECT_EQ(errorsShown(), Strings{kChangedElsewhere});
+    EXPECT_EQ(current("DSAGENDASALA"), "Equipe");
+    EXPECT_EQ(state(), TDataSetState::dsBrowse);
+    EXPECT_EQ(changes(), 0);
+
+    seeder->change("101", december(7), "00002", "HRFINAGESALA", "1230");
+    select("Cliente");
+    age::ui::MessageService::Instance().ScriptAnswers({Answer::Yes});
+    f->sbtExcluir->click();
+    EXPECT_EQ(errorsShown(), Strings{kChangedElsewhere});
+    EXPECT_EQ(columnValues("DSAGENDASALA"), (Strings{"Equipe", "Cliente", "Almoço"}));
+    EXPECT_EQ(current("DSAGENDASALA"), "Cliente");
+    EXPECT_EQ(changes(), 0);
+
+    f->sbtVerificar->click();  // read afresh, the delete goes through
+    age::ui::MessageService::Instance().ScriptAnswers({Answer::Yes});
+    f->sbtExcluir->click();
+    EXPECT_TRUE(errorsShown().empty());
+    EXPECT_EQ(stored(), (Strings{"0800-0900 Equipe (outro) A", "1300-1400 Almoço C"}));
+    EXPECT_EQ(columnValues("DSAGENDASALA"), (Strings{"Equipe (outro)", "Almoço"}));
+    EXPECT_EQ(changes(), 0);
+}
+
+TEST_F(AgendaEditTest, EnteringTheSelectionPanelDiscardsAHalfFilledRow) {
+    f->sbtIncluir->click();
+    QTest::keyClick(f->dbgPadrao, 'P');  // the reference's editor opens with the typed key
+    auto* editor = f->dbgPadrao->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    QTest::keyClicks(editor, "ela metade");
+    focusOn(f->depAgenda);
+    EXPECT_FALSE(f->cdsAgendaSala->Active());
+    EXPECT_EQ(rows(), 0);
+    leavePanel();
+    EXPECT_EQ(columnValues("DSAGENDASALA"), (Strings{"Equipe", "Cliente", "Almoço"}));
+    EXPECT_EQ(stored().size(), 3u);
+    EXPECT_TRUE(shown().empty());
+}
+
+}  // namespace
