@@ -161,15 +161,15 @@ void TfrmAgendaDeSala::buildSelectionPanel() {
 }
 
 void TfrmAgendaDeSala::defineColumns() {
-    struct Spec {
+    struct ColumnDesign {
         const char* field;
         int width;
         bool readOnly;
     };
-    const Spec specs[] = {{"NRSEQAGESALA", -1, true},  {"IDSITAGESALA", 62, false}, {"DSAGENDASALA", 190, false},
+    const ColumnDesign columns[] = {{"NRSEQAGESALA", -1, true},  {"IDSITAGESALA", 62, false}, {"DSAGENDASALA", 190, false},
                           {"CDSALA", -1, true},        {"CDOPERADOR", 213, true},   {"DTATIAGESALA", 73, true},
                           {"HRINIAGESALA", -1, false}, {"HRFINAGESALA", 99, false}, {"DTINCAGESALA", 121, true}};
-    for (const Spec& s : specs) {
+    for (const ColumnDesign& s : columns) {
         TColumn& column = dbgPadrao->AddColumn(s.field, qs(age::findBookingField(s.field)->gridTitle), s.width);
         column.ReadOnly = s.readOnly;
     }

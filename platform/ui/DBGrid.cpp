@@ -445,14 +445,14 @@ TDBNavigator::TDBNavigator(QWidget* parent) : QWidget(parent) {
     const struct {
         QStyle::StandardPixmap icon;
         const char* hint;
-    } specs[4] = {{QStyle::SP_MediaSkipBackward, "Primeiro"},
+    } moves[4] = {{QStyle::SP_MediaSkipBackward, "Primeiro"},
                   {QStyle::SP_MediaSeekBackward, "Anterior"},
                   {QStyle::SP_MediaSeekForward, "Próximo"},
                   {QStyle::SP_MediaSkipForward, "Último"}};
     for (int i = 0; i < 4; ++i) {
         buttons_[i] = new TButtonFlat(this);
-        buttons_[i]->setIcon(style()->standardIcon(specs[i].icon));
-        buttons_[i]->SetHint(QString::fromUtf8(specs[i].hint));
+        buttons_[i]->setIcon(style()->standardIcon(moves[i].icon));
+        buttons_[i]->SetHint(QString::fromUtf8(moves[i].hint));
         buttons_[i]->setIconSize(QSize(16, 16));
         layout->addWidget(buttons_[i]);
     }
