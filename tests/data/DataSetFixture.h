@@ -1,4 +1,4 @@
-// Booking-like rows and an event recorder shared by the data set tests.
+// Booking-like rows, an event recorder and the fixture shared by the data set tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@ using age::data::FieldType;
 using age::data::Packet;
 using age::data::Row;
 using age::data::Value;
+using Log = std::vector<std::string>;
 
 inline std::vector<FieldDef> bookingFields() {
     return {{"NRSEQAGESALA", FieldType::String, 5},
@@ -38,19 +39,28 @@ inline Packet agenda() {
              booking("00005", "A", "Demo", "1400")}};
 }
 
-inline std::string str(const Value& v) {
-    return age::data::valueText(v);
-}
+inline std::string str(const Value& v) { return age::data::valueText(v); }
 
 inline std::string stateName(TDataSetState s) {
     static const char* names[] = {"inactive", "browse", "edit", "insert"};
     return names[static_cast<int>(s)];
 }
 
+// The message of the error the call throws.
+template <class Error = EDatabaseError>
+std::string errorOf(auto&& fn) {
+    try {
+        fn();
+    } catch (const Error& e) {
+        return e.what();
+    }
+    return "(nothing thrown)";
+}
+
 // Records every event and, when observing, every notification, in the order they happen.
 class Recorder : public TDataSetObserver {
 public:
-    std::vector<std::string> log;
+    Log log;
 
     explicit Recorder(TClientDataSet& ds, bool observe = false) {
         using E = TClientDataSet::Event TClientDataSet::*;
@@ -63,15 +73,12 @@ public:
             {&TClientDataSet::AfterDelete, "AfterDelete"},   {&TClientDataSet::BeforeScroll, "BeforeScroll"},
             {&TClientDataSet::AfterScroll, "AfterScroll"},   {&TClientDataSet::AfterOpen, "AfterOpen"},
             {&TClientDataSet::AfterClose, "AfterClose"}};
-        for (auto [event, name] : events)
-            ds.*event = [this, name](TClientDataSet&) { log.emplace_back(name); };
-        ds.OnStateChange = [this](TClientDataSet& s) {
-            log.push_back("OnStateChange:" + stateName(s.State()));
-        };
+        for (auto [event, name] : events) ds.*event = [this, name](TClientDataSet&) { log.emplace_back(name); };
+        ds.OnStateChange = [this](TClientDataSet& s) { log.push_back("OnStateChange:" + stateName(s.State())); };
         if (observe) ds.AddObserver(this);
     }
 
-    std::vector<std::string> take() { return std::exchange(log, {}); }
+    Log take() { return std::exchange(log, {}); }
 
     void StateChanged(TClientDataSet& s) override { log.push_back("obs:State:" + stateName(s.State())); }
     void RowAboutToBeInserted(TClientDataSet&, int r) override { add("obs:AboutToInsert:", r); }
@@ -83,6 +90,23 @@ private:
     void add(const char* what, int row) { log.push_back(what + std::to_string(row)); }
 };
 
-using Log = std::vector<std::string>;
+// The five bookings loaded into a data set named as the agenda's.
+struct DataSetTest : ::testing::Test {
+    TClientDataSet ds{"cdsAgendaSala"};
+    void SetUp() override { ds.LoadFromPacket(agenda()); }
+    TField& f(const char* name) { return ds.FieldByName(name); }
+    std::string seq() { return f("NRSEQAGESALA").AsString(); }
+    Log column(int field) {
+        Log out;
+        for (int r = 0; r < ds.RecordCount(); ++r) out.push_back(str(ds.ValueAt(r, field)));
+        return out;
+    }
+    void editRef(int row, const std::string& text) {
+        ds.MoveTo(row);
+        ds.Edit();
+        f("DSAGENDASALA").SetAsString(text);
+        ds.Post();
+    }
+};
 
 }  // namespace testing_data

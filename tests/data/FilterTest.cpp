@@ -6,46 +6,25 @@ using age::data::parseInFilter;
 
 namespace {
 
-std::string filterError(std::string_view text) {
-    try {
-        parseInFilter(text);
-    } catch (const std::invalid_argument& e) {
-        return e.what();
-    }
-    return "(accepted)";
+// The screen's way: filtering off, new text, filtering on.
+void filterBy(TClientDataSet& ds, const std::string& text) {
+    ds.SetFiltered(false);
+    ds.SetFilter(text);
+    ds.SetFiltered(true);
 }
-
-struct Filtered : ::testing::Test {
-    TClientDataSet ds{"cdsAgendaSala"};
-    void SetUp() override { ds.LoadFromPacket(agenda()); }
-    // The screen's way: filtering off, new text, filtering on.
-    void filterBy(const std::string& text) {
-        ds.SetFiltered(false);
-        ds.SetFilter(text);
-        ds.SetFiltered(true);
-    }
-    std::vector<std::string> seqs() {
-        std::vector<std::string> out;
-        for (int r = 0; r < ds.RecordCount(); ++r) out.push_back(str(ds.ValueAt(r, 0)));
-        return out;
-    }
-    using Seqs = std::vector<std::string>;
-};
 
 }  // namespace
 
-TEST(FilterText, ReadsTheListsTheScreenBuilds) {
+TEST(FilterText, ReadsTheListsTheScreenBuildsAndSaysWhatIsWrongAndWhere) {
     auto f = parseInFilter("IDSITAGESALA IN (' ', 'A', 'C', 'E')");
     ASSERT_TRUE(f);
     EXPECT_EQ(f->field, "IDSITAGESALA");
-    EXPECT_EQ(f->values, (std::vector<std::string>{" ", "A", "C", "E"}));
-    EXPECT_EQ(parseInFilter("IDSITAGESALA IN (' ')")->values, (std::vector<std::string>{" "}));
-    EXPECT_EQ(parseInFilter("  X\tin(\n'it''s' ,'' )  ")->values, (std::vector<std::string>{"it's", ""}));
+    EXPECT_EQ(f->values, (Log{" ", "A", "C", "E"}));
+    EXPECT_EQ(parseInFilter("IDSITAGESALA IN (' ')")->values, (Log{" "}));
+    EXPECT_EQ(parseInFilter("  X\tin(\n'it''s' ,'' )  ")->values, (Log{"it's", ""}));
     EXPECT_FALSE(parseInFilter("   "));
-}
 
-TEST(FilterText, SaysWhatIsWrongAndWhere) {
-    const std::pair<const char*, const char*> cases[] = {
+    const std::pair<const char*, const char*> bad[] = {
         {"IDSITAGESALA = 'A'", "expected IN after the field name at character 14"},
         {"IDSITAGESALA INTO ('A')", "expected IN after the field name at character 16"},
         {"X IN 'A'", "expected '(' after IN at character 6"},
@@ -54,16 +33,23 @@ TEST(FilterText, SaysWhatIsWrongAndWhere) {
         {"X IN ('A' 'C')", "expected ',' or ')' after a value at character 11"},
         {"X IN ('A') AND", "unexpected text after ')' at character 12"},
     };
-    for (auto [text, problem] : cases)
-        EXPECT_EQ(filterError(text), "filter \"" + std::string(text) + "\": " + problem);
+    for (auto [text, problem] : bad)
+        EXPECT_EQ(errorOf<std::invalid_argument>([&] { parseInFilter(text); }),
+                  "filter \"" + std::string(text) + "\": " + problem);
 }
 
-TEST_F(Filtered, ListsOnlyTheStatusesAsked) {
-    filterBy("IDSITAGESALA IN (' ', 'A')");
-    EXPECT_EQ(seqs(), (Seqs{"00001", "00003", "00005"}));
-    filterBy("IDSITAGESALA IN (' ', 'C', 'E')");
-    EXPECT_EQ(seqs(), (Seqs{"00002", "00004"}));
-    filterBy("IDSITAGESALA IN (' ')");
+TEST_F(DataSetTest, FilterListsOnlyTheStatusesAskedFromTheFirstVisibleRow) {
+    ds.Last();
+    Recorder rec(ds);
+    ds.SetFilter("IDSITAGESALA IN ('A')");  // not filtering yet: nothing moves
+    EXPECT_TRUE(rec.take().empty());
+    ds.SetFiltered(true);
+    EXPECT_EQ(rec.take(), (Log{"BeforeScroll", "AfterScroll"}));
+    EXPECT_EQ(seq(), "00001");
+
+    filterBy(ds, "IDSITAGESALA IN (' ', 'C', 'E')");
+    EXPECT_EQ(column(0), (Log{"00002", "00004"}));
+    filterBy(ds, "IDSITAGESALA IN (' ')");
     EXPECT_TRUE(ds.IsEmpty());
     EXPECT_EQ(ds.RecNo(), -1);
     EXPECT_TRUE(ds.Eof());
@@ -71,37 +57,22 @@ TEST_F(Filtered, ListsOnlyTheStatusesAsked) {
     EXPECT_EQ(ds.RecordCount(), 5);
 }
 
-TEST_F(Filtered, RefilteringGoesToTheFirstVisibleRowAndScrolls) {
-    ds.Last();
-    Recorder rec(ds);
-    ds.SetFilter("IDSITAGESALA IN ('A')");  // not filtering yet: nothing moves
-    EXPECT_TRUE(rec.take().empty());
-    ds.SetFiltered(true);
-    EXPECT_EQ(rec.take(), (Log{"BeforeScroll", "AfterScroll"}));
-    EXPECT_EQ(ds.RecNo(), 0);
-    EXPECT_EQ(ds.FieldByName("NRSEQAGESALA").AsString(), "00001");
-}
-
-TEST_F(Filtered, TheFilterSurvivesReloadAndClose) {
-    filterBy("IDSITAGESALA IN (' ', 'A')");
+TEST_F(DataSetTest, FilterSurvivesReloadAndClose) {
+    filterBy(ds, "IDSITAGESALA IN (' ', 'A')");
     ds.LoadFromPacket(agenda());
-    EXPECT_EQ(seqs(), (Seqs{"00001", "00003", "00005"}));
+    EXPECT_EQ(column(0), (Log{"00001", "00003", "00005"}));
     ds.Close();
     EXPECT_EQ(ds.Filter(), "IDSITAGESALA IN (' ', 'A')");
     EXPECT_TRUE(ds.Filtered());
     ds.LoadFromPacket(agenda());
-    EXPECT_EQ(seqs(), (Seqs{"00001", "00003", "00005"}));
+    EXPECT_EQ(column(0), (Log{"00001", "00003", "00005"}));
 }
 
-TEST_F(Filtered, BadTextOrAnUnknownFieldIsRefusedAndTheOldFilterStays) {
-    filterBy("IDSITAGESALA IN ('A')");
+TEST_F(DataSetTest, BadFilterTextOrAnUnknownFieldIsRefusedAndTheOldFilterStays) {
+    filterBy(ds, "IDSITAGESALA IN ('A')");
     EXPECT_THROW(ds.SetFilter("IDSITAGESALA IN ('A'"), EDatabaseError);
-    try {
-        ds.SetFilter("SITUACAO IN ('A')");
-        FAIL() << "unknown field accepted";
-    } catch (const EDatabaseError& e) {
-        EXPECT_STREQ(e.what(), "cdsAgendaSala: filter \"SITUACAO IN ('A')\": unknown field SITUACAO");
-    }
+    EXPECT_EQ(errorOf([&] { ds.SetFilter("SITUACAO IN ('A')"); }),
+              "cdsAgendaSala: filter \"SITUACAO IN ('A')\": unknown field SITUACAO");
     EXPECT_EQ(ds.Filter(), "IDSITAGESALA IN ('A')");
     EXPECT_EQ(ds.RecordCount(), 3);
 
@@ -112,36 +83,35 @@ TEST_F(Filtered, BadTextOrAnUnknownFieldIsRefusedAndTheOldFilterStays) {
     EXPECT_FALSE(fresh.Active());
 }
 
-TEST_F(Filtered, ANewRowShowsUntilPostedAndAPostedRowFollowsTheFilter) {
-    filterBy("IDSITAGESALA IN (' ', 'A')");
+TEST_F(DataSetTest, FilteredNewRowShowsUntilPostedAndAPostedRowFollowsTheFilter) {
+    filterBy(ds, "IDSITAGESALA IN (' ', 'A')");
     ds.Append();
     EXPECT_EQ(ds.RecordCount(), 4);  // no status yet, still listed
-    ds.FieldByName("IDSITAGESALA").SetAsString("C");
+    f("IDSITAGESALA").SetAsString("C");
     EXPECT_EQ(ds.RecordCount(), 4);
     ds.Post();
-    EXPECT_EQ(seqs(), (Seqs{"00001", "00003", "00005"}));
+    EXPECT_EQ(column(0), (Log{"00001", "00003", "00005"}));
     EXPECT_EQ(ds.ChangeCount(), 1);
 
     ds.MoveTo(1);
     ds.Edit();
-    ds.FieldByName("IDSITAGESALA").SetAsString("E");
+    f("IDSITAGESALA").SetAsString("E");
     ds.Post();
-    EXPECT_EQ(seqs(), (Seqs{"00001", "00005"}));
-    EXPECT_EQ(ds.FieldByName("NRSEQAGESALA").AsString(), "00005");  // the next row became current
-
+    EXPECT_EQ(column(0), (Log{"00001", "00005"}));
+    EXPECT_EQ(seq(), "00005");  // the next row became current
     ds.SetFiltered(false);
     EXPECT_EQ(ds.RecordCount(), 6);
 }
 
-TEST_F(Filtered, ChangingTheFilterFinishesTheRowBeingEdited) {
+TEST_F(DataSetTest, ChangingTheFilterFinishesTheRowBeingEdited) {
     ds.Append();
     ds.SetFilter("IDSITAGESALA IN ('A')");  // not filtering: the new row stays
     EXPECT_EQ(ds.State(), TDataSetState::dsInsert);
     ds.SetFiltered(true);  // untouched new row: dropped
     EXPECT_EQ(ds.State(), TDataSetState::dsBrowse);
     ds.Edit();
-    ds.FieldByName("DSAGENDASALA").SetAsString("Posted by the filter");
+    f("DSAGENDASALA").SetAsString("Posted by the filter");
     ds.SetFiltered(false);
     EXPECT_EQ(ds.ChangeCount(), 1);
-    EXPECT_EQ(seqs(), (Seqs{"00001", "00002", "00003", "00004", "00005"}));
+    EXPECT_EQ(column(0), (Log{"00001", "00002", "00003", "00004", "00005"}));
 }

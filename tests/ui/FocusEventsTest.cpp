@@ -13,104 +13,104 @@
 
 namespace {
 
+using Log = std::vector<std::string>;
+
+void stack(QWidget* parent, std::initializer_list<QWidget*> children) {
+    auto* layout = new QVBoxLayout(parent);
+    for (auto* w : children) layout->addWidget(w);
+}
+
+void activate(QWidget* window) {
+    window->show();
+    QApplication::setActiveWindow(window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+}
+
 // A window with a panel holding two edits (with an inner panel around the second) and one edit outside.
 class FocusEventsTest : public GuiTest {
 protected:
     void SetUp() override {
         GuiTest::SetUp();
-        window = new QWidget;
-        auto* layout = new QVBoxLayout(window);
-        panel = new QFrame(window);
-        auto* panelLayout = new QVBoxLayout(panel);
-        first = new QLineEdit(panel);
-        inner = new QFrame(panel);
-        auto* innerLayout = new QVBoxLayout(inner);
-        second = new QLineEdit(inner);
-        innerLayout->addWidget(second);
-        panelLayout->addWidget(first);
-        panelLayout->addWidget(inner);
-        outside = new QLineEdit(window);
-        layout->addWidget(panel);
-        layout->addWidget(outside);
-        for (auto [w, name] : {std::pair<QWidget*, const char*>{panel, "panel"}, {inner, "inner"}, {first, "first"},
-                               {second, "second"}, {outside, "outside"}}) {
-            FocusEvents::SetOnEnter(w, [this, name = std::string(name)](QObject*) { log.push_back("enter " + name); });
-            FocusEvents::SetOnExit(w, [this, name = std::string(name)](QObject*) { log.push_back("exit " + name); });
-        }
-        window->show();
-        QApplication::setActiveWindow(window);
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-        first->setFocus();
-        QApplication::processEvents();
+        stack(inner, {second});
+        stack(panel, {first, inner});
+        stack(&window, {panel, outside});
+        for (auto [w, name] : {std::pair<QWidget*, std::string>{panel, "panel"}, {inner, "inner"},
+                               {first, "first"}, {second, "second"}, {outside, "outside"}})
+            logEnterAndExit(w, name);
+        activate(&window);
+        moveTo(first);
         log.clear();
     }
-    void TearDown() override {
-        delete window;
-        GuiTest::TearDown();
+    void logEnterAndExit(QWidget* w, const std::string& name) {
+        FocusEvents::SetOnEnter(w, [this, name](QObject*) { log.push_back("enter " + name); });
+        FocusEvents::SetOnExit(w, [this, name](QObject*) { log.push_back("exit " + name); });
     }
-    void moveTo(QWidget* w) {
+    // An exit that logs itself, then refuses the move as a screen's check does.
+    void refuseExit(QWidget* w, const std::string& name) {
+        FocusEvents::SetOnExit(w, [this, name](QObject*) {
+            log.push_back("exit " + name);
+            Consiste::MensErro("Data do agendamento deve ser informada.", true);
+        });
+    }
+    static void moveTo(QWidget* w) {
         w->setFocus(Qt::TabFocusReason);
         QApplication::processEvents();
     }
+    Log take() { return std::exchange(log, {}); }
 
-    QWidget* window;
-    QFrame* panel;
-    QFrame* inner;
-    QLineEdit* first;
-    QLineEdit* second;
-    QLineEdit* outside;
-    std::vector<std::string> log;
+    Log log;  // outlives the window, whose teardown may still move the focus
+    QWidget window;
+    QFrame* panel = new QFrame(&window);
+    QLineEdit* first = new QLineEdit(panel);
+    QFrame* inner = new QFrame(panel);
+    QLineEdit* second = new QLineEdit(inner);
+    QLineEdit* outside = new QLineEdit(&window);
 };
-
-using Log = std::vector<std::string>;
 
 TEST_F(FocusEventsTest, ExitsInnermostFirstThenEntersOutermostFirst) {
     moveTo(second);
-    EXPECT_EQ(log, (Log{"exit first", "enter inner", "enter second"}));
-    log.clear();
+    EXPECT_EQ(take(), (Log{"exit first", "enter inner", "enter second"}));
     moveTo(outside);
-    EXPECT_EQ(log, (Log{"exit second", "exit inner", "exit panel", "enter outside"}));
-    log.clear();
+    EXPECT_EQ(take(), (Log{"exit second", "exit inner", "exit panel", "enter outside"}));
     moveTo(second);
-    EXPECT_EQ(log, (Log{"exit outside", "enter panel", "enter inner", "enter second"}));
-}
+    EXPECT_EQ(take(), (Log{"exit outside", "enter panel", "enter inner", "enter second"}));
 
-TEST_F(FocusEventsTest, RefusedExitPutsTheFocusBackSilentlyAndSkipsTheRest) {
-    FocusEvents::SetOnExit(panel, [this](QObject*) {
-        log.push_back("exit panel");
-        Consiste::MensErro("Data do agendamento deve ser informada.", true);
-    });
-    moveTo(outside);
-    EXPECT_EQ(log, (Log{"exit first", "exit panel"}));
-    EXPECT_EQ(QApplication::focusWidget(), first);
-    EXPECT_EQ(errorsShown(), Log{"Data do agendamento deve ser informada."});
-
-    // The focus going back raised nothing; the next real move starts afresh.
-    log.clear();
-    FocusEvents::SetOnExit(panel, [this](QObject*) { log.push_back("exit panel"); });
-    moveTo(outside);
-    EXPECT_EQ(log, (Log{"exit first", "exit panel", "enter outside"}));
-}
-
-TEST_F(FocusEventsTest, RefusedControlExitStopsBeforeItsPanels) {
-    FocusEvents::SetOnExit(first, [this](QObject*) {
-        log.push_back("exit first");
-        throw EAbort();
-    });
-    moveTo(outside);
-    EXPECT_EQ(log, Log{"exit first"});
-    EXPECT_EQ(QApplication::focusWidget(), first);
-}
-
-TEST_F(FocusEventsTest, FocusMovedByAHandlerRaisesNothingMore) {
     // An enter handler that moves the focus itself (like "focus on the field") must not cascade.
     FocusEvents::SetOnEnter(outside, [this](QObject*) {
         log.push_back("enter outside");
-        second->setFocus();
+        first->setFocus();
     });
     moveTo(outside);
-    EXPECT_EQ(log, (Log{"exit first", "exit panel", "enter outside"}));
-    EXPECT_EQ(QApplication::focusWidget(), second);
+    EXPECT_EQ(take(), (Log{"exit second", "exit inner", "exit panel", "enter outside"}));
+    EXPECT_EQ(QApplication::focusWidget(), first);
+
+    // Neither does the focus leaving for another window and coming back.
+    QLineEdit other;
+    activate(&other);
+    moveTo(&other);
+    activate(&window);
+    QApplication::processEvents();
+    EXPECT_EQ(take(), Log{});
+}
+
+TEST_F(FocusEventsTest, RefusedExitPutsTheFocusBackSilentlyAndSkipsTheRest) {
+    refuseExit(panel, "panel");
+    moveTo(outside);
+    EXPECT_EQ(take(), (Log{"exit first", "exit panel"}));
+    EXPECT_EQ(QApplication::focusWidget(), first);
+    EXPECT_EQ(errorsShown(), Log{"Data do agendamento deve ser informada."});
+
+    refuseExit(first, "first");  // a refusing control stops before its panels
+    moveTo(outside);
+    EXPECT_EQ(take(), Log{"exit first"});
+    EXPECT_EQ(QApplication::focusWidget(), first);
+    EXPECT_EQ(errorsShown().size(), 1u);
+
+    // The focus going back raised nothing; the next real move starts afresh.
+    logEnterAndExit(first, "first");
+    logEnterAndExit(panel, "panel");
+    moveTo(outside);
+    EXPECT_EQ(take(), (Log{"exit first", "exit panel", "enter outside"}));
 }
 
 TEST_F(FocusEventsTest, MaximizingAnInnerWindowIsNoMoveOfTheUser) {
@@ -118,45 +118,27 @@ TEST_F(FocusEventsTest, MaximizingAnInnerWindowIsNoMoveOfTheUser) {
     // (hidden) widget and back: no exit may run, or an empty day field would complain.
     QMdiArea area;
     auto* form = new QWidget;
-    auto* layout = new QVBoxLayout(form);
     auto* day = new QLineEdit(form);
     auto* room = new QLineEdit(form);
-    layout->addWidget(day);
-    layout->addWidget(room);
+    stack(form, {day, room});
     FocusEvents::MarkFormRoot(form);
-    FocusEvents::SetOnExit(day, [this](QObject*) {
-        log.push_back("exit day");
-        throw EAbort();
-    });
+    refuseExit(day, "day");
     QMdiSubWindow* sub = area.addSubWindow(form);
-    area.show();
-    QApplication::setActiveWindow(&area);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&area));
+    activate(&area);
     moveTo(day);
-    log.clear();
+    take();
     sub->showMaximized();
     QApplication::processEvents();
     EXPECT_EQ(QApplication::focusWidget(), day);
     sub->showNormal();  // this one leaves the focus parked on the next widget
     QApplication::processEvents();
-    EXPECT_TRUE(log.empty()) << log.front();
+    EXPECT_EQ(take(), Log{});
+    EXPECT_TRUE(errorsShown().empty());
     moveTo(day);
     moveTo(room);  // a real move still asks
-    EXPECT_EQ(log, Log{"exit day"});
+    EXPECT_EQ(take(), Log{"exit day"});
     EXPECT_EQ(QApplication::focusWidget(), day);
-}
-
-TEST_F(FocusEventsTest, MovesToAnotherWindowRaiseNothing) {
-    QLineEdit other;
-    other.show();
-    QApplication::setActiveWindow(&other);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
-    other.setFocus();
-    QApplication::processEvents();
-    QApplication::setActiveWindow(window);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-    QApplication::processEvents();
-    EXPECT_TRUE(log.empty()) << log.front();
+    EXPECT_EQ(errorsShown().size(), 1u);
 }
 
 }  // namespace

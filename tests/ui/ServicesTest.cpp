@@ -1,11 +1,9 @@
-#include <QApplication>
 #include <QMainWindow>
 #include <QTest>
 
 #include "GuiTest.h"
 #include "platform/data/Abort.h"
 #include "platform/rpc/CheckResult.h"
-#include "platform/rpc/ErrorReporter.h"
 #include "platform/ui/Boundary.h"
 #include "platform/ui/Consiste.h"
 #include "platform/ui/Forms.h"
@@ -15,54 +13,46 @@ using age::ui::Answer;
 using age::ui::BoxKind;
 using age::ui::MessageService;
 using age::ui::ShownBox;
+using Boxes = std::vector<ShownBox>;
 
 namespace {
 
 class ServicesTest : public GuiTest {};
 
-TEST_F(ServicesTest, BoundaryDropsAbortsAndShowsOtherFailures) {
+TEST_F(ServicesTest, BoundaryDropsAbortsAndShowsOtherFailuresAsErrorBoxes) {
     EXPECT_EQ(Boundary::run([] {}), Boundary::Outcome::Completed);
     EXPECT_EQ(Boundary::run([] { throw EAbort(); }), Boundary::Outcome::Aborted);
-    EXPECT_EQ(Boundary::run([] { throw EServerError("recusado"); }), Boundary::Outcome::Aborted);
+    EXPECT_EQ(Boundary::run([] { throw EServerError("recusado"); }), Boundary::Outcome::Aborted);  // shown already
     EXPECT_TRUE(shown().empty());
-
     EXPECT_EQ(Boundary::run([] { throw std::runtime_error("falhou a conexão"); }), Boundary::Outcome::Failed);
-    EXPECT_EQ(shown(), (std::vector<ShownBox>{{BoxKind::Error, "falhou a conexão"}}));
-}
+    EXPECT_EQ(shown(), (Boxes{{BoxKind::Error, "falhou a conexão"}}));
 
-TEST_F(ServicesTest, MensErroShowsTheTextAndEndsTheEventOnlyWhenAsked) {
+    // MensErro ends the event only when asked; a refusal from the server is shown as it comes.
     EXPECT_THROW(Consiste::MensErro("Referência deve ser informada.", true), EAbort);
     EXPECT_NO_THROW(Consiste::MensErro("só aviso", false));
-    EXPECT_EQ(errorsShown(), (std::vector<std::string>{"Referência deve ser informada.", "só aviso"}));
+    nlohmann::json refused = {{"ok", false}, {"error", "Sala desconhecida."}};
+    EXPECT_THROW(Consiste::CheckResultServ(refused, true, 0), EServerError);
+    EXPECT_EQ(errorsShown(), (std::vector<std::string>{"Referência deve ser informada.", "só aviso",
+                                                       "Sala desconhecida."}));
     EXPECT_TRUE(Consiste::EmptyString("   "));
     EXPECT_FALSE(Consiste::EmptyString(" x "));
 }
 
-TEST_F(ServicesTest, ServerFailuresReportedByTheConnectionLayerAppearAsErrorBoxes) {
-    nlohmann::json refused = {{"ok", false}, {"error", "Sala desconhecida."}};
-    EXPECT_THROW(Consiste::CheckResultServ(refused, true, 0), EServerError);
-    EXPECT_EQ(errorsShown(), std::vector<std::string>{"Sala desconhecida."});
-}
-
-TEST_F(ServicesTest, ConfirmationsTakeTheScriptedAnswersInOrder) {
+TEST_F(ServicesTest, ConfirmationsTakeTheScriptedAnswersInOrderAndAnUnscriptedOneIsReported) {
     auto& messages = MessageService::Instance();
     messages.ScriptAnswers({Answer::Yes, Answer::No});
     EXPECT_EQ(messages.Confirm("Confirma exclusão?", Answer::No, Answer::No), Answer::Yes);
     EXPECT_EQ(messages.Confirm("De novo?", Answer::Yes, Answer::No), Answer::No);
-    EXPECT_EQ(shown(), (std::vector<ShownBox>{{BoxKind::Confirmation, "Confirma exclusão?"},
-                                              {BoxKind::Confirmation, "De novo?"}}));
-}
 
-TEST_F(ServicesTest, UnscriptedConfirmationIsReportedNotAHang) {
-    auto& messages = MessageService::Instance();
-    std::string reported;
-    auto saved = messages.OnUnscripted;
-    messages.OnUnscripted = [&](const std::string& text) { reported = text; };
+    std::string reported;  // not a hang: the last of the offered answers, and a report
+    auto saved = std::exchange(messages.OnUnscripted, [&](const std::string& text) { reported = text; });
     Answer answer = messages.Confirm("Sem roteiro?", Answer::Yes, Answer::No);
     messages.OnUnscripted = saved;
     EXPECT_EQ(answer, Answer::No);
     EXPECT_EQ(reported, "Sem roteiro?");
-    shown();
+    EXPECT_EQ(shown(), (Boxes{{BoxKind::Confirmation, "Confirma exclusão?"},
+                              {BoxKind::Confirmation, "De novo?"},
+                              {BoxKind::Confirmation, "Sem roteiro?"}}));
 }
 
 TEST_F(ServicesTest, BusyAnimationNestsAndMovesWhileAServerCallWaits) {
@@ -94,17 +84,15 @@ TEST_F(ServicesTest, BusyAnimationNestsAndMovesWhileAServerCallWaits) {
     Showavi::DeactiveShowAvi();  // unmatched: ignored
     EXPECT_EQ(Showavi::Depth(), 0);
     EXPECT_FALSE(Showavi::Overlay()->isVisible());
-    Showavi::SetHostWindow(nullptr);
-}
 
-TEST_F(ServicesTest, BusyGuardStopsTheAnimationOnEveryPath) {
-    try {
+    try {  // the guard stops it on every path
         Showavi::TBusy busy;
         EXPECT_EQ(Showavi::Depth(), 1);
         throw std::runtime_error("falha");
     } catch (const std::runtime_error&) {
     }
     EXPECT_EQ(Showavi::Depth(), 0);
+    Showavi::SetHostWindow(nullptr);
 }
 
 }  // namespace
