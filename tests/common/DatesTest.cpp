@@ -12,9 +12,11 @@ TEST(Dates, IsoRoundTripsAndRefusesNonsense) {
     EXPECT_EQ(formatIsoDateTime(t), "2026-12-07T09:05:03");
     EXPECT_EQ(parseIsoDateTime("2026-12-07T09:05:03"), t);
 
-    for (const char* bad : {"2026-02-30", "2026-13-01", "2026-1-01", "2026/12/07", "", "2026-12-07x", "0000-01-01"})
+    for (const char* bad :
+         {"2026-02-30", "2026-13-01", "2026-1-01", "2026/12/07", "", "2026-12-07x", "0000-01-01"})
         EXPECT_FALSE(parseIsoDate(bad)) << bad;
-    for (const char* bad : {"2026-12-07 09:05:03", "2026-12-07T24:00:00", "2026-12-07T09:60:00", "2026-12-07"})
+    for (const char* bad :
+         {"2026-12-07 09:05:03", "2026-12-07T24:00:00", "2026-12-07T09:60:00", "2026-12-07"})
         EXPECT_FALSE(parseIsoDateTime(bad)) << bad;
 }
 

@@ -32,7 +32,8 @@ TEST_F(DataSetTest, DeltaHoldsInsertUpdateDeleteAsCompleteRowsInTheOrderMade) {
     Row review = agenda().rows[2];
     Row added{std::string("00006"), std::string("A"), Value{}, Value{}, Value{}};
     ASSERT_EQ(delta.changes.size(), 3u);
-    EXPECT_EQ(delta.changes[0], (Change{ChangeOp::Update, review, with(review, 2, std::string("Review v2"))}));
+    EXPECT_EQ(delta.changes[0],
+              (Change{ChangeOp::Update, review, with(review, 2, std::string("Review v2"))}));
     EXPECT_EQ(delta.changes[1], (Change{ChangeOp::Insert, {}, added}));
     EXPECT_EQ(delta.changes[2], (Change{ChangeOp::Delete, agenda().rows[0], {}}));
     EXPECT_NO_THROW(delta.validate());

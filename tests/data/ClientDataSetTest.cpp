@@ -273,7 +273,8 @@ TEST_F(DataSetTest, APacketIsMappedByNameAndOneThatDoesNotFitIsRefused) {
 
     ds.LoadFromPacket(agenda());
     Packet missing{{{"NRSEQAGESALA", FieldType::String, 5}}, {{std::string("00001")}}};
-    EXPECT_EQ(errorOf([&] { ds.LoadFromPacket(missing); }), "cdsAgendaSala: the packet has no field IDSITAGESALA");
+    EXPECT_EQ(errorOf([&] { ds.LoadFromPacket(missing); }),
+              "cdsAgendaSala: the packet has no field IDSITAGESALA");
     auto fields = bookingFields();
     fields[4].type = FieldType::String;
     EXPECT_EQ(errorOf([&] { ds.LoadFromPacket(Packet{fields, {}}); }),

@@ -73,8 +73,11 @@ public:
             {&TClientDataSet::AfterDelete, "AfterDelete"},   {&TClientDataSet::BeforeScroll, "BeforeScroll"},
             {&TClientDataSet::AfterScroll, "AfterScroll"},   {&TClientDataSet::AfterOpen, "AfterOpen"},
             {&TClientDataSet::AfterClose, "AfterClose"}};
-        for (auto [event, name] : events) ds.*event = [this, name](TClientDataSet&) { log.emplace_back(name); };
-        ds.OnStateChange = [this](TClientDataSet& s) { log.push_back("OnStateChange:" + stateName(s.State())); };
+        for (auto [event, name] : events)
+            ds.*event = [this, name](TClientDataSet&) { log.emplace_back(name); };
+        ds.OnStateChange = [this](TClientDataSet& s) {
+            log.push_back("OnStateChange:" + stateName(s.State()));
+        };
         if (observe) ds.AddObserver(this);
     }
 

@@ -22,9 +22,11 @@ class ServicesTest : public GuiTest {};
 TEST_F(ServicesTest, BoundaryDropsAbortsAndShowsOtherFailuresAsErrorBoxes) {
     EXPECT_EQ(Boundary::run([] {}), Boundary::Outcome::Completed);
     EXPECT_EQ(Boundary::run([] { throw EAbort(); }), Boundary::Outcome::Aborted);
-    EXPECT_EQ(Boundary::run([] { throw EServerError("recusado"); }), Boundary::Outcome::Aborted);  // shown already
+    // A refusal from the server was shown where it came in.
+    EXPECT_EQ(Boundary::run([] { throw EServerError("recusado"); }), Boundary::Outcome::Aborted);
     EXPECT_TRUE(shown().empty());
-    EXPECT_EQ(Boundary::run([] { throw std::runtime_error("falhou a conexão"); }), Boundary::Outcome::Failed);
+    EXPECT_EQ(Boundary::run([] { throw std::runtime_error("falhou a conexão"); }),
+              Boundary::Outcome::Failed);
     EXPECT_EQ(shown(), (Boxes{{BoxKind::Error, "falhou a conexão"}}));
 
     // MensErro ends the event only when asked; a refusal from the server is shown as it comes.

@@ -25,7 +25,9 @@ public:
         ++stateChanges;
     }
     void sbtVerificarClick(QObject*) override { ++refreshes; }
-    void load() { cds->LoadFromPacket(Packet{{{"CODE", FieldType::String, 5}}, {{std::string("01")}, {std::string("02")}}}); }
+    void load() {
+        cds->LoadFromPacket(Packet{{{"CODE", FieldType::String, 5}}, {{std::string("01")}, {std::string("02")}}});
+    }
     TClientDataSet* cds;
     int stateChanges = 0;
     int refreshes = 0;
