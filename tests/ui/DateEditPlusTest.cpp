@@ -46,6 +46,8 @@ TEST_F(DateEditPlusTest, TypedDateGivesTheDayItsWeekdayAndTheValidColour) {
     QTest::keyClicks(edit.Editor(), "02");
     EXPECT_FALSE(edit.IsValidDate());
     EXPECT_EQ(changes, 2);
+    type("31122026");  // back to the last date: no change
+    EXPECT_EQ(changes, 2);
 }
 
 TEST_F(DateEditPlusTest, EmptyEditPassesTheCheckAndAnInvalidDateIsReportedClearly) {

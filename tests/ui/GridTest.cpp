@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QHeaderView>
+#include <QSignalSpy>
 #include <QLineEdit>
 #include <QTest>
 #include <QVBoxLayout>
@@ -64,7 +66,8 @@ protected:
         QApplication::processEvents();
     }
     QString cell(int row, int column) const { return grid->model()->index(row, column).data().toString(); }
-    int rows() const { return grid->model()->rowCount(); }
+    // The rows the view knows of: it learns them only from the model's notifications.
+    int rows() const { return grid->verticalHeader()->count(); }
     void goTo(int row, int column) {
         grid->setCurrentIndex(grid->model()->index(row, column));
         QApplication::processEvents();
@@ -94,6 +97,11 @@ TEST_F(GridTest, ModelFollowsTheDataSetAndShowsEachFieldsText) {
     QTest::keyClick(grid, Qt::Key_Up);
     EXPECT_EQ(ds.RecNo(), 1);
 
+    ds.Edit();  // a value set by code reaches the view
+    QSignalSpy changed(grid->model(), &QAbstractItemModel::dataChanged);
+    ds.FieldByName("NAME").SetAsString("Beta 2");
+    EXPECT_FALSE(changed.isEmpty());
+    ds.Cancel();
     ds.Insert();
     EXPECT_EQ(rows(), 4);
     EXPECT_EQ(grid->currentIndex().row(), ds.RecNo());
