@@ -52,8 +52,8 @@ Packet bookingPacket(const std::vector<Booking>& bookings) {
     return p;
 }
 
-Reply ok(const Packet& packet) {
-    return {rpc::okEnvelope(packet), {}};
+Reply ok(const Packet& packet, std::map<int, std::string> byref = {}) {
+    return {{}, rpc::okEnvelopeText(packet), std::move(byref)};
 }
 
 std::string roomUnknown(const std::string& room) {
@@ -272,14 +272,14 @@ Reply AgendaModule::SetAgendaSala(const Args& args) {
     auto tx = storage_.write();
     for (const auto& change : changes) applyChange(*tx, change, today);
     tx->commit();
-    return {rpc::okEnvelope(), {}};
+    return {{}, rpc::okEnvelopeText(), {}};
 }
 
 Reply AgendaModule::GetPesqSala(const Args& args) {
     const std::string& room = args.text(1);
     const std::string& seq = args.text(3);
     std::vector<Date> days = parseDateList(args.text(2));
-    if (days.empty()) return {json(""), {{2, ""}}};
+    if (days.empty()) return {json(""), {}, {{2, ""}}};
 
     auto tx = storage_.read();
     auto model = tx->booking(room, seq);
@@ -301,7 +301,7 @@ Reply AgendaModule::GetPesqSala(const Args& args) {
         answer = "1";
         for (Date d : taken) answer += "_" + formatShortDate(d);
     }
-    return {json(answer), {{2, formatDateList(free)}}};
+    return {json(answer), {}, {{2, formatDateList(free)}}};
 }
 
 Reply AgendaModule::SetHrSala(const Args& args) {
@@ -317,7 +317,7 @@ Reply AgendaModule::SetHrSala(const Args& args) {
     auto tx = storage_.write();
     checkRecurringArgs(*tx, model);
     std::vector<Date> days = parseDateList(args.text(2));
-    if (days.empty()) return {rpc::okEnvelope(bookingPacket({})), {{2, ""}}};
+    if (days.empty()) return ok(bookingPacket({}), {{2, ""}});
 
     tx->lockRoom(model.room);
     model.operatorName = tx->operatorName(model.operatorCode).value_or("");
@@ -336,7 +336,7 @@ Reply AgendaModule::SetHrSala(const Args& args) {
     }
     if (created.empty()) throw Refusal(autoBookingTexts().Msg("salas_ocup"));
     tx->commit();
-    return {rpc::okEnvelope(bookingPacket(created)), {{2, formatDateList(booked)}}};
+    return ok(bookingPacket(created), {{2, formatDateList(booked)}});
 }
 
 }  // namespace age::server

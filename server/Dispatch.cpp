@@ -96,6 +96,7 @@ rpc::Response Dispatcher::handle(const rpc::Request& request) const {
         checkArgs(*method, request.params);
         Reply reply = method->handler(Args(request.params));
         response.result = std::move(reply.result);
+        response.rawResult = std::move(reply.rawResult);
         response.byref = std::move(reply.byref);
     } catch (const CallFault& e) {
         return fault(e.code(), e.what());

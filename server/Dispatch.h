@@ -40,7 +40,8 @@ class Args {
 };
 
 struct Reply {
-    json result;
+    json result;            // when rawResult is empty
+    std::string rawResult;  // the result's JSON text, already written (packets go this way)
     std::map<int, std::string> byref;  // final values of by-reference arguments, by 0-based position
 };
 

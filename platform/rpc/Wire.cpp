@@ -1,5 +1,7 @@
 #include "platform/rpc/Wire.h"
 
+#include <cstdio>
+
 namespace age::rpc {
 namespace {
 
@@ -119,18 +121,20 @@ json requestIdOf(std::string_view line) {
 }
 
 std::string encodeResponse(const Response& r) {
-    json j = {{"jsonrpc", "2.0"}, {"id", r.id}};
+    std::string out = R"({"jsonrpc":"2.0","id":)" + dump(r.id);
     if (r.error) {
-        j["error"] = {{"code", r.error->code}, {"message", r.error->message}};
+        out += R"(,"error":)" + dump(json{{"code", r.error->code}, {"message", r.error->message}});
     } else {
-        j["result"] = r.result;
+        out += R"(,"result":)";
+        out += r.rawResult.empty() ? dump(r.result) : r.rawResult;
         if (!r.byref.empty()) {
             json byref = json::object();
             for (const auto& [pos, value] : r.byref) byref[std::to_string(pos)] = value;
-            j["byref"] = std::move(byref);
+            out += R"(,"byref":)" + dump(byref);
         }
     }
-    return dump(j);
+    out += '}';
+    return out;
 }
 
 Response parseResponse(std::string_view line) { return parseResponse(line, kMaxLineBytes); }
@@ -152,7 +156,7 @@ Response parseResponse(std::string_view line, std::size_t maxBytes) {
     }
     auto result = j.find("result");
     if (result == j.end()) bad(code::InvalidRequest, "a response needs \"result\" or \"error\"");
-    r.result = *result;
+    r.result = std::move(*result);
     if (auto byref = j.find("byref"); byref != j.end()) {
         if (!byref->is_object()) bad(code::InvalidRequest, "\"byref\" must be an object");
         for (const auto& [key, value] : byref->items()) {
@@ -276,6 +280,89 @@ data::ChangeLog changeLogFromJson(const json& j) {
 
 json okEnvelope(const std::optional<data::Packet>& packet) {
     return {{"ok", true}, {"data", packet ? packetToJson(*packet) : json(nullptr)}};
+}
+
+namespace {
+
+bool plainAscii(unsigned char c) { return c >= 0x20 && c < 0x80 && c != '"' && c != '\\'; }
+
+// Length of the valid UTF-8 sequence starting at text[i], 0 when it is not one.
+std::size_t utf8Length(std::string_view text, std::size_t i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    std::size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+    if (len == 0 || c >= 0xF5 || i + len > text.size()) return 0;
+    for (std::size_t k = 1; k < len; ++k)
+        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
+    unsigned char c1 = static_cast<unsigned char>(text[i + 1]);
+    if ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 >= 0xA0)) return 0;  // overlong, surrogates
+    if ((c == 0xF0 && c1 < 0x90) || (c == 0xF4 && c1 >= 0x90)) return 0;  // overlong, past U+10FFFF
+    return len;
+}
+
+// Appends `text` as a JSON string; invalid UTF-8 becomes U+FFFD, as the tree writer does.
+void appendString(std::string& out, std::string_view text) {
+    out += '"';
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t run = i;
+        while (run < text.size() && plainAscii(static_cast<unsigned char>(text[run]))) ++run;
+        out.append(text.substr(i, run - i));
+        if (run == text.size()) break;
+        i = run;
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            std::size_t len = utf8Length(text, i);
+            out.append(len ? text.substr(i, len) : std::string_view("\xEF\xBF\xBD"));
+            i += len ? len : 1;
+            continue;
+        }
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default: {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            }
+        }
+        ++i;
+    }
+    out += '"';
+}
+
+void appendValue(std::string& out, const data::Value& value) {
+    struct Visitor {
+        std::string& out;
+        void operator()(std::monostate) const { out += "null"; }
+        void operator()(const std::string& s) const { appendString(out, s); }
+        void operator()(std::int64_t i) const { out += std::to_string(i); }
+        void operator()(Date d) const { out += '"' + formatIsoDate(d) + '"'; }
+        void operator()(DateTime t) const { out += '"' + formatIsoDateTime(t) + '"'; }
+    };
+    std::visit(Visitor{out}, value);
+}
+
+}  // namespace
+
+std::string okEnvelopeText(const std::optional<data::Packet>& packet) {
+    if (!packet) return R"({"ok":true,"data":null})";
+    std::string out = R"({"ok":true,"data":{"fields":)" + dump(fieldsToJson(packet->fields)) + R"(,"rows":[)";
+    out.reserve(out.size() + packet->rows.size() * packet->fields.size() * 16);
+    for (std::size_t r = 0; r < packet->rows.size(); ++r) {
+        if (r) out += ',';
+        out += '[';
+        const auto& row = packet->rows[r];
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            if (c) out += ',';
+            appendValue(out, row[c]);
+        }
+        out += ']';
+    }
+    out += "]}}";
+    return out;
 }
 
 json errorEnvelope(const std::string& message) { return {{"ok", false}, {"error", message}}; }

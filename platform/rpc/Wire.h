@@ -52,7 +52,8 @@ struct RpcError {
 
 struct Response {
     json id;
-    json result;                         // when no error
+    json result;                         // when no error and no rawResult
+    std::string rawResult;               // when not empty: the result's JSON text, written as it is
     std::map<int, std::string> byref;    // final values of by-reference arguments, by 0-based position
     std::optional<RpcError> error;
 };
@@ -91,6 +92,9 @@ struct Envelope {
     std::string error;                 // the user's message when not ok
 };
 json okEnvelope(const std::optional<data::Packet>& packet = std::nullopt);
+// The same envelope as JSON text, written straight from the packet: the server's answers carry hundreds of
+// rows, and building a JSON tree for them first costs more than the database read.
+std::string okEnvelopeText(const std::optional<data::Packet>& packet = std::nullopt);
 json errorEnvelope(const std::string& message);
 Envelope envelopeFromJson(const json& j);  // throws WireError(InternalError) on a result that is no envelope
 
