@@ -4,7 +4,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,35 +24,24 @@ using namespace std::chrono_literals;
 using age::test::TestServer;
 using nlohmann::json;
 
-// Captures what the framework reports to the user.
-class ReportedErrors {
-  public:
+// Captures what the framework reports to the user (on the calling thread).
+struct ReportedErrors {
     ReportedErrors() {
-        age::rpc::SetErrorReporter([this](const std::string& m) {
-            std::lock_guard lock(mutex_);
-            messages_.push_back(m);
-        });
+        age::rpc::SetErrorReporter([this](const std::string& m) { messages.push_back(m); });
     }
     ~ReportedErrors() { age::rpc::SetErrorReporter({}); }
-    std::vector<std::string> messages() {
-        std::lock_guard lock(mutex_);
-        return messages_;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::vector<std::string> messages_;
+    std::vector<std::string> messages;
 };
 
 int listeningSocket(int& port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(fd, 16);
     socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(fd, 16) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        throw std::runtime_error("cannot listen on loopback");
     port = ntohs(addr.sin_port);
     return fd;
 }
@@ -67,18 +55,19 @@ int deadPort() {
 
 constexpr const char* kHangUp = "<hang up>";
 
-// A peer that answers each line it reads with what `respond` gives (nothing: it stays silent; kHangUp:
-// it closes the connection).
+// A peer that takes one connection and answers each line it reads with what `respond` gives (nothing: it
+// stays silent; kHangUp: it closes the connection).
 class ScriptedPeer {
   public:
     using Respond = std::function<std::optional<std::string>(const std::string& line)>;
-    explicit ScriptedPeer(Respond respond) : respond_(std::move(respond)) {
-        listenFd_ = listeningSocket(port_);
+    explicit ScriptedPeer(Respond respond) : respond_(std::move(respond)), listenFd_(listeningSocket(port_)) {
         thread_ = std::thread([this] { serve(); });
     }
     ~ScriptedPeer() {
-        stop_ = true;
+        shutdown(listenFd_, SHUT_RDWR);  // wakes accept() and read() up
+        if (connFd_ >= 0) shutdown(connFd_, SHUT_RDWR);
         thread_.join();
+        if (connFd_ >= 0) close(connFd_);
         close(listenFd_);
     }
     int port() const { return port_; }
@@ -88,55 +77,32 @@ class ScriptedPeer {
     }
 
   private:
-    bool readable(int fd) {
-        pollfd p{fd, POLLIN, 0};
-        return poll(&p, 1, 20) > 0;
-    }
     void serve() {
-        while (!stop_) {
-            if (!readable(listenFd_)) continue;
-            int fd = accept(listenFd_, nullptr, nullptr);
-            std::string buffer;
-            char chunk[4096];
-            while (!stop_) {
-                if (!readable(fd)) continue;
-                ssize_t n = read(fd, chunk, sizeof chunk);
-                if (n <= 0) break;
-                buffer.append(chunk, static_cast<std::size_t>(n));
-                for (auto nl = buffer.find('\n'); nl != std::string::npos; nl = buffer.find('\n')) {
-                    std::string line = buffer.substr(0, nl);
-                    buffer.erase(0, nl + 1);
-                    {
-                        std::lock_guard lock(mutex_);
-                        lines_.push_back(line);
-                    }
-                    auto answer = respond_(line);
-                    if (answer == kHangUp) {
-                        buffer.clear();
-                        shutdown(fd, SHUT_RDWR);
-                    } else if (answer) {
-                        std::string out = *answer + "\n";
-                        (void)!write(fd, out.data(), out.size());
-                    }
-                }
+        int fd = connFd_ = accept(listenFd_, nullptr, nullptr);
+        std::string buffer;
+        char chunk[4096];
+        for (ssize_t n; fd >= 0 && (n = read(fd, chunk, sizeof chunk)) > 0;) {
+            buffer.append(chunk, static_cast<std::size_t>(n));
+            for (auto nl = buffer.find('\n'); nl != std::string::npos; nl = buffer.find('\n')) {
+                std::lock_guard lock(mutex_);
+                lines_.push_back(buffer.substr(0, nl));
+                buffer.erase(0, nl + 1);
+                auto answer = respond_(lines_.back());
+                if (answer == kHangUp) shutdown(fd, SHUT_RDWR);
+                if (answer && answer != kHangUp)
+                    send(fd, (*answer + "\n").data(), answer->size() + 1, MSG_NOSIGNAL);
             }
-            close(fd);
         }
     }
 
     Respond respond_;
-    int listenFd_ = -1;
     int port_ = 0;
-    std::atomic<bool> stop_{false};
+    int listenFd_;
+    std::atomic<int> connFd_{-1};
     std::thread thread_;
     std::mutex mutex_;
     std::vector<std::string> lines_;
 };
-
-std::string okAnswer(const std::string& line) {
-    json request = json::parse(line);
-    return json{{"jsonrpc", "2.0"}, {"id", request["id"]}, {"result", age::rpc::okEnvelope()}}.dump();
-}
 
 template <class E>
 std::string messageOf(const std::function<void()>& action) {
@@ -149,11 +115,15 @@ std::string messageOf(const std::function<void()>& action) {
     return {};
 }
 
+std::string callError(TNetConnection& net, const char* method = "GetSala") {
+    return messageOf<EConnectionError>([&] { net.AppServer().Call(method); });
+}
+
 TEST(Connection, ADownServerIsAClearErrorNamingItsAddress) {
     TNetConnection net;
     net.Port = deadPort();
     const std::string address = "127.0.0.1:" + std::to_string(net.Port);
-    std::string message = messageOf<EConnectionError>([&] { net.AppServer().Call("GetSala"); });
+    std::string message = callError(net);
     EXPECT_EQ(message,
               "Não foi possível conectar ao servidor de aplicação em " + address + ": conexão recusada.");
     EXPECT_FALSE(net.Connected());
@@ -162,12 +132,10 @@ TEST(Connection, ADownServerIsAClearErrorNamingItsAddress) {
     ReportedErrors reported;
     EXPECT_NO_THROW(net.SetConnected(true));
     EXPECT_FALSE(net.Connected());
-    EXPECT_TRUE(reported.messages().empty());
-    EXPECT_EQ(messageOf<EConnectionError>([&] { net.AppServer().Call("GetSala"); }), message);
-
+    EXPECT_EQ(callError(net), message);
     net.ThrowException = true;
     EXPECT_THROW(net.SetConnected(true), EConnectionError);
-    EXPECT_TRUE(reported.messages().empty());
+    EXPECT_TRUE(reported.messages.empty());
 }
 
 TEST(Connection, BeforeConnectSetsTheAddressBeforeEveryConnect) {
@@ -204,7 +172,7 @@ TEST(Connection, TheNextCallAfterARestartReconnects) {
 
     // Down during a call: a clear error; up again: the next call works.
     server.kill();
-    std::string message = messageOf<EConnectionError>([&] { net.AppServer().Call("GetSala"); });
+    std::string message = callError(net);
     EXPECT_NE(message.find("127.0.0.1:" + std::to_string(port)), std::string::npos) << message;
     EXPECT_FALSE(net.Connected());
     server.start(port);
@@ -212,34 +180,36 @@ TEST(Connection, TheNextCallAfterARestartReconnects) {
     EXPECT_TRUE(net.Connected());
 }
 
-TEST(Connection, AGarbledOrMissingReplyIsAConnectionError) {
-    ScriptedPeer garbling(
-        [](const std::string& line) { return std::optional<std::string>(line.substr(0, line.size() / 2)); });
-    TNetConnection net;
-    net.Port = garbling.port();
-    std::string message = messageOf<EConnectionError>([&] { net.AppServer().Call("GetSala"); });
-    EXPECT_EQ(message.find("Falha na comunicação com o servidor de aplicação em 127.0.0.1:"), 0u) << message;
-    EXPECT_NE(message.find("resposta inválida"), std::string::npos) << message;
-    EXPECT_FALSE(net.Connected());
-
-    ScriptedPeer hangingUp([](const std::string&) { return std::optional<std::string>(kHangUp); });
-    net.Port = hangingUp.port();
-    message = messageOf<EConnectionError>([&] { net.AppServer().Call("GetSala"); });
-    EXPECT_NE(message.find("(GetSala): conexão encerrada pelo servidor."), std::string::npos) << message;
-    EXPECT_FALSE(net.Connected());
+TEST(Connection, AGarbledMissingOrForeignReplyIsAConnectionError) {
+    const std::pair<ScriptedPeer::Respond, std::string> peers[] = {
+        {[](const std::string& line) { return line.substr(0, line.size() / 2); }, "resposta inválida"},
+        {[](const std::string&) { return kHangUp; }, "(GetSala): conexão encerrada pelo servidor."},
+        {[](const std::string&) { return R"({"jsonrpc":"2.0","id":999,"result":{"ok":true,"data":null}})"; },
+         "resposta a outra chamada (id 999, esperado 1)"},
+    };
+    for (const auto& [respond, expected] : peers) {
+        ScriptedPeer peer(respond);
+        TNetConnection net;
+        net.Port = peer.port();
+        std::string message = callError(net);
+        EXPECT_EQ(message.find("Falha na comunicação com o servidor de aplicação em 127.0.0.1:"), 0u)
+            << message;
+        EXPECT_NE(message.find(expected), std::string::npos) << message;
+        EXPECT_FALSE(net.Connected());
+    }
 }
 
 TEST(Connection, ASilentServerTimesOutWhileTheWaitingHookRuns) {
-    ScriptedPeer silent([](const std::string&) { return std::optional<std::string>(); });
+    ScriptedPeer silent([](const std::string&) { return std::nullopt; });
     TNetConnection net;
     net.Port = silent.port();
     net.Timeout = 250ms;
     int slices = 0;
     std::string nested;
     TNetConnection::WhileWaiting = [&] {
-        if (slices++ == 0) nested = messageOf<EConnectionError>([&] { net.AppServer().Call("GetSysdate"); });
+        if (slices++ == 0) nested = callError(net, "GetSysdate");
     };
-    std::string message = messageOf<EConnectionError>([&] { net.AppServer().Call("GetSala"); });
+    std::string message = callError(net);
     TNetConnection::WhileWaiting = nullptr;
 
     EXPECT_EQ(message, "O servidor de aplicação em 127.0.0.1:" + std::to_string(silent.port()) +
@@ -250,19 +220,11 @@ TEST(Connection, ASilentServerTimesOutWhileTheWaitingHookRuns) {
     EXPECT_FALSE(net.Connected());
 }
 
-TEST(Connection, AReplyToAnotherCallIsAProtocolError) {
-    ScriptedPeer wrongId([](const std::string&) {
-        return std::optional<std::string>(R"({"jsonrpc":"2.0","id":999,"result":{"ok":true,"data":null}})");
-    });
-    TNetConnection net;
-    net.Port = wrongId.port();
-    std::string message = messageOf<EConnectionError>([&] { net.AppServer().Call("GetSala"); });
-    EXPECT_NE(message.find("resposta a outra chamada (id 999, esperado 1)"), std::string::npos) << message;
-    EXPECT_FALSE(net.Connected());
-}
-
 TEST(Connection, ArgumentsGoAsPositionalParamsOfTheNamedModule) {
-    ScriptedPeer echo(okAnswer);
+    ScriptedPeer echo([](const std::string& line) {
+        return json{{"jsonrpc", "2.0"}, {"id", json::parse(line)["id"]}, {"result", age::rpc::okEnvelope()}}
+            .dump();
+    });
     TNetConnection net;
     net.Port = echo.port();
     std::string byRef = "_08/12/2026";
@@ -283,7 +245,7 @@ TEST(Connection, ArgumentsGoAsPositionalParamsOfTheNamedModule) {
     EXPECT_EQ(byRef, "_08/12/2026");  // no "byref" in the answer: left as it was
 }
 
-TEST(Connection, ServerErrorsCarryCodeAndMessageAndKeepTheConnection) {
+TEST(Connection, ServerErrorsCarryCodeAndMessageAndByReferenceArgumentsTakeTheServersValue) {
     TestServer server;
     TNetConnection net;
     server.configure(net);
@@ -294,65 +256,51 @@ TEST(Connection, ServerErrorsCarryCodeAndMessageAndKeepTheConnection) {
         EXPECT_EQ(e.Code(), age::rpc::code::MethodNotFound);
         EXPECT_STREQ(e.what(), "O módulo AGE12100.rdmAgendaSala não tem o método \"GetNada\".");
     }
-    EXPECT_TRUE(net.Connected());
-    EXPECT_NO_THROW(net.AppServer().Call("GetSala"));
     static_assert(!std::is_base_of_v<EAbort, ERpcError> && !std::is_base_of_v<EAbort, EConnectionError>);
-}
+    EXPECT_TRUE(net.Connected());
 
-TEST(Connection, ByReferenceArgumentsTakeTheServersValue) {
-    TestServer server;
-    TNetConnection net;
-    server.configure(net);
     std::string list = "_08/12/2026_09/12/2026";
     auto created = Consiste::CheckResultServ(
         net.AppServer().Call("SetHrSala", {"0001", "ana", TAppServer::Arg::Ref(list), "", "A", "Modelo",
                                            "0800", "0900", "101"}),
         false, 0);
     ASSERT_EQ(created.rows.size(), 2u);
-    std::string model = age::data::valueText(created.rows[0][1]);
-
-    std::string days = "_08/12/2026_10/12/2026";
-    std::string room = "101";
-    json reply = net.AppServer().Call(
-        "GetPesqSala", {"0001", TAppServer::Arg::Ref(room), TAppServer::Arg::Ref(days), model});
+    std::string days = "_08/12/2026_10/12/2026", room = "101";
+    json reply =
+        net.AppServer().Call("GetPesqSala", {"0001", TAppServer::Arg::Ref(room), TAppServer::Arg::Ref(days),
+                                             age::data::valueText(created.rows[0][1])});
     EXPECT_EQ(reply, "1_08/12/2026");
     EXPECT_EQ(days, "_10/12/2026");
     EXPECT_EQ(room, "101");  // by reference but not returned: unchanged
 }
 
-TEST(CheckResultServ, ReturnsThePacketOfAnAcceptedCall) {
+TEST(CheckResultServ, ReturnsThePacketOfAnAcceptedCallAndReportsARefusalOnce) {
     age::data::Packet p;
     p.fields = {{"CDSALA", age::data::FieldType::String, 5}};
     p.rows = {{std::string("101")}};
     EXPECT_EQ(Consiste::CheckResultServ(age::rpc::okEnvelope(p), true, 0), p);
     EXPECT_EQ(Consiste::CheckResultServ(age::rpc::okEnvelope(), true, 0), age::data::Packet{});
-}
 
-TEST(CheckResultServ, ARefusalIsReportedOnceAndThrownAsASilentAbort) {
     ReportedErrors reported;
     const std::string text = "Sala já está reservada para este horário.";
     try {
         Consiste::CheckResultServ(age::rpc::errorEnvelope(text), true, 0);
         ADD_FAILURE() << "accepted";
-    } catch (const EAbort& e) {
+    } catch (const EAbort& e) {  // a silent abort for the screens
         EXPECT_NE(dynamic_cast<const EServerError*>(&e), nullptr);
         EXPECT_EQ(e.what(), text);
     }
-    EXPECT_EQ(reported.messages(), std::vector<std::string>{text});
-
+    EXPECT_EQ(reported.messages, std::vector<std::string>{text});
     EXPECT_THROW(Consiste::CheckResultServ(age::rpc::errorEnvelope(text), false, 0), EServerError);
-    EXPECT_EQ(reported.messages().size(), 1u);  // not shown when the caller said so
-}
+    EXPECT_EQ(reported.messages.size(), 1u);  // not shown when the caller said so
 
-TEST(CheckResultServ, AResultThatIsNoEnvelopeIsAClearError) {
-    ReportedErrors reported;
     for (const json& bad :
          {json("1"), json::array(), json{{"ok", "sim"}}, json{{"ok", true}, {"data", {{"rows", 1}}}}}) {
         std::string message = messageOf<EServerError>([&] { Consiste::CheckResultServ(bad, true, 0); });
         EXPECT_EQ(message.find("Resposta inesperada do servidor de aplicação: "), 0u)
             << bad << ": " << message;
     }
-    EXPECT_EQ(reported.messages().size(), 4u);
+    EXPECT_EQ(reported.messages.size(), 5u);
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
-// Many clients at once: the overlap rule and the sequence counters hold under contention.
+// Many clients at once, on one server or on two servers sharing one PostgreSQL database: the overlap rule
+// and the sequence counters hold under contention, and a server outlives the loss of its database
+// connections.
 #include <latch>
 #include <mutex>
 #include <set>
 #include <thread>
 
+#include "common/BookingRules.h"
 #include "tests/server/ServerFixture.h"
 
 namespace age::test {
@@ -11,111 +14,179 @@ namespace {
 
 constexpr int kClients = 16;
 
-std::string hourPlus(int minutesFromMidnight) {
+// "0800"-style hour of minutes from midnight.
+std::string hourAt(int minutes) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%02d%02d", minutesFromMidnight / 60, minutesFromMidnight % 60);
+    std::snprintf(buf, sizeof buf, "%02d%02d", minutes / 60, minutes % 60);
     return buf;
 }
 
-class Race : public ServerTest {
-  protected:
-    Race() : ServerTest(ServerSetup{.threads = 4}) {}
+// Every pair of scheduled bookings of the packet that overlap, both ends inclusive.
+std::vector<std::string> overlapsIn(const Packet& agenda) {
+    std::vector<std::string> found;
+    auto span = [](const Row& r) { return textOf(r[HRINI]) + "-" + textOf(r[HRFIN]); };
+    for (std::size_t i = 0; i < agenda.rows.size(); ++i)
+        for (std::size_t j = i + 1; j < agenda.rows.size(); ++j) {
+            const Row &x = agenda.rows[i], &y = agenda.rows[j];
+            if (textOf(x[IDSIT]) == "A" && textOf(y[IDSIT]) == "A" && textOf(x[HRINI]) <= textOf(y[HRFIN]) &&
+                textOf(y[HRINI]) <= textOf(x[HRFIN]))
+                found.push_back(span(x) + " and " + span(y));
+        }
+    return found;
+}
+
+Packet checked(const json& result) {
+    return Consiste::CheckResultServ(result, false, 0);
+}
+
+// Client i's span: 60 minutes from 08:00 + 20 i, so that each meets its neighbours'.
+NewBooking spanOf(int client, Date day) {
+    return {.start = hourAt(8 * 60 + 20 * client), .end = hourAt(9 * 60 + 20 * client), .day = day};
+}
+
+Packet agendaFrom(const TestServer& server, Date day) {
+    TNetConnection net;
+    server.configure(net);
+    return checked(net.AppServer().Call("GetAgendaSala", {"101", day}));
+}
+
+struct Outcome {
+    std::mutex m;
+    int accepted = 0;
+    std::vector<std::string> refusals, failures;
 };
 
-TEST_P(Race, SixteenClientsBookingOverlappingSpansNeverBothWin) {
-    for (int round = 0; round < 3; ++round) {
-        const Date day = kToday + std::chrono::days(1 + round);
-        std::latch ready(kClients);
-        std::mutex m;
-        std::vector<std::string> accepted, refusals, failures;
-        std::vector<std::thread> clients;
-        for (int i = 0; i < kClients; ++i) {
-            clients.emplace_back([&, i] {
-                TNetConnection mine;
-                server.configure(mine);
-                // Spans of 60 minutes starting every 20 minutes from 08:00: each meets its neighbours.
-                NewBooking b{
-                    .start = hourPlus(8 * 60 + 20 * i), .end = hourPlus(9 * 60 + 20 * i), .day = day};
-                // Every thread reaches the latch, even one whose preparation failed, so none waits forever.
-                json delta;
-                try {
-                    auto seq =
-                        Consiste::CheckResultServ(mine.AppServer().Call("GetNrSeq", {"101", day}), false, 0);
-                    delta = deltaOf({insertOf(rowOf(b, textOf(seq.rows.at(0).at(0))))});
-                } catch (const std::exception& e) {
-                    std::lock_guard lock(m);
-                    failures.push_back(std::string("GetNrSeq: ") + e.what());
-                }
-                ready.arrive_and_wait();
-                if (delta.is_null()) return;
-                try {
-                    Consiste::CheckResultServ(mine.AppServer().Call("SetAgendaSala", {delta}), false, 0);
-                    std::lock_guard lock(m);
-                    accepted.push_back(b.start);
-                } catch (const EServerError& e) {
-                    std::lock_guard lock(m);
-                    refusals.push_back(e.what());
-                } catch (const std::exception& e) {
-                    std::lock_guard lock(m);
-                    failures.push_back(e.what());
-                }
-            });
-        }
-        for (auto& t : clients) t.join();
-
-        EXPECT_TRUE(failures.empty()) << failures.size() << " calls failed, first: " << failures.front();
-        EXPECT_FALSE(accepted.empty());
-        EXPECT_FALSE(refusals.empty());
-        for (const auto& r : refusals) EXPECT_EQ(r, "Sala já está reservada para este horário.");
-
-        Packet stored = agenda("101", day);
-        EXPECT_EQ(stored.rows.size(), accepted.size());
-        for (std::size_t a = 0; a < stored.rows.size(); ++a)
-            for (std::size_t b = a + 1; b < stored.rows.size(); ++b) {
-                const Row& x = stored.rows[a];
-                const Row& y = stored.rows[b];
-                bool overlap = textOf(x[HRINI]) <= textOf(y[HRFIN]) && textOf(y[HRINI]) <= textOf(x[HRFIN]);
-                EXPECT_FALSE(overlap) << textOf(x[HRINI]) << "-" << textOf(x[HRFIN]) << " and "
-                                      << textOf(y[HRINI]) << "-" << textOf(y[HRFIN]);
+// Runs `act` for each client at once, client i on servers[i % servers.size()]; counts what it accepts.
+void race(const std::vector<const TestServer*>& servers, Outcome& out,
+          const std::function<void(int, TNetConnection&)>& act) {
+    std::latch ready(kClients);
+    std::vector<std::thread> clients;
+    for (int i = 0; i < kClients; ++i)
+        clients.emplace_back([&, i] {
+            TNetConnection net;
+            servers[i % servers.size()]->configure(net);
+            ready.arrive_and_wait();
+            try {
+                act(i, net);
+                std::lock_guard lock(out.m);
+                ++out.accepted;
+            } catch (const EServerError& e) {
+                std::lock_guard lock(out.m);
+                out.refusals.push_back(e.what());
+            } catch (const std::exception& e) {
+                std::lock_guard lock(out.m);
+                out.failures.push_back(e.what());
             }
+        });
+    for (auto& t : clients) t.join();
+    ASSERT_TRUE(out.failures.empty()) << out.failures.size() << " calls failed, first: " << out.failures[0];
+}
+
+// Every client books its overlapping span on `day` at once: some win, the others are refused, and no two
+// stored bookings overlap, whichever server is asked.
+void bookingRace(const std::vector<const TestServer*>& servers, Date day) {
+    std::vector<json> deltas;
+    for (int i = 0; i < kClients; ++i) {
+        TNetConnection net;
+        servers[0]->configure(net);
+        auto seq = textOf(checked(net.AppServer().Call("GetNrSeq", {"101", day})).rows.at(0).at(0));
+        deltas.push_back(deltaOf({insertOf(rowOf(spanOf(i, day), seq))}));
     }
+    Outcome out;
+    race(servers, out,
+         [&](int i, TNetConnection& net) { checked(net.AppServer().Call("SetAgendaSala", {deltas[i]})); });
+    EXPECT_GT(out.accepted, 0);
+    EXPECT_FALSE(out.refusals.empty());
+    for (const auto& r : out.refusals) EXPECT_EQ(r, kTaken);
+    Packet stored = agendaFrom(*servers[0], day);
+    EXPECT_EQ(stored.rows.size(), static_cast<std::size_t>(out.accepted));
+    EXPECT_EQ(overlapsIn(stored), std::vector<std::string>{});
+    for (const auto* server : servers) EXPECT_EQ(agendaFrom(*server, day).rows, stored.rows);
+}
+
+// Every client takes `each` sequence numbers of room 102 at once: all different, none skipped.
+void sequenceRace(const std::vector<const TestServer*>& servers, int each) {
+    std::multiset<std::string> numbers;
+    Outcome out;
+    race(servers, out, [&](int, TNetConnection& net) {
+        for (int k = 0; k < each; ++k) {
+            auto p = checked(net.AppServer().Call("GetNrSeq", {"102", kToday}));
+            std::lock_guard lock(out.m);
+            numbers.insert(textOf(p.rows.at(0).at(0)));
+        }
+    });
+    std::set<std::string> distinct(numbers.begin(), numbers.end());
+    EXPECT_EQ(numbers.size(), std::size_t(kClients * each));
+    EXPECT_EQ(distinct.size(), numbers.size());
+    std::string last = std::to_string(kClients * each);
+    EXPECT_EQ(*distinct.rbegin(), std::string(5 - last.size(), '0') + last);
+}
+
+using Race = ServerTest;
+
+TEST_P(Race, SixteenClientsBookingOverlappingSpansNeverBothWin) {
+    for (int round = 1; round <= 3; ++round) bookingRace({&server}, kToday + std::chrono::days(round));
 }
 
 TEST_P(Race, SequenceNumbersTakenAtOnceAreAllDifferent) {
-    constexpr int kEach = 25;
-    std::latch ready(kClients);
-    std::mutex m;
-    std::multiset<std::string> numbers;
-    std::vector<std::string> failures;
-    std::vector<std::thread> clients;
-    for (int i = 0; i < kClients; ++i) {
-        clients.emplace_back([&] {
-            TNetConnection mine;
-            server.configure(mine);
-            ready.arrive_and_wait();
-            for (int k = 0; k < kEach; ++k) {
-                try {
-                    auto p = Consiste::CheckResultServ(mine.AppServer().Call("GetNrSeq", {"102", kToday}),
-                                                       false, 0);
-                    std::lock_guard lock(m);
-                    numbers.insert(textOf(p.rows.at(0).at(0)));
-                } catch (const std::exception& e) {
-                    std::lock_guard lock(m);
-                    failures.push_back(e.what());
-                }
-            }
-        });
-    }
-    for (auto& t : clients) t.join();
-    ASSERT_TRUE(failures.empty()) << failures.size() << " calls failed, first: " << failures.front();
-    std::set<std::string> distinct(numbers.begin(), numbers.end());
-    EXPECT_EQ(numbers.size(), std::size_t{kClients * kEach});
-    EXPECT_EQ(distinct.size(), numbers.size());
-    EXPECT_EQ(*distinct.begin(), "00001");
-    EXPECT_EQ(*distinct.rbegin(), "00400");
+    sequenceRace({&server}, 25);
 }
 
 AGE_ON_EACH_BACKEND(Race);
+
+class TwoServers : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        AGE_REQUIRE_BACKEND(Backend::Postgres);
+        first = std::make_unique<TestServer>(ServerSetup{.db = "postgresql"});
+        second =
+            std::make_unique<TestServer>(ServerSetup{.rooms = {}, .operators = {}, .db = first->dbUrl()});
+    }
+
+    std::unique_ptr<TestServer> first;   // owns the database
+    std::unique_ptr<TestServer> second;  // serves the same one; stopped first
+};
+
+TEST_F(TwoServers, SixteenClientsBookingOverlappingSpansNeverBothWin) {
+    for (int round = 1; round <= 2; ++round)
+        bookingRace({first.get(), second.get()}, kToday + std::chrono::days(round));
+}
+
+TEST_F(TwoServers, SequenceNumbersFromBothServersAreAllDifferent) {
+    sequenceRace({first.get(), second.get()}, 20);
+}
+
+TEST_F(TwoServers, RecurringBookingsRacingOverAWeekNeverOverlap) {
+    const Date from = kToday + std::chrono::days(7), to = from + std::chrono::days(6);
+    Outcome out;
+    race({first.get(), second.get()}, out, [&](int i, TNetConnection& net) {
+        std::string list = buildDateList(from, to, {true, true, true, true, true, true, true});
+        NewBooking span = spanOf(i, from);
+        checked(net.AppServer().Call("SetHrSala", {"0001", "ana", TAppServer::Arg::Ref(list), "00000", "A",
+                                                   "Comitê", span.start, span.end, "101"}));
+    });
+    for (const auto& r : out.refusals)
+        EXPECT_EQ(r, "Sala já está reservada na(s) data(s) e horário(s) informados.");
+    for (Date day = from; day <= to; day += std::chrono::days(1)) {
+        Packet agenda = agendaFrom(day.time_since_epoch().count() % 2 ? *first : *second, day);
+        EXPECT_FALSE(agenda.rows.empty()) << formatShortDate(day);
+        EXPECT_EQ(overlapsIn(agenda), std::vector<std::string>{}) << formatShortDate(day);
+    }
+}
+
+TEST_F(TwoServers, AServerOutlivesTheLossOfItsDatabaseConnections) {
+    TNetConnection net;
+    first->configure(net);
+    ASSERT_EQ(checked(net.AppServer().Call("GetSala")).rows.size(), 3u);
+    runSql(first->dbUrl(),
+           "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'age-server'"
+           " AND datname = current_database()");
+    EXPECT_EQ(checked(net.AppServer().Call("GetSala")).rows.size(), 3u);
+    auto seq = textOf(checked(net.AppServer().Call("GetNrSeq", {"101", kToday})).rows.at(0).at(0));
+    checked(net.AppServer().Call("SetAgendaSala",
+                                 {deltaOf({insertOf(rowOf({.start = "0800", .end = "0900"}, seq))})}));
+    EXPECT_EQ(agendaFrom(*second, kToday).rows.size(), 1u);
+}
 
 }  // namespace
 }  // namespace age::test

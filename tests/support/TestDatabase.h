@@ -1,10 +1,12 @@
 // The databases tests run on. SQLite needs nothing; PostgreSQL comes from AGE_TEST_PG_URL, the URL of a
 // server's maintenance database ("postgresql://age@127.0.0.1:PORT/postgres"). scripts/test starts a
 // throwaway server, sets that variable and also AGE_TEST_REQUIRE_PG=1, which turns a missing server into a
-// failure; run by hand without the variable, the PostgreSQL tests are skipped with a message.
+// failure; run by hand without the variable, the PostgreSQL tests are skipped with a message. The macros at
+// the end are for GoogleTest files.
 #pragma once
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace age::test {
@@ -12,6 +14,9 @@ namespace age::test {
 enum class Backend { Sqlite, Postgres };
 inline constexpr Backend kBackends[] = {Backend::Sqlite, Backend::Postgres};
 std::string backendName(Backend backend);  // "sqlite", "postgresql"
+inline void PrintTo(Backend backend, std::ostream* out) {
+    *out << backendName(backend);
+}
 
 std::optional<std::string> postgresServerUrl();
 bool postgresRequired();
@@ -42,3 +47,16 @@ void runSql(const std::string& url, const std::string& sql);
 std::string querySql(const std::string& url, const std::string& sql);
 
 }  // namespace age::test
+
+// In SetUp() or a test body: skips the test when its backend is missing here, or fails it when the run
+// requires every backend (scripts/test).
+#define AGE_REQUIRE_BACKEND(backend)                                \
+    if (auto ageMissing = ::age::test::unavailable(backend)) {      \
+        if (::age::test::postgresRequired()) FAIL() << *ageMissing; \
+        GTEST_SKIP() << *ageMissing;                                \
+    }
+
+// Instantiates the parameterised FIXTURE once per backend: Fixture.Test/sqlite, Fixture.Test/postgresql.
+#define AGE_ON_EACH_BACKEND(Fixture)                                                 \
+    INSTANTIATE_TEST_SUITE_P(, Fixture, ::testing::ValuesIn(::age::test::kBackends), \
+                             [](const auto& info) { return ::age::test::backendName(info.param); })

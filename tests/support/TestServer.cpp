@@ -30,8 +30,7 @@ namespace {
 using namespace std::chrono_literals;
 
 std::filesystem::path makeTempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/age-test-XXXXXX";
+    std::string pattern = std::filesystem::temp_directory_path() / "age-test-XXXXXX";
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed: " + std::string(std::strerror(errno)));
     return pattern;
@@ -54,11 +53,9 @@ Spawned spawn(const std::vector<std::string>& args, const std::string& errPath) 
     else
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
                                          O_WRONLY | O_CREAT | O_APPEND, 0644);
-    std::vector<char*> argv;
     std::string bin = TestServer::binary();
-    argv.push_back(bin.data());
-    std::vector<std::string> copy = args;
-    for (auto& a : copy) argv.push_back(a.data());
+    std::vector<char*> argv{bin.data()};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     pid_t pid = -1;
     int rc = posix_spawn(&pid, bin.c_str(), &actions, nullptr, argv.data(), environ);
@@ -71,27 +68,30 @@ Spawned spawn(const std::vector<std::string>& args, const std::string& errPath) 
     return {pid, fds[0]};
 }
 
+// Waits until `fd` has something to read (or is closed); false when the deadline passes first.
+bool readable(int fd, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{fd, POLLIN, 0};
+        int ready = poll(&p, 1, static_cast<int>(left.count()));
+        if (ready >= 0 || errno != EINTR) return ready > 0;
+    }
+}
+
 // Reads one line from `fd` within the timeout.
 std::optional<std::string> readLineFrom(int fd, std::string& buffer, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        if (auto nl = buffer.find('\n'); nl != std::string::npos) {
-            std::string line = buffer.substr(0, nl);
-            buffer.erase(0, nl + 1);
-            return line;
-        }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                          std::chrono::steady_clock::now());
-        if (left.count() <= 0) return std::nullopt;
-        pollfd p{fd, POLLIN, 0};
-        int ready = poll(&p, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) return std::nullopt;
+    for (std::size_t nl; (nl = buffer.find('\n')) == std::string::npos;) {
         char chunk[65536];
-        ssize_t n = read(fd, chunk, sizeof chunk);
+        ssize_t n = readable(fd, deadline) ? read(fd, chunk, sizeof chunk) : 0;
         if (n <= 0) return std::nullopt;
         buffer.append(chunk, static_cast<std::size_t>(n));
     }
+    std::size_t nl = buffer.find('\n');
+    std::string line = buffer.substr(0, nl);
+    buffer.erase(0, nl + 1);
+    return line;
 }
 
 }  // namespace
@@ -188,8 +188,7 @@ void TestServer::start(int port) {
     stdoutFd_ = child.out;
     std::string buffer;
     auto line = readLineFrom(stdoutFd_, buffer, 10s);
-    const std::string prefix = "listening on ";
-    if (!line || !line->starts_with(prefix)) {
+    if (!line || !line->starts_with("listening on ")) {
         kill();
         throw std::runtime_error("age-server did not start: " + line.value_or("(no output)") + "\n" + log());
     }
@@ -211,15 +210,8 @@ void TestServer::kill() {
 void TestServer::waitExit(std::chrono::seconds grace) {
     auto deadline = std::chrono::steady_clock::now() + grace;
     int status = 0;
-    for (;;) {
-        pid_t done = waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) break;
-        if (done < 0 && errno != EINTR) break;
-        if (std::chrono::steady_clock::now() >= deadline) {
-            ::kill(pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
-            break;
-        }
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) ::kill(pid_, SIGKILL);
         std::this_thread::sleep_for(5ms);
     }
     lastExit_ = status;
@@ -282,17 +274,9 @@ nlohmann::json LineClient::call(const std::string& method, const nlohmann::json&
 bool LineClient::closedByPeer(std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     char chunk[65536];
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                          std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        pollfd p{fd_, POLLIN, 0};
-        int ready = poll(&p, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) return false;
-        ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
-        if (n <= 0) return true;  // end of stream or reset
-    }
+    while (readable(fd_, deadline))
+        if (recv(fd_, chunk, sizeof chunk, 0) <= 0) return true;  // end of stream or reset
+    return false;
 }
 
 }  // namespace age::test
