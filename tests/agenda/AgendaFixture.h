@@ -1,6 +1,7 @@
 // The agenda screen open inside a host-like main window, against a fresh age-server per test (clock pinned
-// at Monday 07/12/2026 10:00), with helpers to seed bookings as another client would and to drive the
+// at Monday 07/12/2026 10:00), with a second client to seed and read bookings, and helpers to drive the
 // screen as a user does: choose a day and a room, leave the selection panel, read and edit the grid.
+// The automatic booking tests build on it too.
 #pragma once
 
 #include <QApplication>
@@ -20,7 +21,11 @@
 
 namespace agenda_test {
 
-inline age::Date december(int day) { return age::makeDate(2026, 12, static_cast<unsigned>(day)); }
+using Strings = std::vector<std::string>;
+
+inline age::Date december(int day) {
+    return age::makeDate(2026, 12, static_cast<unsigned>(day));
+}
 
 struct SeedBooking {
     std::string room;
@@ -30,36 +35,28 @@ struct SeedBooking {
     std::string operatorCode = "ana";
 };
 
-// Another client of the server: stores bookings through the same calls the screen uses.
+// Another client of the server: stores and reads bookings through the same calls the screen uses.
 class Seeder {
-public:
+  public:
     explicit Seeder(const age::test::TestServer& server) { server.configure(net_); }
 
     // Stores the booking as scheduled, then gives it its status; returns its sequence number.
     std::string book(const SeedBooking& b) {
         TClientDataSet ds;
-        ds.LoadFromPacket(check(net_.AppServer().Call("GetAgendaSala", {b.room, b.day})));
+        load(ds, b.room, b.day);
         auto seqPacket = check(net_.AppServer().Call("GetNrSeq", {b.room, b.day}));
         const std::string seq = std::get<std::string>(seqPacket.rows.at(0).at(0));
         ds.Append();
-        ds.FieldByName("CDFILIAL").SetAsString("0001");
-        ds.FieldByName("NRSEQAGESALA").SetAsString(seq);
-        ds.FieldByName("IDSITAGESALA").SetAsString("A");
-        ds.FieldByName("DSAGENDASALA").SetAsString(b.reference);
-        ds.FieldByName("CDSALA").SetAsString(b.room);
+        const std::pair<const char*, std::string> fields[] = {
+            {"CDFILIAL", "0001"},          {"NRSEQAGESALA", seq},  {"IDSITAGESALA", "A"},
+            {"DSAGENDASALA", b.reference}, {"CDSALA", b.room},     {"CDOPERADOR", b.operatorCode},
+            {"HRINIAGESALA", b.start},     {"HRFINAGESALA", b.end}};
+        for (const auto& [field, value] : fields) ds.FieldByName(field).SetAsString(value);
         ds.FieldByName("DTATIAGESALA").SetValue(b.day);
-        ds.FieldByName("CDOPERADOR").SetAsString(b.operatorCode);
-        ds.FieldByName("HRINIAGESALA").SetAsString(b.start);
-        ds.FieldByName("HRFINAGESALA").SetAsString(b.end);
         ds.FieldByName("DTINCAGESALA").SetValue(age::makeDateTime(2026, 12, 1, 9));
         ds.Post();
         send(ds);
-        if (b.status != "A") {
-            ds.Edit();
-            ds.FieldByName("IDSITAGESALA").SetAsString(b.status);
-            ds.Post();
-            send(ds);
-        }
+        if (b.status != "A") change(b.room, b.day, seq, "IDSITAGESALA", b.status);
         return seq;
     }
 
@@ -67,7 +64,7 @@ public:
     void change(const std::string& room, age::Date day, const std::string& seq, const char* field,
                 const std::string& value) {
         TClientDataSet ds;
-        ds.LoadFromPacket(check(net_.AppServer().Call("GetAgendaSala", {room, day})));
+        load(ds, room, day);
         if (!ds.Locate({"NRSEQAGESALA"}, {seq})) throw std::runtime_error("no booking " + seq);
         ds.Edit();
         ds.FieldByName(field).SetAsString(value);
@@ -75,23 +72,28 @@ public:
         send(ds);
     }
 
-    // The stored bookings of the room and day as "HHMM-HHMM reference status", in the server's order.
-    std::vector<std::string> stored(const std::string& room, age::Date day) {
+    // The stored bookings of the room and day, in the server's order: the fields' texts joined by blanks.
+    Strings stored(const std::string& room, age::Date day,
+                   std::initializer_list<const char*> fields = {
+                       "HRINIAGESALA", "HRFINAGESALA", "DSAGENDASALA", "IDSITAGESALA", "CDOPERADOR"}) {
         TClientDataSet ds;
-        ds.LoadFromPacket(check(net_.AppServer().Call("GetAgendaSala", {room, day})));
-        std::vector<std::string> rows;
-        auto text = [&](const char* field) { return ds.FieldByName(field).AsString(); };
-        for (ds.First(); !ds.Eof(); ds.Next())
-            rows.push_back(text("HRINIAGESALA") + "-" + text("HRFINAGESALA") + " " + text("DSAGENDASALA") +
-                           " " + text("IDSITAGESALA"));
+        load(ds, room, day);
+        Strings rows;
+        for (ds.First(); !ds.Eof(); ds.Next()) {
+            std::string row;
+            for (const char* field : fields)
+                row += (row.empty() ? "" : " ") + ds.FieldByName(field).AsString();
+            rows.push_back(row);
+        }
         return rows;
     }
 
-    TNetConnection& net() { return net_; }
-
-private:
+  private:
     static age::data::Packet check(const nlohmann::json& result) {
         return Consiste::CheckResultServ(result, false, 0);
+    }
+    void load(TClientDataSet& ds, const std::string& room, age::Date day) {
+        ds.LoadFromPacket(check(net_.AppServer().Call("GetAgendaSala", {room, day})));
     }
     void send(TClientDataSet& ds) {
         check(net_.AppServer().Call("SetAgendaSala", {age::rpc::changeLogToJson(ds.Delta())}));
@@ -100,43 +102,54 @@ private:
     TNetConnection net_;
 };
 
+// SetUp opens the agenda screen; a suite that tests the opening itself calls startHost() alone.
 class AgendaFixture : public GuiTest {
-protected:
+  protected:
     void SetUp() override {
+        startHost();
+        openScreen();
+        ASSERT_TRUE(f->depAgenda->isAncestorOf(QApplication::focusWidget()));
+    }
+    void startHost(age::test::ServerSetup setup = {}) {
         GuiTest::SetUp();
-        server = std::make_unique<age::test::TestServer>();
+        server = std::make_unique<age::test::TestServer>(std::move(setup));
         seeder = std::make_unique<Seeder>(*server);
-        Ormelin::SetHostValues({"0001", "ana", server->host(), server->port()});
+        useServer(server->host(), server->port());
         window = new QMainWindow;
         mdi = new QMdiArea(window);
         window->setCentralWidget(mdi);
-        window->resize(1100, 700);
+        window->setGeometry(120, 80, 1100, 700);
         Application::SetMainWindow(window, mdi);
         window->show();
         QApplication::setActiveWindow(window);
         ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    }
+    void openScreen() {
         Cli_Age12100::CriaAgendaSala();
-        ASSERT_NE(Cli_Age12100::frmAgendaDeSala, nullptr);
         f = Cli_Age12100::frmAgendaDeSala;
+        ASSERT_NE(f, nullptr);
         QApplication::processEvents();
-        ASSERT_TRUE(f->depAgenda->isAncestorOf(QApplication::focusWidget()));
     }
     void TearDown() override {
-        delete window;
+        delete window;  // closes the screen with it
         Application::SetMainWindow(nullptr, nullptr);
+        EXPECT_FALSE(Cli_Age12100::boIdCriado) << "the screen's unit state outlived the screen";
         seeder.reset();
         server.reset();
         GuiTest::TearDown();
     }
 
-    // Points the screen at another server; the next call connects there.
+    static void useServer(const std::string& host, int port, const std::string& branch = "0001") {
+        Ormelin::SetHostValues({branch, "ana", host, port});
+    }
+    // Points the open screen at another server; the next call connects there.
     void switchServer(const age::test::TestServer& other) {
-        Ormelin::SetHostValues({"0001", "ana", other.host(), other.port()});
+        useServer(other.host(), other.port());
         f->netAgendaSala.SetConnected(false);
     }
 
     // --- the selection panel
-    void focusOn(QWidget* widget) {
+    static void focusOn(QWidget* widget) {
         widget->setFocus(Qt::TabFocusReason);
         QApplication::processEvents();
     }
@@ -157,8 +170,8 @@ protected:
     QString cell(int row, const char* field) const {
         return f->dbgPadrao->model()->index(row, col(field)).data().toString();
     }
-    std::vector<std::string> columnValues(const char* field) const {
-        std::vector<std::string> values;
+    Strings columnValues(const char* field) const {
+        Strings values;
         for (int r = 0; r < rows(); ++r) values.push_back(cell(r, field).toStdString());
         return values;
     }
@@ -167,6 +180,9 @@ protected:
         QApplication::processEvents();
     }
     std::string current(const char* field) const { return f->cdsAgendaSala->FieldByName(field).AsString(); }
+    void set(const char* field, const std::string& value) {
+        f->cdsAgendaSala->FieldByName(field).SetAsString(value);
+    }
     TDataSetState state() const { return f->cdsAgendaSala->State(); }
 
     std::unique_ptr<age::test::TestServer> server;

@@ -26,6 +26,7 @@ std::string question(const std::string& dates) {
 
 TEST_F(AutoBookingTest, AllDaysFreeBooksTheWalkedDaysAndClosesWithoutAQuestion) {
     loadTemplate();
+    useServer(server->host(), server->port(), "0002");  // the host's branch, not the template's
     const age::Date wed = kToday + days{2};
     Showavi::ResetCounters();
     withDialog([&](TfrmCadAutoSala& d) {
@@ -40,61 +41,30 @@ TEST_F(AutoBookingTest, AllDaysFreeBooksTheWalkedDaysAndClosesWithoutAQuestion) 
     EXPECT_EQ(Showavi::Depth(), 0);
     EXPECT_FALSE(Cli_Age12110::boIdCriado);
 
-    // Wednesday, Monday, Wednesday, Monday: one booking each, copied from the template, and nothing else.
-    for (int offset : {2, 7, 9, 14}) {
-        auto rows = stored("101", kToday + days{offset});
-        ASSERT_EQ(rows.size(), 1u) << offset;
-        EXPECT_EQ(rows[0].start, "0800");
-        EXPECT_EQ(rows[0].end, "0900");
-        EXPECT_EQ(rows[0].reference, "Reunião semanal");
-        EXPECT_EQ(rows[0].status, "A");
-        EXPECT_EQ(rows[0].branch, "0001");
-        EXPECT_EQ(rows[0].operatorCode, "ana");  // the host's operator, not the template's
-    }
-    EXPECT_EQ(storedCount("101", wed, wed + days{13}), 4u);
-
-    // They show on the agenda screen once its bookings are read again.
-    loadAgenda("101", kToday + days{7});
-    auto* model = agenda().dbgPadrao->model();
-    ASSERT_EQ(model->rowCount(), 1);
-    bool found = false;
-    for (int c = 0; c < model->columnCount(); ++c)
-        found = found || model->index(0, c).data().toString() == QStringLiteral("Reunião semanal");
-    EXPECT_TRUE(found);
+    // Wednesday, Monday, Wednesday, Monday: one booking each, copied from the template with the host's
+    // branch and operator, and nothing else.
+    for (int offset : {2, 7, 9, 14})
+        EXPECT_EQ(stored(kToday + days{offset}), Strings{"0800 0900 Reunião semanal A 0002 ana"}) << offset;
+    EXPECT_EQ(storedCount(wed, wed + days{13}), 4u);
+    open(kToday + days{7}, "101");  // on the agenda screen once its bookings are read again
+    EXPECT_EQ(columnValues("DSAGENDASALA"), Strings{"Reunião semanal"});
 }
 
-TEST_F(AutoBookingTest, PartlyTakenPeriodAsksWithTheTakenDatesAndYesBooksTheRest) {
+TEST_F(AutoBookingTest, PartlyTakenPeriodAsksWithTheTakenDatesNoBooksNothingYesBooksTheRest) {
     loadTemplate();
-    book("101", kToday + days{2}, "0830", "0930", "Outra reunião");
-    messages().ScriptAnswers({Answer::Yes});
-    withDialog([&](TfrmCadAutoSala& d) {
-        typeDate(d.depAte, kToday + days{4});
-        check({d.chbSeg, d.chbQua, d.chbSex});
-        press(Qt::Key_Return);
-        EXPECT_FALSE(d.isVisible());
-    });
+    seeder->book({"101", kToday + days{2}, "0830", "0930", "Outra reunião"});
     // Monday is the template's own day; Wednesday clashes with 08:30 to 09:30.
-    EXPECT_EQ(shown(), (std::vector<ShownBox>{{BoxKind::Confirmation, question("07/12/2026, 09/12/2026")}}));
-    EXPECT_EQ(stored("101", kToday).size(), 1u);
-    EXPECT_EQ(stored("101", kToday + days{2}).size(), 1u);
-    auto friday = stored("101", kToday + days{4});
-    ASSERT_EQ(friday.size(), 1u);
-    EXPECT_EQ(friday[0].reference, "Reunião semanal");
-}
-
-TEST_F(AutoBookingTest, AnsweringNoBooksNothingAndKeepsTheInputs) {
-    loadTemplate();
-    book("101", kToday + days{2}, "0830", "0930", "Outra reunião");
+    const std::vector<ShownBox> asked{{BoxKind::Confirmation, question("07/12/2026, 09/12/2026")}};
     withDialog([&](TfrmCadAutoSala& d) {
         typeDate(d.depAte, kToday + days{4});
         check({d.chbSeg, d.chbQua, d.chbSex});
         messages().ScriptAnswers({Answer::No});
         press(Qt::Key_Return);
-        EXPECT_EQ(shown().size(), 1u);
+        EXPECT_EQ(shown(), asked);
         EXPECT_TRUE(d.isVisible());
         EXPECT_EQ(d.depAte->DisplayText(), QStringLiteral("11/12/2026"));
-        EXPECT_EQ(checkedDays(d), "0101010");
-        EXPECT_EQ(Cli_Age12110::inQtDiaSem, 3);
+        EXPECT_EQ(weekdays(d), "0111110 0101010 3");
+        EXPECT_EQ(storedCount(kToday, kToday + days{4}), 2u);  // the template and the other booking
 
         // The real box: Yes is the default button and Escape answers No.
         messages().StopRecording();
@@ -115,8 +85,16 @@ TEST_F(AutoBookingTest, AnsweringNoBooksNothingAndKeepsTheInputs) {
         EXPECT_EQ(defaultText, QStringLiteral("&Sim"));
         EXPECT_EQ(escapeText, QStringLiteral("&Não"));
         EXPECT_TRUE(d.isVisible());
+        EXPECT_EQ(storedCount(kToday, kToday + days{4}), 2u);
+
+        messages().ScriptAnswers({Answer::Yes});
+        d.sbtConfirma->click();
+        EXPECT_EQ(shown(), asked);
+        EXPECT_FALSE(d.isVisible());
     });
-    EXPECT_EQ(storedCount("101", kToday, kToday + days{4}), 2u);  // the template and the other booking
+    EXPECT_EQ(stored(kToday).size(), 1u);
+    EXPECT_EQ(stored(kToday + days{2}).size(), 1u);
+    EXPECT_EQ(stored(kToday + days{4}), Strings{"0800 0900 Reunião semanal A 0001 ana"});
 }
 
 TEST_F(AutoBookingTest, RepliesWithoutAFreeDayBookNothing) {
@@ -124,7 +102,7 @@ TEST_F(AutoBookingTest, RepliesWithoutAFreeDayBookNothing) {
     withDialog([&](TfrmCadAutoSala& d) {
         check({d.chbSeg});
         press(Qt::Key_Return);  // today only, the template's own day: the server answers "0"
-        EXPECT_EQ(errorsShown(), std::vector<std::string>{kRoomTaken});
+        EXPECT_EQ(errorsShown(), Strings{kRoomTaken});
         EXPECT_TRUE(d.isVisible());
 
         // Replies the server never gives for a list, with a free day in it that must not be booked.
@@ -135,11 +113,11 @@ TEST_F(AutoBookingTest, RepliesWithoutAFreeDayBookNothing) {
         }
         stDias = "_11/12/2026";
         EXPECT_THROW(d.answerConflictReply("X_11/12/2026"), EAbort);  // the message ends the confirmation
-        EXPECT_EQ(errorsShown(), std::vector<std::string>{kRoomTaken});
+        EXPECT_EQ(errorsShown(), Strings{kRoomTaken});
         EXPECT_TRUE(d.isVisible());
     });
-    EXPECT_EQ(stored("101", kToday).size(), 1u);
-    EXPECT_TRUE(stored("101", kToday + days{4}).empty());
+    EXPECT_EQ(stored(kToday).size(), 1u);
+    EXPECT_TRUE(stored(kToday + days{4}).empty());
 }
 
 TEST_F(AutoBookingTest, PeriodAndListLimitsAreCheckedBeforeTheServerIsAsked) {
@@ -149,7 +127,7 @@ TEST_F(AutoBookingTest, PeriodAndListLimitsAreCheckedBeforeTheServerIsAsked) {
         typeDate(d.depAte, kToday + days{age::kMaxPeriodDays + 1});
         check({d.chbSeg});
         press(Qt::Key_Return);
-        EXPECT_EQ(errorsShown(), std::vector<std::string>{kLimit});
+        EXPECT_EQ(errorsShown(), Strings{kLimit});
         EXPECT_EQ(focusedControl(d), d.depAte);
 
         // 630 days of Mondays (91 of them) go to the server: only the template's day is taken.
@@ -169,16 +147,16 @@ TEST_F(AutoBookingTest, PeriodAndListLimitsAreCheckedBeforeTheServerIsAsked) {
         // 99 days make 1089: refused with the list unsent.
         typeDate(d.depAte, kToday + days{98});
         press(Qt::Key_Return);
-        EXPECT_EQ(errorsShown(), std::vector<std::string>{kLimit});
+        EXPECT_EQ(errorsShown(), Strings{kLimit});
         EXPECT_EQ(focusedControl(d), d.depAte);
         EXPECT_EQ(stDias.size(), 1089u);
         EXPECT_TRUE(d.isVisible());
     });
-    EXPECT_EQ(storedCount("101", kToday, kToday + days{98}), 1u);
+    EXPECT_EQ(storedCount(kToday, kToday + days{98}), 1u);
 }
 
 TEST_F(AutoBookingTest, WithoutACurrentBookingTheServerRefusesTheTemplate) {
-    ASSERT_FALSE(agenda().cdsAgendaSala->Active());
+    ASSERT_FALSE(f->cdsAgendaSala->Active());
     withDialog([&](TfrmCadAutoSala& d) {
         check({d.chbSeg});
         press(Qt::Key_Return);
@@ -187,14 +165,14 @@ TEST_F(AutoBookingTest, WithoutACurrentBookingTheServerRefusesTheTemplate) {
         EXPECT_NE(errors[0].find("Agendamento modelo não encontrado"), std::string::npos) << errors[0];
         EXPECT_TRUE(d.isVisible());
     });
-    EXPECT_TRUE(stored("101", kToday).empty());
+    EXPECT_TRUE(stored(kToday).empty());
 }
 
 TEST_F(AutoBookingTest, FailedBookingStepStopsTheAnimationKeepsTheDialogAndCanBeRetried) {
     loadTemplate();
     // The template row is being edited on the agenda screen: its end is now before its start.
-    agenda().cdsAgendaSala->Edit();
-    agenda().cdsAgendaSala->FieldByName("HRFINAGESALA").SetAsString("0700");
+    f->cdsAgendaSala->Edit();
+    set("HRFINAGESALA", "0700");
     const age::Date tue = kToday + days{1};
     withDialog([&](TfrmCadAutoSala& d) {
         typeDate(d.depDe, tue);
@@ -202,22 +180,20 @@ TEST_F(AutoBookingTest, FailedBookingStepStopsTheAnimationKeepsTheDialogAndCanBe
         check({d.chbTer});
         Showavi::ResetCounters();
         press(Qt::Key_Return);
-        EXPECT_EQ(errorsShown(), std::vector<std::string>{"Hora final deve ser maior que hora inicial."});
+        EXPECT_EQ(errorsShown(), Strings{"Hora final deve ser maior que hora inicial."});
         EXPECT_EQ(Showavi::Activations(), 1);
         EXPECT_EQ(Showavi::Depth(), 0);
         EXPECT_TRUE(d.isVisible());
-        EXPECT_EQ(checkedDays(d), "0010000");
-        EXPECT_TRUE(stored("101", tue).empty());
+        EXPECT_EQ(weekdays(d), "0010000 0010000 1");
+        EXPECT_TRUE(stored(tue).empty());
 
         // Each confirmation reads the template afresh.
-        agenda().cdsAgendaSala->Cancel();
+        f->cdsAgendaSala->Cancel();
         press(Qt::Key_Return);
         EXPECT_FALSE(d.isVisible());
         EXPECT_TRUE(shown().empty());
     });
-    auto rows = stored("101", tue);
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].end, "0900");
+    EXPECT_EQ(stored(tue), Strings{"0800 0900 Reunião semanal A 0001 ana"});
 }
 
 }  // namespace

@@ -11,7 +11,6 @@ namespace {
 
 using age::ui::BoxKind;
 using age::ui::ShownBox;
-using Cli_Age12110::inQtDiaSem;
 
 const std::string kStartInPast = "Data inicial deve ser maior ou igual à data atual.";
 const std::string kEndBeforeStart = "Data de término deve ser maior ou igual à data inicial.";
@@ -21,9 +20,7 @@ TEST_F(AutoBookingTest, OpensOnTheServersDayOverTheHostWindowWithOnlyThatWeekday
         EXPECT_EQ(d.windowTitle(), QStringLiteral("Cadastramento Automático"));
         EXPECT_EQ(d.depDe->DisplayText(), QStringLiteral("07/12/2026"));
         EXPECT_EQ(d.depAte->DisplayText(), QStringLiteral("07/12/2026"));
-        EXPECT_EQ(enabledDays(d), "0100000");  // Monday only
-        EXPECT_EQ(checkedDays(d), "0000000");
-        EXPECT_EQ(inQtDiaSem, 0);
+        EXPECT_EQ(weekdays(d), "0100000 0000000 0");  // Monday only
         EXPECT_EQ(focusedControl(d), d.depDe);
         EXPECT_EQ(age::ui::Screen::Cursor(), age::ui::TCursor::crDefault);
 
@@ -50,9 +47,8 @@ TEST_F(AutoBookingTest, OpensOnTheServersDayOverTheHostWindowWithOnlyThatWeekday
         EXPECT_EQ(shown(), (std::vector<ShownBox>{{BoxKind::Help, "0"}, {BoxKind::Help, "31"}}));
     });
     EXPECT_EQ(age::ui::Screen::Cursor(), age::ui::TCursor::crDefault);
-}
 
-TEST_F(AutoBookingTest, PlacedAtTheScreensOriginWhenTheHostWindowLiesBeyondIt) {
+    // A host window lying beyond the screen's origin places the dialog at the origin.
     window->move(-1000, -900);
     QApplication::processEvents();
     withDialog([&](TfrmCadAutoSala& d) { EXPECT_EQ(d.frameGeometry().topLeft(), QPoint(0, 0)); });
@@ -63,16 +59,15 @@ TEST_F(AutoBookingTest, WeekdaysFollowThePeriodAndTheCountFollowsTheChecks) {
         const age::Date fri = kToday + days{4};
         typeDate(d.depDe, fri);
         typeDate(d.depAte, fri + days{2});
-        EXPECT_EQ(enabledDays(d), "1000011");  // Fri, Sat, Sun
+        EXPECT_EQ(weekdays(d), "1000011 0000000 0");  // Fri, Sat, Sun
         typeDate(d.depAte, fri + days{6});
-        EXPECT_EQ(enabledDays(d), "1111111");  // seven days through the walk
+        EXPECT_EQ(weekdays(d), "1111111 0000000 0");  // seven days through the walk
         typeDate(d.depAte, fri + days{20});
-        EXPECT_EQ(enabledDays(d), "1111111");
-
+        EXPECT_EQ(weekdays(d), "1111111 0000000 0");
         check({d.chbSeg, d.chbQua, d.chbSab});
-        EXPECT_EQ(inQtDiaSem, 3);
+        EXPECT_EQ(weekdays(d), "1111111 0101001 3");
         d.chbSab->click();
-        EXPECT_EQ(inQtDiaSem, 2);
+        EXPECT_EQ(weekdays(d), "1111111 0101000 2");
 
         // Tab order: the dates, then the weekdays with Sunday last.
         d.depDe->setFocus();
@@ -86,24 +81,18 @@ TEST_F(AutoBookingTest, WeekdaysFollowThePeriodAndTheCountFollowsTheChecks) {
 
         // An end one day before the start: nothing can be chosen.
         typeDate(d.depAte, fri - days{1});
-        EXPECT_EQ(enabledDays(d), "0000000");
-        EXPECT_EQ(checkedDays(d), "0000000");
-        EXPECT_EQ(inQtDiaSem, 0);
+        EXPECT_EQ(weekdays(d), "0000000 0000000 0");
 
         // Two weeks from a Monday, then only that Monday and Tuesday, then two weeks again.
         const age::Date mon = kToday + days{7};
         typeDate(d.depDe, mon);
         typeDate(d.depAte, mon + days{13});
         check({d.chbSeg, d.chbQua});
-        EXPECT_EQ(inQtDiaSem, 2);
+        EXPECT_EQ(weekdays(d), "1111111 0101000 2");
         typeDate(d.depAte, mon + days{1});
-        EXPECT_EQ(enabledDays(d), "0110000");
-        EXPECT_EQ(checkedDays(d), "0100000");
-        EXPECT_EQ(inQtDiaSem, 1);
+        EXPECT_EQ(weekdays(d), "0110000 0100000 1");
         typeDate(d.depAte, mon + days{13});
-        EXPECT_TRUE(d.chbQua->isEnabled());
-        EXPECT_EQ(checkedDays(d), "0100000");
-        EXPECT_EQ(inQtDiaSem, 1);
+        EXPECT_EQ(weekdays(d), "1111111 0100000 1");
         EXPECT_TRUE(shown().empty());
     });
 }
@@ -115,11 +104,11 @@ TEST_F(AutoBookingTest, PeriodChecksKeepTheFocusOnTheRefusedDate) {
             press(Qt::Key_Tab);
         };
         leave(d.depDe, kToday - days{1});
-        EXPECT_EQ(errorsShown(), std::vector<std::string>{kStartInPast});
+        EXPECT_EQ(errorsShown(), Strings{kStartInPast});
         EXPECT_EQ(focusedControl(d), d.depDe);
         leave(d.depDe, kToday);
         leave(d.depAte, kToday - days{1});
-        EXPECT_EQ(errorsShown(), std::vector<std::string>{kEndBeforeStart});
+        EXPECT_EQ(errorsShown(), Strings{kEndBeforeStart});
         EXPECT_EQ(focusedControl(d), d.depAte);
         leave(d.depAte, kToday);
         EXPECT_TRUE(shown().empty());
@@ -131,11 +120,11 @@ TEST_F(AutoBookingTest, PeriodChecksKeepTheFocusOnTheRefusedDate) {
         typeDate(d.depDe, kToday - days{1});
         const QPoint frame(d.GroupBox1->width() - 4, d.GroupBox1->height() - 4);
         QTest::mouseClick(d.GroupBox1, Qt::LeftButton, {}, frame);
-        EXPECT_EQ(errorsShown(), std::vector<std::string>{kStartInPast});
+        EXPECT_EQ(errorsShown(), Strings{kStartInPast});
         EXPECT_EQ(focusedControl(d), d.depDe);
         typeDate(d.depDe, kToday);
         QTest::mouseClick(d.GroupBox1, Qt::LeftButton, {}, frame);
-        EXPECT_EQ(errorsShown(), std::vector<std::string>{kEndBeforeStart});
+        EXPECT_EQ(errorsShown(), Strings{kEndBeforeStart});
         EXPECT_EQ(focusedControl(d), d.depAte);
     });
 }
@@ -150,7 +139,7 @@ TEST_F(AutoBookingTest, EnterConfirmsFromAnyControlEscClosesAndTheNextOpeningIsF
         d.chbSeg->setFocus();
         press(Qt::Key_Enter);  // keypad Enter in a weekday box
         const std::string noWeekday = "Nenhum dia da semana foi informado.";
-        EXPECT_EQ(errorsShown(), (std::vector<std::string>{noWeekday, noWeekday}));
+        EXPECT_EQ(errorsShown(), (Strings{noWeekday, noWeekday}));
         EXPECT_TRUE(d.isVisible());
 
         typeDate(d.depAte, kToday + days{10});
@@ -169,19 +158,18 @@ TEST_F(AutoBookingTest, EnterConfirmsFromAnyControlEscClosesAndTheNextOpeningIsF
     EXPECT_EQ(unloads[0].className, "TfrmCadAutoSala");
     EXPECT_EQ(unloads[0].form, firstRaw);
     EXPECT_TRUE(Cli_Age12100::boIdCriado);
-    EXPECT_TRUE(agenda().isVisible());
+    EXPECT_TRUE(f->isVisible());
 
     withDialog([&](TfrmCadAutoSala& d) {
         EXPECT_EQ(d.depDe->DisplayText(), QStringLiteral("07/12/2026"));
         EXPECT_EQ(d.depAte->DisplayText(), QStringLiteral("07/12/2026"));
-        EXPECT_EQ(checkedDays(d), "0000000");
-        EXPECT_EQ(inQtDiaSem, 0);
+        EXPECT_EQ(weekdays(d), "0100000 0000000 0");
     });
 }
 
 TEST_F(AutoBookingTest, FailedOpeningReportsAndRestoresTheCursor) {
     server->stop();
-    agenda().RunHandler([] { agenda().sbtCadAutoClick(agenda().sbtCadAuto); });
+    f->RunHandler([this] { f->sbtCadAutoClick(f->sbtCadAuto); });
     auto errors = errorsShown();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].find(server->host()), std::string::npos) << errors[0];

@@ -1,12 +1,19 @@
-// The host application: its options, the module loaded at run time from its menu, and the executable.
+// The host application: its options, the module loaded at run time from its menu (with the automatic
+// booking dialog opened from the agenda screen's command), and the executable.
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QImage>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPointer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <functional>
 
 #include "GuiTest.h"
 #include "host/HostOptions.h"
@@ -19,39 +26,30 @@ namespace {
 
 TEST(HostOptionsTest, CommandLineBeatsEnvironmentWhichBeatsTheConfigFile) {
     QTemporaryDir dir;
-    QString config = dir.filePath("age-host.conf");
-    {
-        QFile file(config);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("server=files.example:9000\nbranch=0003\noperator=carla\n");
-    }
-    auto fromFile = resolveHostOptions({"age-host", "--config", config}, {});
-    ASSERT_TRUE(fromFile.options);
-    EXPECT_EQ(fromFile.options->values.serverHost, "files.example");
-    EXPECT_EQ(fromFile.options->values.serverPort, 9000);
-    EXPECT_EQ(fromFile.options->values.branch, "0003");
-
-    auto fromEnv = resolveHostOptions({"age-host", "--config", config}, {{"AGE_BRANCH", "0002"}, {"AGE_SERVER", "env:7000"}});
-    ASSERT_TRUE(fromEnv.options);
-    EXPECT_EQ(fromEnv.options->values.branch, "0002");
-    EXPECT_EQ(fromEnv.options->values.serverPort, 7000);
-    EXPECT_EQ(fromEnv.options->values.operatorCode, "carla");
-
-    auto fromArgs = resolveHostOptions({"age-host", "--config", config, "--branch", "0001", "--server", "10.0.0.5:12100",
-                                        "--open", "AGE12100"},
-                                       {{"AGE_BRANCH", "0002"}});
-    ASSERT_TRUE(fromArgs.options);
-    EXPECT_EQ(fromArgs.options->values.branch, "0001");
-    EXPECT_EQ(fromArgs.options->values.serverHost, "10.0.0.5");
-    EXPECT_EQ(fromArgs.options->open, QStringLiteral("AGE12100"));
-
-    auto bad = resolveHostOptions({"age-host", "--config", config, "--server", "semporta"}, {});
-    EXPECT_FALSE(bad.options);
-    EXPECT_TRUE(bad.error.contains("semporta"));
+    const QString config = dir.filePath("age-host.conf");
+    QFile file(config);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("server=files.example:9000\nbranch=0003\noperator=carla\n");
+    file.close();
+    // The resolved options as "host:port branch operator screen", or the error.
+    auto resolved = [&](const QStringList& args, const std::map<QString, QString>& env) {
+        auto result = resolveHostOptions(QStringList{"age-host", "--config", config} + args, env);
+        if (!result.options) return "error: " + result.error.toStdString();
+        const auto& v = result.options->values;
+        return v.serverHost + ":" + std::to_string(v.serverPort) + " " + v.branch + " " + v.operatorCode +
+               " " + result.options->open.toStdString();
+    };
+    EXPECT_EQ(resolved({}, {}), "files.example:9000 0003 carla ");
+    EXPECT_EQ(resolved({}, {{"AGE_BRANCH", "0002"}, {"AGE_SERVER", "env:7000"}}), "env:7000 0002 carla ");
+    EXPECT_EQ(resolved({"--branch", "0001", "--server", "10.0.0.5:12100", "--open", "AGE12100"},
+                       {{"AGE_BRANCH", "0002"}}),
+              "10.0.0.5:12100 0001 carla AGE12100");
+    const std::string bad = resolved({"--server", "semporta"}, {});
+    EXPECT_TRUE(bad.starts_with("error: ") && bad.find("semporta") != std::string::npos) << bad;
 }
 
 class HostWindowTest : public GuiTest {
-protected:
+  protected:
     static void SetUpTestSuite() { server = new age::test::TestServer(); }
     static void TearDownTestSuite() {
         delete server;
@@ -73,29 +71,67 @@ protected:
         auto* sub = host->MdiArea()->activeSubWindow();
         return sub ? sub->widget()->findChild<QComboBox*>("cbbSalas") : nullptr;
     }
+    // Clicks the agenda screen's automatic booking button and runs `inside` with the modal dialog. The
+    // button's availability follows the bookings on the screen; here it is simply made available.
+    void openDialog(const std::function<void(QDialog&)>& inside) {
+        auto* button = host->MdiArea()->activeSubWindow()->widget()->findChild<QToolButton*>("sbtCadAuto");
+        ASSERT_NE(button, nullptr);
+        button->setEnabled(true);
+        bool reached = false;
+        QObject scope;
+        QTimer::singleShot(0, &scope, [&] {
+            QPointer<QDialog> dialog(qobject_cast<QDialog*>(QApplication::activeModalWidget()));
+            if (!dialog) return;
+            reached = true;
+            EXPECT_TRUE(QTest::qWaitFor([&] { return dialog && QApplication::activeWindow() == dialog; }));
+            inside(*dialog);
+            if (dialog && dialog->isVisible()) dialog->close();
+        });
+        button->click();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_TRUE(reached) << "the dialog did not open";
+    }
 
     static inline age::test::TestServer* server = nullptr;
     HostWindow* host = nullptr;
 };
 
-TEST_F(HostWindowTest, MenuLoadsTheModuleAndTheScreenCanBeClosedAndOpenedAgain) {
+TEST_F(HostWindowTest, MenuLoadsTheModuleWhichItsScreenKeepsUntilItCloses) {
     QAction* item = host->MenuItem("AGE12100");
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item->text(), QStringLiteral("Agendamento de Sala"));
     item->trigger();
     ASSERT_TRUE(host->Loaded("AGE12100"));
-    ASSERT_EQ(host->MdiArea()->subWindowList().size(), 1);
     ASSERT_NE(roomList(), nullptr);
     EXPECT_EQ(roomList()->count(), 3);
-    EXPECT_EQ(host->OpenScreens("AGE12100"), 1);
-
     item->trigger();  // the entry again: still one screen
     EXPECT_EQ(host->MdiArea()->subWindowList().size(), 1);
 
-    host->MdiArea()->activeSubWindow()->close();
+    // The automatic booking dialog, modal over the host; closing it keeps the module, so it opens again.
+    for (int opening = 0; opening < 2; ++opening) {
+        openDialog([&](QDialog& d) {
+            EXPECT_EQ(d.objectName(), QStringLiteral("frmCadAutoSala"));
+            EXPECT_TRUE(d.isModal());
+            // Over the centre of the host's window, to the pixel that halving may lose.
+            const QPoint offset = d.frameGeometry().center() - host->geometry().center();
+            EXPECT_LE(std::abs(offset.x()), 1);
+            EXPECT_LE(std::abs(offset.y()), 1);
+            auto* monday = d.findChild<QCheckBox*>("chbSeg");
+            ASSERT_NE(monday, nullptr);
+            EXPECT_TRUE(monday->isEnabled());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            EXPECT_EQ(errorsShown(), std::vector<std::string>{"Nenhum dia da semana foi informado."});
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            EXPECT_FALSE(d.isVisible());
+        });
+        EXPECT_EQ(host->OpenScreens("AGE12100"), 1);
+        EXPECT_TRUE(host->Loaded("AGE12100"));
+    }
+
+    host->MdiArea()->activeSubWindow()->close();  // the agenda screen going releases the module
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(host->MdiArea()->subWindowList().isEmpty());
-    EXPECT_EQ(host->OpenScreens("AGE12100"), 0);  // released
+    EXPECT_EQ(host->OpenScreens("AGE12100"), 0);
 
     item->trigger();
     ASSERT_EQ(host->MdiArea()->subWindowList().size(), 1);
