@@ -31,7 +31,7 @@ TEST(EditMask, HourMaskEditsShowsAndStoresAsTheToolkitNeeds) {
     EXPECT_EQ(EditMask::Strip("00/00;1;_", "12/34"), "12/34");  // literals stored when the mask says so
 }
 
-// A grid over code, name, status (shown through its word) and hour (masked).
+// A grid over code (read-only), name, status (shown through its word) and hour (masked).
 class GridTest : public GuiTest {
 protected:
     void SetUp() override {
@@ -48,7 +48,7 @@ protected:
         };
         (new QVBoxLayout(&window))->addWidget(grid);
         grid->SetDataSource(source);
-        grid->AddColumn("CODE", "Código");
+        grid->AddColumn("CODE", "Código").ReadOnly = true;
         grid->AddColumn("NAME");
         grid->AddColumn("STATUS", "Situação", 62);
         grid->AddColumn("HOUR", "Hora");
@@ -127,7 +127,7 @@ TEST_F(GridTest, RefusedPostKeepsTheGridOnTheRowWithWhatWasTyped) {
     EXPECT_EQ(cell(1, 1), QStringLiteral("Beta 2"));
 }
 
-TEST_F(GridTest, EditorsWriteThroughTheFieldAndItsMask) {
+TEST_F(GridTest, EditorsWriteThroughTheFieldAndItsMaskButNotIntoAReadOnlyColumn) {
     goTo(0, 1);
     QTest::keyClick(grid, 'Z');  // typing starts the edit
     ASSERT_TRUE(grid->Editing());
@@ -151,6 +151,13 @@ TEST_F(GridTest, EditorsWriteThroughTheFieldAndItsMask) {
     ASSERT_TRUE(grid->CommitEditor());
     EXPECT_EQ(ds.FieldByName("HOUR").AsString(), "1015");
     EXPECT_EQ(cell(0, 3), QStringLiteral("10:15"));
+
+    goTo(0, 0);  // a read-only column opens no editor until it is flipped at run time
+    QTest::keyClick(grid, Qt::Key_F2);
+    EXPECT_FALSE(grid->Editing());
+    grid->Columns()[0].ReadOnly = false;
+    QTest::keyClick(grid, Qt::Key_F2);
+    EXPECT_TRUE(grid->Editing());
 
 }
 
