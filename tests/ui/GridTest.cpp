@@ -158,7 +158,6 @@ TEST_F(GridTest, EditorsWriteThroughTheFieldAndItsMaskButNotIntoAReadOnlyColumn)
     grid->Columns()[0].ReadOnly = false;
     QTest::keyClick(grid, Qt::Key_F2);
     EXPECT_TRUE(grid->Editing());
-
 }
 
 TEST_F(GridTest, ColumnEnterRunsOnEveryColumnChangeOnly) {
