@@ -35,8 +35,8 @@ TEST_F(Protocol, UnknownMethodsAndWrongArgumentsAreAnsweredWithTheirCodes) {
     json other = json::parse(client.readLine().value());
     EXPECT_EQ(errorCode(other), rpc::code::MethodNotFound);
     EXPECT_EQ(other["error"]["message"], "Módulo remoto desconhecido: \"OUTRO.rdm\".");
-    EXPECT_EQ(errorCode(client.call("getsala", json::array())),
-              rpc::code::MethodNotFound);  // names are exact
+    // Names are exact.
+    EXPECT_EQ(errorCode(client.call("getsala", json::array())), rpc::code::MethodNotFound);
 
     const std::pair<json, std::string> wrong[] = {
         {client.call("GetHora", json::array({"101"})),
