@@ -255,11 +255,9 @@ TEST_F(AgendaGridTest, StatusColumnOpensOnlyOnAScheduledBookingAndTakesNoTypedKe
 }
 
 TEST_F(AgendaGridTest, FailedLoadOnLeavingThePanelIsReportedOnceAndLeavesTheGridEmpty) {
-    age::test::TestServer other;
-    switchServer(other);
     choose(december(7), "101");
-    const std::string address = other.address();
-    other.stop();
+    const std::string address = server->address();
+    server->stop();
     leavePanel();
     EXPECT_EQ(errorsShown(), Strings{"Não foi possível conectar ao servidor de aplicação em " + address +
                                      ": conexão recusada."});

@@ -4,14 +4,13 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QPointer>
-#include <QTimer>
 #include <functional>
 
 #include "autobooking/Cli_Age12110.h"
 #include "common/Dates.h"
 #include "platform/ui/DateEditPlus.h"
 #include "tests/agenda/AgendaFixture.h"
+#include "tests/agenda/ModalDialog.h"
 
 namespace age::ui {
 inline void PrintTo(const ShownBox& box, std::ostream* os) {
@@ -40,23 +39,10 @@ class AutoBookingTest : public AgendaFixture {
 
     static age::ui::MessageService& messages() { return age::ui::MessageService::Instance(); }
 
-    // Opens the dialog with the agenda screen's command and runs `inside` in its modal loop once the dialog
-    // is the active window. A dialog that `inside` leaves open is closed afterwards.
+    // Opens the dialog with the agenda screen's command and runs `inside` in its modal loop.
     void withDialog(const std::function<void(TfrmCadAutoSala&)>& inside) {
-        bool reached = false;
-        QObject scope;  // no timer outlives this call
-        QTimer::singleShot(0, &scope, [&] {
-            QPointer<TfrmCadAutoSala> dialog(Cli_Age12110::frmCadAutoSala);
-            if (!dialog || !dialog->isVisible()) return;
-            reached = true;
-            // The platform activates a dialog it shows; wait for that, as a user would.
-            EXPECT_TRUE(QTest::qWaitFor([&] { return dialog && QApplication::activeWindow() == dialog; }));
-            inside(*dialog);
-            if (dialog && dialog->isVisible()) dialog->close();
-        });
-        f->RunHandler([this] { f->sbtCadAutoClick(f->sbtCadAuto); });
-        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        EXPECT_TRUE(reached) << "the dialog did not open";
+        withModal<TfrmCadAutoSala>([this] { f->RunHandler([this] { f->sbtCadAutoClick(f->sbtCadAuto); }); },
+                                   inside);
     }
 
     // Types a day over what the date edit holds, as the user does, without moving the focus.
@@ -103,11 +89,7 @@ class AutoBookingTest : public AgendaFixture {
         return n;
     }
 
-    struct Unload {
-        std::string className;
-        QWidget* form;
-    };
-    std::vector<Unload> unloads;
+    std::vector<std::pair<std::string, QWidget*>> unloads;  // what the host was told is gone
 };
 
 }  // namespace autotest

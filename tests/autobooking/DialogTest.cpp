@@ -154,9 +154,7 @@ TEST_F(AutoBookingTest, EnterConfirmsFromAnyControlEscClosesAndTheNextOpeningIsF
     EXPECT_FALSE(Cli_Age12110::boIdCriado);
     EXPECT_TRUE(Cli_Age12110::stDias.empty());
     // The dialog told the host it is gone; the agenda screen, and with it the module, stays.
-    ASSERT_EQ(unloads.size(), 1u);
-    EXPECT_EQ(unloads[0].className, "TfrmCadAutoSala");
-    EXPECT_EQ(unloads[0].form, firstRaw);
+    EXPECT_EQ(unloads, (decltype(unloads){{"TfrmCadAutoSala", firstRaw}}));
     EXPECT_TRUE(Cli_Age12100::boIdCriado);
     EXPECT_TRUE(f->isVisible());
 
