@@ -101,31 +101,27 @@ std::string TestServer::binary() {
 }
 
 TestServer::TestServer(ServerSetup setup) : setup_(std::move(setup)), dir_(makeTempDir()) {
-    if (setup_.db == "postgresql") {
-        try {
-            scratch_ = std::make_unique<ScratchDatabase>();
-        } catch (...) {
-            std::error_code ignored;
-            std::filesystem::remove_all(dir_, ignored);
-            throw;
-        }
-        dbUrl_ = scratch_->url();
-    } else {
-        dbUrl_ = setup_.db.empty() ? "sqlite:" + (dir_ / "agenda.db").string() : setup_.db;
-    }
     auto must = [this](const std::vector<std::string>& args) {
         std::string output;
         if (admin(args, &output) != 0) throw std::runtime_error("age-server setup failed: " + output);
     };
-    must({"init"});
-    for (const auto& [code, name] : setup_.rooms) must({"room", "add", code, name});
-    for (const auto& [code, name] : setup_.operators) must({"operator", "add", code, name});
-    if (setup_.demo) {
-        std::vector<std::string> args{"demo"};
-        if (!setup_.now.empty()) args.insert(args.end(), {"--now", setup_.now});
-        must(args);
+    try {
+        if (setup_.db == "postgresql") scratch_ = std::make_unique<ScratchDatabase>();
+        dbUrl_ = scratch_            ? scratch_->url()
+                 : setup_.db.empty() ? "sqlite:" + (dir_ / "agenda.db").string()
+                                     : setup_.db;
+        must({"init"});
+        for (const auto& [code, name] : setup_.rooms) must({"room", "add", code, name});
+        for (const auto& [code, name] : setup_.operators) must({"operator", "add", code, name});
+        if (setup_.demo)
+            must(setup_.now.empty() ? std::vector<std::string>{"demo"}
+                                    : std::vector<std::string>{"demo", "--now", setup_.now});
+        if (setup_.start) start();
+    } catch (...) {  // no destructor runs for a constructor that throws
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+        throw;
     }
-    if (setup_.start) start();
 }
 
 TestServer::~TestServer() {
