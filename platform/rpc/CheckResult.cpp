@@ -4,11 +4,13 @@
 #include "platform/rpc/Wire.h"
 
 namespace Consiste {
+namespace {
 
-age::data::Packet CheckResultServ(const nlohmann::json& result, bool showMessage, int /*flags*/) {
+template <typename Read>
+age::data::Packet checked(Read read, bool showMessage) {
     age::rpc::Envelope envelope;
     try {
-        envelope = age::rpc::envelopeFromJson(result);
+        envelope = read();
     } catch (const age::rpc::WireError& e) {
         envelope.ok = false;
         envelope.error = std::string("Resposta inesperada do servidor de aplicação: ") + e.what();
@@ -18,6 +20,17 @@ age::data::Packet CheckResultServ(const nlohmann::json& result, bool showMessage
         throw EServerError(envelope.error);
     }
     return envelope.data ? std::move(*envelope.data) : age::data::Packet{};
+}
+
+}  // namespace
+
+age::data::Packet CheckResultServ(const nlohmann::json& result, bool showMessage, int /*flags*/) {
+    return checked([&] { return age::rpc::envelopeFromJson(result); }, showMessage);
+}
+
+age::data::Packet CheckResultServ(const TResult& result, bool showMessage, int /*flags*/) {
+    if (result.Text().empty()) return CheckResultServ(result.Json(), showMessage, 0);
+    return checked([&] { return age::rpc::envelopeFromText(result.Text()); }, showMessage);
 }
 
 }  // namespace Consiste

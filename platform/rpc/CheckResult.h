@@ -7,6 +7,7 @@
 
 #include "platform/data/Abort.h"
 #include "platform/data/Packet.h"
+#include "platform/rpc/NetConnection.h"
 
 // A refusal or failure reported by the server. The message has been shown already (when the caller asked
 // for it), so it is a silent abort for the user-interface boundaries; what() is the server's message.
@@ -21,5 +22,7 @@ namespace Consiste {
 // null). On {"ok":false} - or on a result that is no envelope - reports the message through
 // age::rpc::ReportError when `showMessage` is true and throws EServerError. `flags` is reserved (0).
 age::data::Packet CheckResultServ(const nlohmann::json& result, bool showMessage, int flags);
+// The same for a call's result as it came (read from its text without building a JSON tree).
+age::data::Packet CheckResultServ(const TResult& result, bool showMessage, int flags);
 
 }  // namespace Consiste

@@ -92,7 +92,25 @@ TAppServer::Arg TAppServer::Arg::Ref(std::string& text) {
     return a;
 }
 
-json TAppServer::Call(std::string_view method, std::initializer_list<Arg> args) {
+TResult TResult::FromText(std::string text) {
+    TResult r;
+    r.text_ = std::move(text);
+    return r;
+}
+
+const json& TResult::Json() const {
+    if (!parsed_) {
+        try {
+            json_ = json::parse(text_);
+        } catch (const json::exception& e) {
+            throw EConnectionError(std::string("Resposta inválida do servidor de aplicação: ") + e.what());
+        }
+        parsed_ = true;
+    }
+    return json_;
+}
+
+TResult TAppServer::Call(std::string_view method, std::initializer_list<Arg> args) {
     return owner_.call(method, args);
 }
 
@@ -155,7 +173,7 @@ void TNetConnection::connect() {
     d.socket.set_option(asio::ip::tcp::no_delay(true), ignored);
 }
 
-json TNetConnection::call(std::string_view method, std::initializer_list<TAppServer::Arg> args) {
+TResult TNetConnection::call(std::string_view method, std::initializer_list<TAppServer::Arg> args) {
     Impl& d = *impl_;
     if (d.busy)
         throw EConnectionError("Uma chamada ao servidor de aplicação em " + Address() +
@@ -209,7 +227,7 @@ json TNetConnection::call(std::string_view method, std::initializer_list<TAppSer
 
     age::rpc::Response response;
     try {
-        response = age::rpc::parseResponse(line, age::rpc::kMaxResponseBytes);
+        response = age::rpc::parseResponseKeepingResult(line, age::rpc::kMaxResponseBytes);
     } catch (const age::rpc::WireError& e) {
         throw lost(std::string("resposta inválida: ") + e.what());
     }
@@ -224,5 +242,6 @@ json TNetConnection::call(std::string_view method, std::initializer_list<TAppSer
             if (auto it = response.byref.find(position); it != response.byref.end()) *target = it->second;
         ++position;
     }
-    return std::move(response.result);
+    if (!response.rawResult.empty()) return TResult::FromText(std::move(response.rawResult));
+    return TResult(std::move(response.result));
 }

@@ -38,6 +38,26 @@ class EConnectionError : public std::runtime_error {
 
 class TNetConnection;
 
+// The result of a call. It stays as the server's JSON text until asked for: a packet of hundreds of rows
+// is then read once, straight into rows (Consiste::CheckResultServ), never built as a JSON tree first.
+// Json() and the implicit conversion build the tree on first use.
+class TResult {
+  public:
+    TResult() = default;
+    explicit TResult(nlohmann::json value) : json_(std::move(value)), parsed_(true) {}
+    static TResult FromText(std::string text);
+
+    const nlohmann::json& Json() const;
+    operator const nlohmann::json&() const { return Json(); }
+    // The JSON text as received; empty when the result came as a tree.
+    const std::string& Text() const { return text_; }
+
+  private:
+    std::string text_;
+    mutable nlohmann::json json_;
+    mutable bool parsed_ = false;
+};
+
 // The application-server object of a connection: takes the late-bound calls.
 class TAppServer {
   public:
@@ -69,7 +89,7 @@ class TAppServer {
     // the agenda module but GetPesqSala). Connects first when not connected.
     // Throws ERpcError for an error answer and EConnectionError for a transport failure, a timeout, a
     // reply that does not belong to the call, or a call made while another one waits on this connection.
-    nlohmann::json Call(std::string_view method, std::initializer_list<Arg> args = {});
+    TResult Call(std::string_view method, std::initializer_list<Arg> args = {});
 
   private:
     friend class TNetConnection;
@@ -113,7 +133,7 @@ class TNetConnection {
     friend class TAppServer;
     struct Impl;
 
-    nlohmann::json call(std::string_view method, std::initializer_list<TAppServer::Arg> args);
+    TResult call(std::string_view method, std::initializer_list<TAppServer::Arg> args);
     void connect();  // throws EConnectionError
 
     std::unique_ptr<Impl> impl_;

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include <simdjson.h>
+
 namespace age::rpc {
 namespace {
 
@@ -384,6 +386,177 @@ Envelope envelopeFromJson(const json& j) {
         auto err = j.find("error");
         e.error = err != j.end() && err->is_string() ? err->get<std::string>() : "Erro no servidor de aplicação.";
     }
+    return e;
+}
+
+}  // namespace age::rpc
+
+// ---------------------------------------------------------------------------------------------------------
+// Reading a response whose result stays text, and an envelope read from text in one pass.
+
+namespace age::rpc {
+namespace {
+
+std::size_t skipSpace(std::string_view s, std::size_t i) {
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
+    return i;
+}
+
+// End of the JSON value starting at i (structure only: strings, nesting, scalars), npos when malformed.
+// Whoever reads the value later checks its content.
+std::size_t skipValue(std::string_view s, std::size_t i) {
+    int depth = 0;
+    do {
+        if (i >= s.size()) return std::string_view::npos;
+        char c = s[i];
+        if (c == '"') {
+            for (++i; i < s.size() && s[i] != '"'; ++i)
+                if (s[i] == '\\') ++i;
+            if (i >= s.size()) return std::string_view::npos;
+            ++i;
+        } else if (c == '{' || c == '[') {
+            ++depth;
+            ++i;
+        } else if (c == '}' || c == ']') {
+            if (--depth < 0) return std::string_view::npos;
+            ++i;
+        } else if (c == ',' || c == ':' || c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+            if (depth == 0) return std::string_view::npos;
+            ++i;
+        } else {
+            while (i < s.size() && s[i] != ',' && s[i] != '}' && s[i] != ']' && s[i] != ' ' && s[i] != '\t' &&
+                   s[i] != '\n' && s[i] != '\r')
+                ++i;
+        }
+    } while (depth > 0);
+    return i;
+}
+
+// The span of the top-level member "result" of a response object, if the line is shaped so.
+std::optional<std::pair<std::size_t, std::size_t>> resultSpan(std::string_view s) {
+    std::size_t i = skipSpace(s, 0);
+    if (i >= s.size() || s[i] != '{') return std::nullopt;
+    i = skipSpace(s, i + 1);
+    while (i < s.size() && s[i] == '"') {
+        std::size_t keyEnd = skipValue(s, i);
+        if (keyEnd == std::string_view::npos) return std::nullopt;
+        std::string_view key = s.substr(i, keyEnd - i);
+        i = skipSpace(s, keyEnd);
+        if (i >= s.size() || s[i] != ':') return std::nullopt;
+        std::size_t valueStart = skipSpace(s, i + 1);
+        std::size_t valueEnd = skipValue(s, valueStart);
+        if (valueEnd == std::string_view::npos) return std::nullopt;
+        if (key == "\"result\"") return std::make_pair(valueStart, valueEnd);
+        i = skipSpace(s, valueEnd);
+        if (i < s.size() && s[i] == ',') i = skipSpace(s, i + 1);
+    }
+    return std::nullopt;
+}
+
+[[noreturn]] void badEnvelope(const std::string& why) {
+    throw WireError(code::InternalError, "the server's answer is not a result envelope: " + why);
+}
+
+std::string_view textOf(simdjson::dom::element e, const char* what) {
+    std::string_view v;
+    if (e.get(v) != simdjson::SUCCESS) badEnvelope(std::string(what) + " is not a string");
+    return v;
+}
+
+data::Value valueFromElement(simdjson::dom::element e, data::FieldType type) {
+    if (e.is_null()) return std::monostate{};
+    switch (type) {
+        case data::FieldType::String:
+            if (e.is_string()) return std::string(e.get_string().value_unsafe());
+            break;
+        case data::FieldType::Integer:
+            if (e.is_int64()) return e.get_int64().value_unsafe();
+            break;
+        case data::FieldType::Date:
+            if (e.is_string())
+                if (auto d = parseIsoDate(e.get_string().value_unsafe())) return *d;
+            break;
+        case data::FieldType::DateTime:
+            if (e.is_string())
+                if (auto t = parseIsoDateTime(e.get_string().value_unsafe())) return *t;
+            break;
+    }
+    badEnvelope("a value is not a " + std::string(data::fieldTypeName(type)));
+}
+
+data::Packet packetFromElement(simdjson::dom::object packet) {
+    simdjson::dom::array fields, rows;
+    if (packet["fields"].get(fields) != simdjson::SUCCESS || packet["rows"].get(rows) != simdjson::SUCCESS)
+        badEnvelope("a data packet needs \"fields\" and \"rows\"");
+    // The few field definitions go through the tree reader, so both readers accept the same definitions.
+    json defs = json::array();
+    for (simdjson::dom::element f : fields) {
+        json def = {{"name", std::string(textOf(f["name"], "a field's name"))},
+                    {"type", std::string(textOf(f["type"], "a field's type"))}};
+        simdjson::dom::element size;
+        if (f["size"].get(size) == simdjson::SUCCESS)
+            def["size"] = size.is_int64() ? json(size.get_int64().value_unsafe()) : json();  // null: refused
+        defs.push_back(std::move(def));
+    }
+    data::Packet p;
+    try {
+        p.fields = fieldsFromJson(defs);
+    } catch (const WireError& e) {
+        badEnvelope(e.what());
+    }
+    p.rows.reserve(rows.size());
+    for (simdjson::dom::element r : rows) {
+        simdjson::dom::array row;
+        if (r.get(row) != simdjson::SUCCESS || row.size() != p.fields.size())
+            badEnvelope("a row does not match the fields");
+        data::Row values;
+        values.reserve(p.fields.size());
+        std::size_t c = 0;
+        for (simdjson::dom::element v : row) values.push_back(valueFromElement(v, p.fields[c++].type));
+        p.rows.push_back(std::move(values));
+    }
+    try {
+        p.validate();
+    } catch (const data::PacketError& e) {
+        badEnvelope(e.what());
+    }
+    return p;
+}
+
+}  // namespace
+
+Response parseResponseKeepingResult(std::string_view line, std::size_t maxBytes) {
+    auto span = line.size() <= maxBytes ? resultSpan(line) : std::nullopt;
+    if (!span) return parseResponse(line, maxBytes);  // let the full reader name what is wrong
+    std::string head(line.substr(0, span->first));
+    head += "null";
+    head.append(line.substr(span->second));
+    Response r = parseResponse(head, maxBytes);
+    r.rawResult = std::string(line.substr(span->first, span->second - span->first));
+    return r;
+}
+
+Envelope envelopeFromText(std::string_view text) {
+    thread_local simdjson::dom::parser parser;
+    simdjson::dom::element root;
+    if (parser.parse(text.data(), text.size()).get(root) != simdjson::SUCCESS) badEnvelope("invalid JSON");
+    simdjson::dom::object envelope;
+    bool ok = false;
+    if (root.get(envelope) != simdjson::SUCCESS || envelope["ok"].get(ok) != simdjson::SUCCESS)
+        badEnvelope("no \"ok\"");
+    Envelope e;
+    e.ok = ok;
+    if (!ok) {
+        std::string_view message;
+        e.error = envelope["error"].get(message) == simdjson::SUCCESS ? std::string(message)
+                                                                      : "Erro no servidor de aplicação.";
+        return e;
+    }
+    simdjson::dom::element data;
+    if (envelope["data"].get(data) != simdjson::SUCCESS || data.is_null()) return e;
+    simdjson::dom::object packet;
+    if (data.get(packet) != simdjson::SUCCESS) badEnvelope("\"data\" is not a data packet");
+    e.data = packetFromElement(packet);
     return e;
 }
 

@@ -70,6 +70,9 @@ std::string encodeResponse(const Response& response);
 // Throws WireError on a line that is not a response or is longer than `maxBytes`.
 Response parseResponse(std::string_view line);
 Response parseResponse(std::string_view line, std::size_t maxBytes);
+// As parseResponse, but the result is kept as its JSON text in rawResult (result stays null): a packet of
+// hundreds of rows is then read once, straight into rows (envelopeFromText), never as a JSON tree.
+Response parseResponseKeepingResult(std::string_view line, std::size_t maxBytes);
 Response errorResponse(const json& id, int code, const std::string& message);
 
 // Splits "AGE12100.rdmAgendaSala.GetHora" into module and method at the last dot.
@@ -97,5 +100,6 @@ json okEnvelope(const std::optional<data::Packet>& packet = std::nullopt);
 std::string okEnvelopeText(const std::optional<data::Packet>& packet = std::nullopt);
 json errorEnvelope(const std::string& message);
 Envelope envelopeFromJson(const json& j);  // throws WireError(InternalError) on a result that is no envelope
+Envelope envelopeFromText(std::string_view text);  // the same, from the result's JSON text
 
 }  // namespace age::rpc

@@ -95,3 +95,61 @@ TEST(Wire, PacketsRoundTripEveryKindOfValueAndRefuseRowsThatDoNotMatchTheirField
         EXPECT_EQ(codeOf([&] { packetFromJson(j); }), code::InvalidParams) << "breakage " << i;
     }
 }
+
+// Answers are written as text by the server and read from text by the client; both must agree with the
+// tree codec, including on the strings JSON has to escape and on what they refuse.
+TEST(Wire, TextEnvelopesAgreeWithTheTreeCodec) {
+    auto p = bookingLikePacket();
+    p.fields[0].size = 40;
+    for (const char* nasty : {"a\"b\\c", "tab\there\nnew\rline", "\x01\x1f", "Reunião ☕ 𝄞", "bad \xC3\x28 utf8"})
+        p.rows.push_back({std::string(nasty), std::monostate{}, std::monostate{}, std::int64_t{-1}});
+
+    std::string text = okEnvelopeText(p);
+    EXPECT_EQ(json::parse(text), json::parse(okEnvelope(p).dump(-1, ' ', false, json::error_handler_t::replace)));
+    EXPECT_EQ(envelopeFromText(text).data, envelopeFromJson(json::parse(text)).data);
+    EXPECT_EQ(std::get<std::string>(envelopeFromText(text).data->rows.at(2).at(0)), "a\"b\\c");
+    EXPECT_FALSE(envelopeFromText(okEnvelopeText()).data);
+
+    json base = okEnvelope(bookingLikePacket());
+    const std::function<void(json&)> breakages[] = {
+        [](json& j) { j["data"]["rows"][0][0] = 101; },
+        [](json& j) { j["data"]["rows"][0][3] = 1.5; },
+        [](json& j) { j["data"]["rows"][0][3] = 18446744073709551615ull; },
+        [](json& j) { j["data"]["rows"][1].erase(0); },
+        [](json& j) { j["data"]["fields"][0]["size"] = "5"; },
+        [](json& j) { j["data"]["fields"][1]["type"] = "money"; },
+        [](json& j) { j["data"]["fields"][1]["name"] = "CDSALA"; },
+        [](json& j) { j["data"] = 5; },
+        [](json& j) { j["ok"] = "yes"; },
+        [](json& j) { j = json::array(); },
+    };
+    for (std::size_t i = 0; i < std::size(breakages); ++i) {
+        json j = base;
+        breakages[i](j);
+        EXPECT_EQ(codeOf([&] { envelopeFromText(j.dump()); }), code::InternalError) << "breakage " << i;
+    }
+    EXPECT_EQ(codeOf([&] { envelopeFromText("{\"ok\":true,"); }), code::InternalError);
+
+    for (const char* refusal : {R"({"ok":false,"error":"Sala ocupada."})", R"({"ok":false})"}) {
+        Envelope fromText = envelopeFromText(refusal), fromTree = envelopeFromJson(json::parse(refusal));
+        EXPECT_FALSE(fromText.ok);
+        EXPECT_EQ(fromText.error, fromTree.error);
+    }
+}
+
+TEST(Wire, AResponseCanKeepItsResultAsText) {
+    std::string result = okEnvelopeText(bookingLikePacket());
+    std::string line = R"({"jsonrpc":"2.0","id":"k\"result\"","byref":{"2":"x"},"result":)" + result + "}";
+    Response r = parseResponseKeepingResult(line, kMaxResponseBytes);
+    EXPECT_EQ(r.id, "k\"result\"");
+    EXPECT_EQ(r.byref.at(2), "x");
+    EXPECT_EQ(r.rawResult, result);
+
+    Response plain = parseResponseKeepingResult(R"({"jsonrpc":"2.0","id":3,"result":"texto"})", kMaxResponseBytes);
+    EXPECT_EQ(plain.rawResult, "\"texto\"");
+
+    for (const char* bad : {R"({"jsonrpc":"2.0","id":1})", R"({"jsonrpc":"2.0","id":1,"result":{"a":1})",
+                            R"({"jsonrpc":"2.0","id":1,"result":1,"byref":{"x":"1"}})", "garbage"})
+        EXPECT_NE(codeOf([&] { parseResponseKeepingResult(bad, kMaxResponseBytes); }), 0) << bad;
+    EXPECT_NE(codeOf([&] { parseResponseKeepingResult(line, line.size() - 1); }), 0);
+}
