@@ -64,10 +64,22 @@ void requireRoom(Transaction& tx, const std::string& room) {
     if (!tx.roomName(room)) throw Refusal(roomUnknown(room));
 }
 
-long takeSeq(Transaction& tx, const std::string& room) {
-    long seq = tx.nextSeq(room);
-    if (seq > kMaxSeq) throw Refusal("Os seqüenciais da sala \"" + room + "\" se esgotaram.");
-    return seq;
+// The first of `count` new sequence numbers of the room; all of them fit in five digits.
+long takeSeqs(Transaction& tx, const std::string& room, long count = 1) {
+    long first = tx.nextSeqs(room, count);
+    if (first + count - 1 > kMaxSeq) throw Refusal("Os seqüenciais da sala \"" + room + "\" se esgotaram.");
+    return first;
+}
+
+// Splits ascending `days` into those that can take a booking of `span` in the room and those that cannot:
+// past days and days where a scheduled booking overlaps it.
+std::pair<std::vector<Date>, std::vector<Date>> freeAndTakenDays(Transaction& tx, const std::string& room,
+                                                                 const std::vector<Date>& days,
+                                                                 const HourSpan& span, Date today) {
+    std::set<Date> clashing = tx.clashingDays(room, days.front(), days.back(), span);
+    std::vector<Date> free, taken;
+    for (Date day : days) (day < today || clashing.count(day) ? taken : free).push_back(day);
+    return {free, taken};
 }
 
 bool clashes(const HourSpan& span, const std::vector<HourSpan>& booked) {
@@ -251,7 +263,7 @@ Reply AgendaModule::GetNrSeq(const Args& args) {
     const std::string& room = args.text(0);
     auto tx = storage_.write();
     requireRoom(*tx, room);
-    long seq = takeSeq(*tx, room);
+    long seq = takeSeqs(*tx, room);
     tx->commit();
     Packet p = singleColumn("NRSEQ", FieldType::String, 5);
     p.rows.push_back({formatSeq(seq)});
@@ -286,12 +298,7 @@ Reply AgendaModule::GetPesqSala(const Args& args) {
     if (!model)
         throw CallFault(rpc::code::InvalidParams, "Agendamento modelo não encontrado (sala \"" + room +
                                                       "\", seqüencial \"" + seq + "\"); nada foi agendado.");
-    Date today = clock_.today();
-    std::vector<Date> free, taken;
-    for (Date day : days) {
-        bool isTaken = day < today || clashes({model->start, model->end}, tx->scheduledHours(room, day));
-        (isTaken ? taken : free).push_back(day);
-    }
+    auto [free, taken] = freeAndTakenDays(*tx, room, days, {model->start, model->end}, clock_.today());
     std::string answer;
     if (taken.empty()) {
         answer = "1";
@@ -322,19 +329,18 @@ Reply AgendaModule::SetHrSala(const Args& args) {
     tx->lockRoom(model.room);
     model.operatorName = tx->operatorName(model.operatorCode).value_or("");
     model.stamp = clock_.now();
-    Date today = clock_.today();
+    // The days are distinct, so the new bookings cannot clash among themselves.
+    auto booked = freeAndTakenDays(*tx, model.room, days, {model.start, model.end}, clock_.today()).first;
+    if (booked.empty()) throw Refusal(autoBookingTexts().Msg("salas_ocup"));
+    long seq = takeSeqs(*tx, model.room, static_cast<long>(booked.size()));
     std::vector<Booking> created;
-    std::vector<Date> booked;
-    for (Date day : days) {
-        if (day < today || clashes({model.start, model.end}, tx->scheduledHours(model.room, day))) continue;
+    for (Date day : booked) {
         Booking b = model;
         b.day = day;
-        b.seq = formatSeq(takeSeq(*tx, model.room));
+        b.seq = formatSeq(seq++);
         if (!tx->insertBooking(b)) throw StorageError("sequence number handed out twice: " + b.seq);
         created.push_back(std::move(b));
-        booked.push_back(day);
     }
-    if (created.empty()) throw Refusal(autoBookingTexts().Msg("salas_ocup"));
     tx->commit();
     return ok(bookingPacket(created), {{2, formatDateList(booked)}});
 }

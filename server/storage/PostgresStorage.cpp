@@ -72,9 +72,13 @@ const std::vector<pg::Statement> kStatements = {
      " ORDER BY HRINIAGESALA, NRSEQAGESALA"},
     // NO KEY UPDATE queues the writers of the room without holding up inserts that only reference it.
     {"lock_room", "SELECT 1 FROM SALA WHERE CDSALA = $1 FOR NO KEY UPDATE"},
-    {"next_seq",
-     "INSERT INTO SEQSALA (CDSALA, NRULTSEQ) VALUES ($1, 1)"
-     " ON CONFLICT (CDSALA) DO UPDATE SET NRULTSEQ = SEQSALA.NRULTSEQ + 1 RETURNING NRULTSEQ"},
+    {"clashing_days",
+     "SELECT DISTINCT to_char(DTATIAGESALA, 'YYYY-MM-DD') FROM AGESALA"
+     " WHERE CDSALA = $1 AND DTATIAGESALA BETWEEN $2 AND $3"
+     " AND IDSITAGESALA = 'A' AND HRINIAGESALA <= $5 AND HRFINAGESALA >= $4"},
+    {"next_seqs",
+     "INSERT INTO SEQSALA (CDSALA, NRULTSEQ) VALUES ($1, $2)"
+     " ON CONFLICT (CDSALA) DO UPDATE SET NRULTSEQ = SEQSALA.NRULTSEQ + $2 RETURNING NRULTSEQ"},
     {"reserve_seq",
      "INSERT INTO SEQSALA (CDSALA, NRULTSEQ) VALUES ($1, $2)"
      " ON CONFLICT (CDSALA) DO UPDATE SET NRULTSEQ = GREATEST(SEQSALA.NRULTSEQ, EXCLUDED.NRULTSEQ)"},
@@ -117,6 +121,10 @@ void refuseNul(std::initializer_list<const std::string*> values) {
 // PostgreSQL has no year 0: no booking can be on such a day.
 bool storableDay(Date day) {
     return static_cast<int>(std::chrono::year_month_day(day).year()) >= 1;
+}
+
+Date firstStorableDay() {
+    return makeDate(1, 1, 1);
 }
 
 Booking readBooking(const pqxx::row& r) {
@@ -223,11 +231,25 @@ class PostgresTransaction final : public Transaction {
         if (!hasNul(room)) exec("lock_room", room);
     }
 
-    long nextSeq(const std::string& room) override {
+    std::set<Date> clashingDays(const std::string& room, Date from, Date to, const HourSpan& span) override {
+        std::set<Date> out;
+        if (hasNul(room) || hasNul(span.start) || hasNul(span.end)) return out;
+        from = std::max(from, firstStorableDay());
+        if (to < from) return out;
+        for (const auto& r : exec("clashing_days", room, formatIsoDate(from), formatIsoDate(to), span.start,
+                                  span.end)) {
+            auto day = parseIsoDate(text(r[0]));
+            if (!day) throw StorageError("AGESALA returned a malformed day: " + text(r[0]));
+            out.insert(*day);
+        }
+        return out;
+    }
+
+    long nextSeqs(const std::string& room, long count) override {
         refuseNul({&room});
-        auto r = exec("next_seq", room);
+        auto r = exec("next_seqs", room, count);
         if (r.empty()) throw StorageError("sequence counter returned nothing");
-        return r[0][0].as<long>();
+        return r[0][0].as<long>() - count + 1;
     }
 
     void reserveSeq(const std::string& room, long seq) override {

@@ -149,18 +149,33 @@ class SqliteTransaction final : public Transaction {
         return out;
     }
 
+    std::set<Date> clashingDays(const std::string& room, Date from, Date to, const HourSpan& span) override {
+        auto q = db_->query(
+            "SELECT DISTINCT DTATIAGESALA FROM AGESALA WHERE CDSALA = ?1 AND DTATIAGESALA BETWEEN ?2 AND ?3"
+            " AND IDSITAGESALA = 'A' AND HRINIAGESALA <= ?5 AND HRFINAGESALA >= ?4");
+        q.bindText(1, room).bindText(2, formatIsoDate(from)).bindText(3, formatIsoDate(to));
+        q.bindText(4, span.start).bindText(5, span.end);
+        std::set<Date> out;
+        while (q.step()) {
+            auto day = parseIsoDate(q.text(0));
+            if (!day) throw StorageError("AGESALA holds a malformed day: " + q.text(0));
+            out.insert(*day);
+        }
+        return out;
+    }
+
     // BEGIN IMMEDIATE already holds the database's write lock.
     void lockRoom(const std::string&) override {}
 
-    long nextSeq(const std::string& room) override {
+    long nextSeqs(const std::string& room, long count) override {
         auto q = db_->query(
-            "INSERT INTO SEQSALA (CDSALA, NRULTSEQ) VALUES (?1, 1)"
-            " ON CONFLICT (CDSALA) DO UPDATE SET NRULTSEQ = NRULTSEQ + 1 RETURNING NRULTSEQ");
-        q.bindText(1, room);
+            "INSERT INTO SEQSALA (CDSALA, NRULTSEQ) VALUES (?1, ?2)"
+            " ON CONFLICT (CDSALA) DO UPDATE SET NRULTSEQ = NRULTSEQ + ?2 RETURNING NRULTSEQ");
+        q.bindText(1, room).bind(2, static_cast<std::int64_t>(count));
         if (!q.step()) throw StorageError("sequence counter returned nothing");
-        long value = static_cast<long>(q.integer(0));
+        long last = static_cast<long>(q.integer(0));
         q.run();
-        return value;
+        return last - count + 1;
     }
 
     void reserveSeq(const std::string& room, long seq) override {

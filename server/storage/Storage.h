@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -90,11 +91,15 @@ class Transaction {
     // The same, leaving out one booking (the one being changed).
     virtual std::vector<HourSpan> scheduledHoursExcept(const std::string& room, Date day,
                                                        const std::string& seq) = 0;
+    // The days from `from` to `to` on which a scheduled booking of the room overlaps `span`, ends included
+    // (0800-0900 and 0900-1000 clash). One query for a whole period of recurring bookings.
+    virtual std::set<Date> clashingDays(const std::string& room, Date from, Date to, const HourSpan& span) = 0;
 
     // Write transactions only.
     virtual void lockRoom(const std::string& room) = 0;
-    // The room's next sequence number (1 on), never handed out again.
-    virtual long nextSeq(const std::string& room) = 0;
+    // The first of the room's next `count` sequence numbers (1 on), never handed out again.
+    virtual long nextSeqs(const std::string& room, long count) = 0;
+    long nextSeq(const std::string& room) { return nextSeqs(room, 1); }
     // Raises the room's counter to at least `seq`, so a number stored by a client is never handed out.
     virtual void reserveSeq(const std::string& room, long seq) = 0;
     // False when a booking with the same room and sequence number exists.

@@ -131,6 +131,25 @@ TEST_P(StorageTest, BookingsReadBackAsStoredAndEmptyValuesComeBackEmpty) {
     EXPECT_EQ(fieldsOf(storage->read()->booking("101", "00001").value()), fieldsOf(changed));
 }
 
+// The overlap check of a recurring booking: one query over the period, ends of spans included.
+TEST_P(StorageTest, ClashingDaysAreTheScheduledOverlapsOfTheRoomWithinThePeriod) {
+    auto day = [](int n) { return kDay + std::chrono::days(n); };
+    insert({booking("00001", "0800", "0900", "A", "101", day(0)),   // touches the start
+            booking("00002", "0900", "1000", "C", "101", day(1)),   // cancelled
+            booking("00003", "0900", "1000", "A", "102", day(2)),   // another room
+            booking("00004", "0930", "0945", "A", "101", day(3)),   // inside
+            booking("00005", "1000", "1200", "A", "101", day(4)),   // touches the end
+            booking("00006", "1001", "1100", "A", "101", day(5)),   // after
+            booking("00007", "0900", "1000", "A", "101", day(-1)),  // before the period
+            booking("00008", "0900", "1000", "A", "101", day(10))}); // after the period
+    EXPECT_EQ(storage->read()->clashingDays("101", day(0), day(9), {"0900", "1000"}),
+              (std::set<Date>{day(0), day(3), day(4)}));
+
+    auto tx = storage->write();
+    EXPECT_EQ(tx->nextSeqs("102", 5), 1);  // a block of numbers for the days of a recurring booking
+    EXPECT_EQ(tx->nextSeq("102"), 6);
+}
+
 TEST_P(StorageTest, AnUncommittedWriteLeavesNothingAndAReadSeesOneMoment) {
     auto read = storage->read();
     ASSERT_EQ(read->rooms().size(), 2u);
