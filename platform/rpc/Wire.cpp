@@ -389,12 +389,9 @@ Envelope envelopeFromJson(const json& j) {
     return e;
 }
 
-}  // namespace age::rpc
-
 // ---------------------------------------------------------------------------------------------------------
 // Reading a response whose result stays text, and an envelope read from text in one pass.
 
-namespace age::rpc {
 namespace {
 
 std::size_t skipSpace(std::string_view s, std::size_t i) {
