@@ -19,6 +19,16 @@ namespace {
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
+// Runs `refresh` whenever the source's current row, rows, state or data set change, and on the single-row
+// signals the caller names.
+void followSource(TDataSource* source, QObject* receiver, const std::function<void()>& refresh,
+                  std::initializer_list<void (TDataSource::*)(int)> rowSignals) {
+    for (auto signal : {&TDataSource::currentChanged, &TDataSource::rowsReset, &TDataSource::stateChanged,
+                        &TDataSource::dataSetChanged})
+        QObject::connect(source, signal, receiver, refresh);
+    for (auto signal : rowSignals) QObject::connect(source, signal, receiver, [refresh](int) { refresh(); });
+}
+
 bool editing(const TClientDataSet* ds) {
     return ds && (ds->State() == TDataSetState::dsEdit || ds->State() == TDataSetState::dsInsert);
 }
@@ -471,13 +481,8 @@ TDBNavigator::TDBNavigator(QWidget* parent) : QWidget(parent) {
 void TDBNavigator::SetDataSource(TDataSource* source) {
     if (source_) disconnect(source_, nullptr, this, nullptr);
     source_ = source;
-    if (source_) {
-        for (auto signal : {&TDataSource::currentChanged, &TDataSource::rowsReset, &TDataSource::stateChanged,
-                            &TDataSource::dataSetChanged})
-            connect(source_, signal, this, [this] { refresh(); });
-        connect(source_, &TDataSource::rowInserted, this, [this] { refresh(); });
-        connect(source_, &TDataSource::rowRemoved, this, [this] { refresh(); });
-    }
+    if (source_)
+        followSource(source_, this, [this] { refresh(); }, {&TDataSource::rowInserted, &TDataSource::rowRemoved});
     refresh();
 }
 
@@ -500,12 +505,7 @@ TDBText::TDBText(QWidget* parent) : QLabel(parent) {}
 void TDBText::SetDataSource(TDataSource* source) {
     if (source_) disconnect(source_, nullptr, this, nullptr);
     source_ = source;
-    if (source_) {
-        for (auto signal : {&TDataSource::currentChanged, &TDataSource::rowsReset, &TDataSource::stateChanged,
-                            &TDataSource::dataSetChanged})
-            connect(source_, signal, this, [this] { refresh(); });
-        connect(source_, &TDataSource::rowChanged, this, [this] { refresh(); });
-    }
+    if (source_) followSource(source_, this, [this] { refresh(); }, {&TDataSource::rowChanged});
     refresh();
 }
 
