@@ -75,7 +75,7 @@ const Method* Dispatcher::find(const std::string& fullName) const {
     return it == methods_.end() ? nullptr : &it->second;
 }
 
-rpc::Response Dispatcher::handle(const rpc::Request& request) const {
+rpc::Response Dispatcher::handle(const rpc::Request& request, Caller& caller) const {
     spdlog::debug("call {} with {} argument(s)", request.method.substr(0, 120), request.params.size());
     auto [module, name] = rpc::splitMethod(request.method);
     auto fault = [&](int code, const std::string& message) {
@@ -94,7 +94,7 @@ rpc::Response Dispatcher::handle(const rpc::Request& request) const {
     response.id = request.id;
     try {
         checkArgs(*method, request.params);
-        Reply reply = method->handler(Args(request.params));
+        Reply reply = method->handler(Args(request.params, caller));
         response.result = std::move(reply.result);
         response.rawResult = std::move(reply.rawResult);
         response.byref = std::move(reply.byref);
@@ -117,7 +117,7 @@ rpc::Response Dispatcher::handle(const rpc::Request& request) const {
     return response;
 }
 
-std::string Dispatcher::handleLine(std::string_view line) const {
+std::string Dispatcher::handleLine(std::string_view line, Caller& caller) const {
     rpc::Request request;
     try {
         request = rpc::parseRequest(line);
@@ -125,7 +125,7 @@ std::string Dispatcher::handleLine(std::string_view line) const {
         spdlog::warn("unreadable request ({}): {}", e.code(), e.what());
         return rpc::encodeResponse(rpc::errorResponse(rpc::requestIdOf(line), e.code(), e.what()));
     }
-    return rpc::encodeResponse(handle(request));
+    return rpc::encodeResponse(handle(request, caller));
 }
 
 }  // namespace age::server

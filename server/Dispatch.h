@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/Dates.h"
+#include "server/Caller.h"
 #include "platform/rpc/Wire.h"
 
 namespace age::server {
@@ -30,13 +31,15 @@ struct ArgSpec {
 // The arguments of a call, already checked against the method's ArgSpecs.
 class Args {
   public:
-    explicit Args(const json& params) : params_(params) {}
+    Args(const json& params, Caller& caller) : params_(params), caller_(caller) {}
     const std::string& text(std::size_t i) const { return params_[i].get_ref<const std::string&>(); }
     Date day(std::size_t i) const;
     const json& value(std::size_t i) const { return params_[i]; }
+    Caller& caller() const { return caller_; }
 
   private:
     const json& params_;
+    Caller& caller_;
 };
 
 struct Reply {
@@ -74,9 +77,9 @@ class Dispatcher {
     void add(const std::string& module, Method method);
 
     // Answers one request; never throws. Logs one line for every call that fails or is refused.
-    rpc::Response handle(const rpc::Request& request) const;
+    rpc::Response handle(const rpc::Request& request, Caller& caller) const;
     // Reads one line (without '\n') and gives the line to answer (without '\n').
-    std::string handleLine(std::string_view line) const;
+    std::string handleLine(std::string_view line, Caller& caller) const;
 
   private:
     const Method* find(const std::string& fullName) const;

@@ -52,6 +52,7 @@ class Session : public std::enable_shared_from_this<Session> {
     void start() {
         std::error_code ignored;
         socket_.set_option(tcp::no_delay(true), ignored);
+        caller_.address = peerAddress();
         asio::dispatch(socket_.get_executor(), [self = shared_from_this()] { self->readLine(); });
     }
 
@@ -61,6 +62,15 @@ class Session : public std::enable_shared_from_this<Session> {
     }
 
   private:
+    std::string peerAddress() const {
+        std::error_code ec;
+        auto endpoint = socket_.remote_endpoint(ec);
+        if (ec) return "?";
+        std::string host = endpoint.address().to_string();
+        if (endpoint.address().is_v6()) host = "[" + host + "]";
+        return host + ":" + std::to_string(endpoint.port());
+    }
+
     void readLine() {
         armTimer(idleTimeout_);
         asio::async_read_until(
@@ -75,7 +85,7 @@ class Session : public std::enable_shared_from_this<Session> {
         if (ec) return stop();
         std::string_view line(inbox_.data(), n - 1);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        outbox_ = dispatcher_.handleLine(line);
+        outbox_ = dispatcher_.handleLine(line, caller_);
         outbox_ += '\n';
         inbox_.erase(0, n);
         // An idle connection keeps no large buffer from an earlier big request.
@@ -137,6 +147,7 @@ class Session : public std::enable_shared_from_this<Session> {
     ConnectionManager& manager_;
     const Dispatcher& dispatcher_;
     std::chrono::seconds idleTimeout_;
+    Caller caller_;
     std::string inbox_;
     std::string outbox_;
     std::vector<char> scratch_;  // only while draining
