@@ -66,6 +66,24 @@ void listOperators(Storage& storage, std::ostream& out) {
     for (const auto& o : storage.read()->operators()) out << o.code << '\t' << o.name << '\n';
 }
 
+void renumberRoom(Storage& storage, const std::string& code, std::ostream& out) {
+    auto tx = storage.write();
+    if (!tx->roomName(code)) throw std::runtime_error("no room " + code);
+    tx->lockRoom(code);
+    std::vector<long> used = tx->seqsInUse(code);
+    used.push_back(kLastSeq + 1);  // the end of the range closes the last run
+    long bestFirst = 0, bestLength = 0, next = 1;
+    for (long n : used) {
+        if (n - next > bestLength) bestFirst = next, bestLength = n - next;
+        next = std::max(next, n + 1);
+    }
+    if (bestLength == 0) throw std::runtime_error("room " + code + " has no free sequence number left");
+    tx->setSeqCounter({code, bestFirst - 1, bestFirst + bestLength - 1});
+    tx->commit();
+    out << "room " << code << ": numbers " << formatSeq(bestFirst) << " to "
+        << formatSeq(bestFirst + bestLength - 1) << " (" << bestLength << ") come next\n";
+}
+
 void seedDemo(Storage& storage, const Clock& clock, std::ostream& out) {
     auto tx = storage.write();
     for (const auto& r : kDemoRooms) tx->addRoom(r);
