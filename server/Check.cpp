@@ -62,7 +62,8 @@ class Checker {
     }
 
     std::size_t finish() {
-        if (problems_ == 0) out_ << "ok: " << bookings_ << " bookings of " << rooms_.size() << " rooms\n";
+        if (problems_ == 0)
+            out_ << "ok: " << bookings_ << " bookings checked in " << rooms_.size() << " room(s)\n";
         return problems_;
     }
 

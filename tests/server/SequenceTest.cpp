@@ -28,13 +28,14 @@ std::string notHandedOut(const std::string& seq, const std::string& room = "101"
 
 class Sequences : public ServerTest {
   protected:
-    std::optional<std::string> insert(const std::string& seq, NewBooking b = {.start = "0800", .end = "0900"}) {
+    std::optional<std::string> insert(const std::string& seq,
+                                      NewBooking b = {.start = "0800", .end = "0900"}) {
         return trySave({insertOf(rowOf(b, seq))});
     }
     std::optional<std::string> recurring(const std::string& start, const std::string& end) {
         std::string list = "_08/12/2026_09/12/2026";
-        return refused("SetHrSala",
-                       {"0001", "ana", TAppServer::Arg::Ref(list), "00000", "A", "Comitê", start, end, "101"});
+        return refused("SetHrSala", {"0001", "ana", TAppServer::Arg::Ref(list), "00000", "A", "Comitê", start,
+                                     end, "101"});
     }
 };
 
