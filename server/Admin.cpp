@@ -66,10 +66,12 @@ void listOperators(Storage& storage, std::ostream& out) {
     for (const auto& o : storage.read()->operators()) out << o.code << '\t' << o.name << '\n';
 }
 
-void renumberRoom(Storage& storage, const std::string& code, std::ostream& out) {
+void renumberRoom(Storage& storage, const std::string& code, bool withdrawPending, std::ostream& out) {
     auto tx = storage.write();
     if (!tx->roomName(code)) throw std::runtime_error("no room " + code);
     tx->lockRoom(code);
+    if (withdrawPending)
+        out << "room " << code << ": " << tx->withdrawPendingSeqs(code) << " unsaved number(s) withdrawn\n";
     std::vector<long> used = tx->seqsInUse(code);
     used.push_back(kLastSeq + 1);  // the end of the range closes the last run
     long bestFirst = 0, bestLength = 0, next = 1;

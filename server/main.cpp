@@ -35,6 +35,7 @@ struct Settings {
     int dbPool = 0;  // 0: one connection per thread
     std::string logLevel = "info";
     std::string code, name;
+    bool withdrawPending = false;
 };
 
 // "127.0.0.1:12100", "[::1]:12100".
@@ -128,6 +129,9 @@ int main(int argc, char** argv) {
     auto* roomRenumber = roomCmd->add_subcommand(
         "renumber", "give a room whose sequence numbers ran out its longest free range");
     roomRenumber->add_option("CODE", s.code, "room code")->required();
+    roomRenumber->add_flag("--withdraw-pending", s.withdrawPending,
+                           "also reuse numbers handed out and never saved (only with every server and client "
+                           "program stopped)");
 
     auto* opCmd = app.add_subcommand("operator", "operators")->require_subcommand(1);
     auto* opAdd = opCmd->add_subcommand("add", "add an operator");
@@ -149,7 +153,7 @@ int main(int argc, char** argv) {
         if (*initCmd) std::cout << "schema ready in " << redactedUrl(s.db) << '\n';
         if (*roomAdd) admin::addRoom(*storage, s.code, s.name);
         if (*roomList) admin::listRooms(*storage, std::cout);
-        if (*roomRenumber) admin::renumberRoom(*storage, s.code, std::cout);
+        if (*roomRenumber) admin::renumberRoom(*storage, s.code, s.withdrawPending, std::cout);
         if (*opAdd) admin::addOperator(*storage, s.code, s.name);
         if (*opList) admin::listOperators(*storage, std::cout);
         if (*demoCmd) admin::seedDemo(*storage, makeClock(s.now), std::cout);

@@ -100,6 +100,7 @@ const std::vector<pg::Statement> kStatements = {
      "INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR) VALUES ($1, $2) ON CONFLICT (CDOPERADOR) DO NOTHING"},
     {"add_pending_seq", "INSERT INTO SEQENTREGUE (CDSALA, NRSEQ) VALUES ($1, $2)"},
     {"claim_pending_seq", "DELETE FROM SEQENTREGUE WHERE CDSALA = $1 AND NRSEQ = $2"},
+    {"withdraw_pending_seqs", "DELETE FROM SEQENTREGUE WHERE CDSALA = $1"},
     {"seqs_in_use",
      "SELECT NRSEQAGESALA::bigint FROM AGESALA WHERE CDSALA = $1 AND NRSEQAGESALA ~ '^[0-9]{5}$'"
      " UNION SELECT NRSEQ FROM SEQENTREGUE WHERE CDSALA = $1 ORDER BY 1"},
@@ -313,6 +314,11 @@ class PostgresTransaction final : public Transaction {
     bool claimPendingSeq(const std::string& room, long seq) override {
         if (hasNul(room)) return false;
         return exec("claim_pending_seq", room, seq).affected_rows() == 1;
+    }
+
+    long withdrawPendingSeqs(const std::string& room) override {
+        if (hasNul(room)) return 0;
+        return static_cast<long>(exec("withdraw_pending_seqs", room).affected_rows());
     }
 
     std::vector<long> seqsInUse(const std::string& room) override {

@@ -248,6 +248,13 @@ class SqliteTransaction final : public Transaction {
         return q.changes() == 1;
     }
 
+    long withdrawPendingSeqs(const std::string& room) override {
+        auto q = db_->query("DELETE FROM SEQENTREGUE WHERE CDSALA = ?1");
+        q.bindText(1, room);
+        q.run();
+        return q.changes();
+    }
+
     std::vector<long> seqsInUse(const std::string& room) override {
         auto q = db_->query(
             "SELECT CAST(NRSEQAGESALA AS INTEGER) FROM AGESALA"

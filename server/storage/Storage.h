@@ -134,6 +134,8 @@ class Transaction {
     virtual void addPendingSeq(const std::string& room, long seq) = 0;
     // Takes the pending number for a booking; false when it is not pending (never handed out, or used).
     virtual bool claimPendingSeq(const std::string& room, long seq) = 0;
+    // Forgets every pending number of the room; returns how many there were.
+    virtual long withdrawPendingSeqs(const std::string& room) = 0;
     // The stored and pending numbers of the room, ascending (stored ones that are not five digits left out).
     virtual std::vector<long> seqsInUse(const std::string& room) = 0;
     virtual std::vector<SeqCounter> seqCounters() = 0;  // ordered by room

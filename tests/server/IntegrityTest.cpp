@@ -166,6 +166,13 @@ TEST_P(Integrity, RenumberGivesTheLongestRangeFreeOfStoredAndPendingNumbers) {
     setCounter("101", 69998, 69999);
     EXPECT_EQ(nextSeq(), "69999");
     EXPECT_EQ(refused("GetNrSeq", {"101", kToday}), exhausted);  // 70000 is stored
+
+    // With every program stopped, the numbers handed out and never saved can be given out again too.
+    db.stop();
+    EXPECT_EQ(db.admin({"room", "renumber", "101", "--withdraw-pending"}, &out), 0) << out;
+    EXPECT_EQ(out,
+              "room 101: 2 unsaved number(s) withdrawn\n"
+              "room 101: numbers 30001 to 69999 (39999) come next\n");  // 30001 and 69999 again
     EXPECT_EQ(db.admin({"room", "renumber", "999"}, &out), 1);
     EXPECT_NE(out.find("no room 999"), std::string::npos) << out;
 }

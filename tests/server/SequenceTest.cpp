@@ -105,7 +105,7 @@ TEST_P(Sequences, AClientAskingForThousandsOfNumbersIsHeldBackAndOthersAreNot) {
     int granted = 0, held = 0;
     std::vector<std::string> other;
     auto began = std::chrono::steady_clock::now();
-    for (int i = 0; i < 2000 && held < 500; ++i) {
+    for (int i = 0; i < 4000 && held < 1000; ++i) {
         auto refusal = refused("GetNrSeq", {"101", kToday});
         if (!refusal)
             ++granted;
@@ -116,16 +116,16 @@ TEST_P(Sequences, AClientAskingForThousandsOfNumbersIsHeldBackAndOthersAreNot) {
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     EXPECT_EQ(other, std::vector<std::string>{});
-    EXPECT_EQ(held, 500);
-    // A burst of 100, then 20 a second.
-    EXPECT_GE(granted, 100);
-    EXPECT_LE(granted, 100 + 20 * seconds + 1);
+    EXPECT_EQ(held, 1000);
+    // A burst of 200, then 100 a second.
+    EXPECT_GE(granted, 200);
+    EXPECT_LE(granted, 200 + 100 * seconds + 1);
 
     TNetConnection fresh;
     server.configure(fresh);
     auto p = Consiste::CheckResultServ(fresh.AppServer().Call("GetNrSeq", {"101", kToday}), false, 0);
     EXPECT_EQ(textOf(p.rows.at(0).at(0)), fiveDigits(granted + 1));
-    std::this_thread::sleep_for(100ms);  // two numbers' worth of time
+    std::this_thread::sleep_for(50ms);  // five numbers' worth of time
     EXPECT_EQ(refused("GetNrSeq", {"101", kToday}), std::nullopt);
 }
 
