@@ -114,7 +114,9 @@ void seedDemo(Storage& storage, const Clock& clock, std::ostream& out) {
                                (e.status == "A" && overlaps({b.start, b.end}, {e.start, e.end}));
                     }))
                     continue;
-                b.seq = formatSeq(tx->nextSeq(b.room));
+                long seq = tx->nextSeq(b.room);
+                if (seq == 0) continue;  // the room's numbers ran out
+                b.seq = formatSeq(seq);
                 created += tx->insertBooking(b) ? 1 : 0;
             }
         }

@@ -98,6 +98,22 @@ TEST_P(Integrity, PendingNumbersAreClaimedOnceAndTheCounterKeepsToItsRange) {
     EXPECT_EQ(tx->seqCounters().at(0).last, 11);
 }
 
+// A database of the schema before pending numbers: its counters carry on where they were.
+TEST_P(Integrity, AnUpgradedDatabaseKeepsItsCountersWithTheFullRange) {
+    storage.reset();
+    raw("INSERT INTO SEQSALA (CDSALA, NRULTSEQ) VALUES ('101', 7); DROP TABLE SEQENTREGUE;"
+        " ALTER TABLE SEQSALA DROP COLUMN NRLIMITE;" +
+        std::string(GetParam() == Backend::Postgres ? "UPDATE VERSAOESQUEMA SET NRVERSAO = 1"
+                                                    : "PRAGMA user_version = 1"));
+    ASSERT_EQ(db.admin({"init"}), 0);
+    storage = srv::openStorage(db.dbUrl());
+    auto tx = storage->write();
+    EXPECT_EQ(tx->nextSeq("101"), 8);
+    tx->addPendingSeq("101", 8);
+    EXPECT_EQ(tx->seqCounters().at(0).limit, srv::kLastSeq);
+    EXPECT_EQ(tx->seqsInUse("101"), std::vector<long>{8});
+}
+
 TEST_P(Integrity, CheckPassesACleanDatabaseAndNamesEachPlantedFault) {
     {
         auto tx = storage->write();
