@@ -66,6 +66,26 @@ void listOperators(Storage& storage, std::ostream& out) {
     for (const auto& o : storage.read()->operators()) out << o.code << '\t' << o.name << '\n';
 }
 
+void renumberRoom(Storage& storage, const std::string& code, bool withdrawPending, std::ostream& out) {
+    auto tx = storage.write();
+    if (!tx->roomName(code)) throw std::runtime_error("no room " + code);
+    tx->lockRoom(code);
+    if (withdrawPending)
+        out << "room " << code << ": " << tx->withdrawPendingSeqs(code) << " unsaved number(s) withdrawn\n";
+    std::vector<long> used = tx->seqsInUse(code);
+    used.push_back(kLastSeq + 1);  // the end of the range closes the last run
+    long bestFirst = 0, bestLength = 0, next = 1;
+    for (long n : used) {
+        if (n - next > bestLength) bestFirst = next, bestLength = n - next;
+        next = std::max(next, n + 1);
+    }
+    if (bestLength == 0) throw std::runtime_error("room " + code + " has no free sequence number left");
+    tx->setSeqCounter({code, bestFirst - 1, bestFirst + bestLength - 1});
+    tx->commit();
+    out << "room " << code << ": numbers " << formatSeq(bestFirst) << " to "
+        << formatSeq(bestFirst + bestLength - 1) << " (" << bestLength << ") come next\n";
+}
+
 void seedDemo(Storage& storage, const Clock& clock, std::ostream& out) {
     auto tx = storage.write();
     for (const auto& r : kDemoRooms) tx->addRoom(r);
@@ -94,7 +114,9 @@ void seedDemo(Storage& storage, const Clock& clock, std::ostream& out) {
                                (e.status == "A" && overlaps({b.start, b.end}, {e.start, e.end}));
                     }))
                     continue;
-                b.seq = formatSeq(tx->nextSeq(b.room));
+                long seq = tx->nextSeq(b.room);
+                if (seq == 0) continue;  // the room's numbers ran out
+                b.seq = formatSeq(seq);
                 created += tx->insertBooking(b) ? 1 : 0;
             }
         }

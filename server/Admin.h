@@ -14,6 +14,11 @@ void addRoom(Storage& storage, const std::string& code, const std::string& name)
 void listRooms(Storage& storage, std::ostream& out);
 void addOperator(Storage& storage, const std::string& code, const std::string& name);
 void listOperators(Storage& storage, std::ostream& out);
+// Gives the room's counter the longest run of numbers that no booking stores and no client holds pending
+// (lowest first on a tie), so a room whose numbers ran out can book again. Numbers of deleted bookings
+// come back this way; numbers handed out and never saved do not, unless `withdrawPending` forgets them
+// first (safe only while no server and no client program runs: a client could still save one).
+void renumberRoom(Storage& storage, const std::string& code, bool withdrawPending, std::ostream& out);
 // A handful of rooms and operators and a week of bookings around today (3 days back to 3 ahead). Rooms and
 // operators that exist are kept and a meeting whose slot is taken is skipped, so running it twice is
 // harmless.

@@ -18,8 +18,9 @@ namespace {
 using data::FieldType;
 using data::Packet;
 
-constexpr long kMaxSeq = 99999;
 constexpr int kAttempts = 5;
+// Bookings one room may hold on one day, of any status: bounds what one GetAgendaSala reads and sends.
+constexpr long kMaxBookingsPerDay = 1000;
 
 const TMessages& agendaTexts() {
     static const TMessages texts(kAgendaMessages);
@@ -67,8 +68,29 @@ void requireRoom(Transaction& tx, const std::string& room) {
 // The first of `count` new sequence numbers of the room; all of them fit in five digits.
 long takeSeqs(Transaction& tx, const std::string& room, long count = 1) {
     long first = tx.nextSeqs(room, count);
-    if (first + count - 1 > kMaxSeq) throw Refusal("Os seqüenciais da sala \"" + room + "\" se esgotaram.");
+    if (first == 0) throw Refusal("Os seqüenciais da sala \"" + room + "\" se esgotaram.");
     return first;
+}
+
+// Refuses new bookings of the room when one of the ascending `days` already holds the most a day may hold.
+void refuseFullDays(Transaction& tx, const std::string& room, const std::vector<Date>& days,
+                    std::string_view outcome) {
+    auto full = tx.fullDays(room, days.front(), days.back(), kMaxBookingsPerDay);
+    for (Date day : days)
+        if (full.count(day))
+            throw Refusal("A sala \"" + room + "\" já tem " + std::to_string(kMaxBookingsPerDay) +
+                          " agendamentos em " + formatShortDate(day) + ", o máximo por dia; " +
+                          std::string(outcome));
+}
+
+// A new booking stores a number GetNrSeq handed out for its room and that no booking used yet.
+void claimSeq(Transaction& tx, const Booking& b) {
+    if (tx.claimPendingSeq(b.room, std::stol(b.seq))) return;
+    if (tx.booking(b.room, b.seq))
+        throw Refusal("O seqüencial " + b.seq + " da sala \"" + b.room +
+                      "\" já está em uso. Atualize a agenda.");
+    throw Refusal("O seqüencial " + b.seq + " não foi fornecido pelo servidor para a sala \"" + b.room +
+                  "\" ou já foi usado. Inclua o agendamento novamente.");
 }
 
 // Splits ascending `days` into those that can take a booking of `span` in the room and those that cannot:
@@ -128,8 +150,9 @@ void applyChange(Transaction& tx, const DeltaChange& change, Date today) {
             const Booking& b = change.newRow.booking;
             checkRowToStore(tx, b, change.newRow, today, true);
             tx.lockRoom(b.room);
+            refuseFullDays(tx, b.room, {b.day}, "não é possível incluir outro.");
             refuseOverlap(tx, b);
-            tx.reserveSeq(b.room, std::stol(b.seq));
+            claimSeq(tx, b);
             if (!tx.insertBooking(b))
                 throw Refusal("O seqüencial " + b.seq + " da sala \"" + b.room +
                               "\" já está em uso. Atualize a agenda.");
@@ -261,9 +284,13 @@ Reply AgendaModule::GetSysdate(const Args&) {
 
 Reply AgendaModule::GetNrSeq(const Args& args) {
     const std::string& room = args.text(0);
+    if (!args.caller().seqNumbers.take())
+        throw Refusal("Muitos seqüenciais pedidos em pouco tempo; tente novamente em instantes.");
     auto tx = storage_.write();
     requireRoom(*tx, room);
+    tx->lockRoom(room);  // in turn with `room renumber`, which reads the pending numbers before it moves on
     long seq = takeSeqs(*tx, room);
+    tx->addPendingSeq(room, seq);
     tx->commit();
     Packet p = singleColumn("NRSEQ", FieldType::String, 5);
     p.rows.push_back({formatSeq(seq)});
@@ -332,6 +359,7 @@ Reply AgendaModule::SetHrSala(const Args& args) {
     // The days are distinct, so the new bookings cannot clash among themselves.
     auto booked = freeAndTakenDays(*tx, model.room, days, {model.start, model.end}, clock_.today()).first;
     if (booked.empty()) throw Refusal(autoBookingTexts().Msg("salas_ocup"));
+    refuseFullDays(*tx, model.room, booked, "nada foi agendado.");
     long seq = takeSeqs(*tx, model.room, static_cast<long>(booked.size()));
     std::vector<Booking> created;
     for (Date day : booked) {

@@ -2,7 +2,8 @@
 //
 //   age-server serve [--listen HOST:PORT] [--db URL] [--db-pool N] [--now ISO] [--threads N]
 //                    [--idle-timeout S]
-//   age-server init | room add CODE NAME | room list | operator add CODE NAME | operator list | demo
+//   age-server init | room add CODE NAME | room list | room renumber CODE | operator add CODE NAME
+//              | operator list | demo | check
 //
 // --db is "sqlite:PATH" (default sqlite:agenda.db) or "postgresql://user@host:port/dbname". Logs go to
 // stderr; `serve` prints one line "listening on HOST:PORT" to stdout once it accepts connections (with port
@@ -17,6 +18,7 @@
 
 #include "server/Admin.h"
 #include "server/AgendaModule.h"
+#include "server/Check.h"
 #include "server/Clock.h"
 #include "server/NetServer.h"
 
@@ -33,6 +35,7 @@ struct Settings {
     int dbPool = 0;  // 0: one connection per thread
     std::string logLevel = "info";
     std::string code, name;
+    bool withdrawPending = false;
 };
 
 // "127.0.0.1:12100", "[::1]:12100".
@@ -123,6 +126,12 @@ int main(int argc, char** argv) {
     roomAdd->add_option("CODE", s.code, "room code (up to 5 characters)")->required();
     roomAdd->add_option("NAME", s.name, "room name (up to 30 characters)")->required();
     auto* roomList = roomCmd->add_subcommand("list", "list the rooms");
+    auto* roomRenumber = roomCmd->add_subcommand(
+        "renumber", "give a room whose sequence numbers ran out its longest free range");
+    roomRenumber->add_option("CODE", s.code, "room code")->required();
+    roomRenumber->add_flag("--withdraw-pending", s.withdrawPending,
+                           "also reuse numbers handed out and never saved (only with every server and client "
+                           "program stopped)");
 
     auto* opCmd = app.add_subcommand("operator", "operators")->require_subcommand(1);
     auto* opAdd = opCmd->add_subcommand("add", "add an operator");
@@ -133,6 +142,9 @@ int main(int argc, char** argv) {
     auto* demoCmd = app.add_subcommand("demo", "seed demo rooms, operators and a week of bookings");
     demoCmd->add_option("--now", s.now, "take this date and time as now");
 
+    auto* checkCmd =
+        app.add_subcommand("check", "report what in the database breaks the booking rules (exit status 1)");
+
     CLI11_PARSE(app, argc, argv);
     spdlog::set_level(spdlog::level::from_str(s.logLevel));
     try {
@@ -141,9 +153,11 @@ int main(int argc, char** argv) {
         if (*initCmd) std::cout << "schema ready in " << redactedUrl(s.db) << '\n';
         if (*roomAdd) admin::addRoom(*storage, s.code, s.name);
         if (*roomList) admin::listRooms(*storage, std::cout);
+        if (*roomRenumber) admin::renumberRoom(*storage, s.code, s.withdrawPending, std::cout);
         if (*opAdd) admin::addOperator(*storage, s.code, s.name);
         if (*opList) admin::listOperators(*storage, std::cout);
         if (*demoCmd) admin::seedDemo(*storage, makeClock(s.now), std::cout);
+        if (*checkCmd) return checkDatabase(*storage, std::cout) == 0 ? 0 : 1;
         return 0;
     } catch (const std::exception& e) {
         spdlog::error("{}", e.what());

@@ -14,7 +14,7 @@
 namespace age::server {
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 // Serialises schema upgrades of servers starting at once (an arbitrary constant: "AGE1").
 constexpr long kSchemaLockKey = 0x41474531;
 
@@ -49,6 +49,12 @@ constexpr const char* kMigrations[] = {
        CREATE TABLE IF NOT EXISTS SEQSALA (
            CDSALA text COLLATE "C" NOT NULL PRIMARY KEY REFERENCES SALA (CDSALA),
            NRULTSEQ bigint NOT NULL);)",
+    // Sequence numbers handed out and not yet stored; a counter's range.
+    R"(ALTER TABLE SEQSALA ADD COLUMN IF NOT EXISTS NRLIMITE bigint NOT NULL DEFAULT 99999;
+       CREATE TABLE IF NOT EXISTS SEQENTREGUE (
+           CDSALA text COLLATE "C" NOT NULL REFERENCES SALA (CDSALA),
+           NRSEQ bigint NOT NULL,
+           PRIMARY KEY (CDSALA, NRSEQ));)",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
@@ -77,11 +83,9 @@ const std::vector<pg::Statement> kStatements = {
      " WHERE CDSALA = $1 AND DTATIAGESALA BETWEEN $2 AND $3"
      " AND IDSITAGESALA = 'A' AND HRINIAGESALA <= $5 AND HRFINAGESALA >= $4"},
     {"next_seqs",
-     "INSERT INTO SEQSALA (CDSALA, NRULTSEQ) VALUES ($1, $2)"
-     " ON CONFLICT (CDSALA) DO UPDATE SET NRULTSEQ = SEQSALA.NRULTSEQ + $2 RETURNING NRULTSEQ"},
-    {"reserve_seq",
-     "INSERT INTO SEQSALA (CDSALA, NRULTSEQ) VALUES ($1, $2)"
-     " ON CONFLICT (CDSALA) DO UPDATE SET NRULTSEQ = GREATEST(SEQSALA.NRULTSEQ, EXCLUDED.NRULTSEQ)"},
+     "INSERT INTO SEQSALA (CDSALA, NRULTSEQ) VALUES ($1, $2) ON CONFLICT (CDSALA) DO UPDATE"
+     " SET NRULTSEQ = SEQSALA.NRULTSEQ + $2 WHERE SEQSALA.NRULTSEQ + $2 <= SEQSALA.NRLIMITE"
+     " RETURNING NRULTSEQ"},
     {"insert_booking",
      "INSERT INTO AGESALA (CDFILIAL, NRSEQAGESALA, IDSITAGESALA, DSAGENDASALA, CDSALA, DTATIAGESALA,"
      " CDOPERADOR, HRINIAGESALA, HRFINAGESALA, DTINCAGESALA)"
@@ -94,6 +98,24 @@ const std::vector<pg::Statement> kStatements = {
     {"add_room", "INSERT INTO SALA (CDSALA, NMSALA) VALUES ($1, $2) ON CONFLICT (CDSALA) DO NOTHING"},
     {"add_operator",
      "INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR) VALUES ($1, $2) ON CONFLICT (CDOPERADOR) DO NOTHING"},
+    {"add_pending_seq", "INSERT INTO SEQENTREGUE (CDSALA, NRSEQ) VALUES ($1, $2)"},
+    {"claim_pending_seq", "DELETE FROM SEQENTREGUE WHERE CDSALA = $1 AND NRSEQ = $2"},
+    {"withdraw_pending_seqs", "DELETE FROM SEQENTREGUE WHERE CDSALA = $1"},
+    {"seqs_in_use",
+     "SELECT NRSEQAGESALA::bigint FROM AGESALA WHERE CDSALA = $1 AND NRSEQAGESALA ~ '^[0-9]{5}$'"
+     " UNION SELECT NRSEQ FROM SEQENTREGUE WHERE CDSALA = $1 ORDER BY 1"},
+    {"seq_counters", "SELECT CDSALA, NRULTSEQ, NRLIMITE FROM SEQSALA ORDER BY CDSALA"},
+    {"set_seq_counter",
+     "INSERT INTO SEQSALA (CDSALA, NRULTSEQ, NRLIMITE) VALUES ($1, $2, $3) ON CONFLICT (CDSALA)"
+     " DO UPDATE SET NRULTSEQ = EXCLUDED.NRULTSEQ, NRLIMITE = EXCLUDED.NRLIMITE"},
+    {"full_days",
+     "SELECT to_char(DTATIAGESALA, 'YYYY-MM-DD') FROM AGESALA"
+     " WHERE CDSALA = $1 AND DTATIAGESALA BETWEEN $2 AND $3 GROUP BY DTATIAGESALA HAVING count(*) >= $4"},
+    {"stored_rows",
+     "SELECT a.CDSALA, a.NRSEQAGESALA, a.IDSITAGESALA, to_char(a.DTATIAGESALA, 'YYYY-MM-DD'),"
+     " a.HRINIAGESALA, a.HRFINAGESALA, s.CDSALA IS NOT NULL"
+     " FROM AGESALA a LEFT JOIN SALA s ON s.CDSALA = a.CDSALA"
+     " ORDER BY a.CDSALA, a.DTATIAGESALA, a.HRINIAGESALA, a.NRSEQAGESALA"},
 };
 
 #undef AGE_BOOKING_COLUMNS
@@ -247,14 +269,10 @@ class PostgresTransaction final : public Transaction {
 
     long nextSeqs(const std::string& room, long count) override {
         refuseNul({&room});
+        if (count < 1 || count > kLastSeq) return 0;
         auto r = exec("next_seqs", room, count);
-        if (r.empty()) throw StorageError("sequence counter returned nothing");
+        if (r.empty()) return 0;
         return r[0][0].as<long>() - count + 1;
-    }
-
-    void reserveSeq(const std::string& room, long seq) override {
-        refuseNul({&room});
-        exec("reserve_seq", room, seq);
     }
 
     bool insertBooking(const Booking& b) override {
@@ -286,6 +304,55 @@ class PostgresTransaction final : public Transaction {
     bool addOperator(const Operator& op) override {
         refuseNul({&op.code, &op.name});
         return exec("add_operator", op.code, op.name).affected_rows() == 1;
+    }
+
+    void addPendingSeq(const std::string& room, long seq) override {
+        refuseNul({&room});
+        exec("add_pending_seq", room, seq);
+    }
+
+    bool claimPendingSeq(const std::string& room, long seq) override {
+        if (hasNul(room)) return false;
+        return exec("claim_pending_seq", room, seq).affected_rows() == 1;
+    }
+
+    long withdrawPendingSeqs(const std::string& room) override {
+        if (hasNul(room)) return 0;
+        return static_cast<long>(exec("withdraw_pending_seqs", room).affected_rows());
+    }
+
+    std::vector<long> seqsInUse(const std::string& room) override {
+        std::vector<long> out;
+        if (hasNul(room)) return out;
+        for (const auto& r : exec("seqs_in_use", room)) out.push_back(r[0].as<long>());
+        return out;
+    }
+
+    std::vector<SeqCounter> seqCounters() override {
+        std::vector<SeqCounter> out;
+        for (const auto& r : exec("seq_counters"))
+            out.push_back({text(r[0]), r[1].as<long>(), r[2].as<long>()});
+        return out;
+    }
+
+    void setSeqCounter(const SeqCounter& c) override {
+        refuseNul({&c.room});
+        exec("set_seq_counter", c.room, c.last, c.limit);
+    }
+
+    std::set<Date> fullDays(const std::string& room, Date from, Date to, long count) override {
+        std::set<Date> out;
+        if (hasNul(room)) return out;
+        from = std::max(from, firstStorableDay());
+        if (to < from) return out;
+        for (const auto& r : exec("full_days", room, formatIsoDate(from), formatIsoDate(to), count))
+            if (auto day = parseIsoDate(text(r[0]))) out.insert(*day);
+        return out;
+    }
+
+    void forEachStoredRow(const std::function<void(const StoredRow&)>& visit) override {
+        for (const auto& r : exec("stored_rows"))
+            visit({text(r[0]), text(r[1]), text(r[2]), text(r[3]), text(r[4]), text(r[5]), r[6].as<bool>()});
     }
 
   private:

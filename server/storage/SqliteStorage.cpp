@@ -15,7 +15,7 @@ namespace {
 using sqlite::Db;
 using sqlite::Query;
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 // Each step brings the schema from version i to i + 1; statements are idempotent so that a crash between
 // a step and the version update is harmless.
@@ -42,6 +42,13 @@ constexpr const char* kMigrations[] = {
        CREATE TABLE IF NOT EXISTS SEQSALA (
            CDSALA TEXT NOT NULL PRIMARY KEY REFERENCES SALA (CDSALA),
            NRULTSEQ INTEGER NOT NULL);)",
+    // Sequence numbers handed out and not yet stored; a counter's range (SQLite runs a step and the version
+    // update in one transaction, so ADD COLUMN needs no guard).
+    R"(ALTER TABLE SEQSALA ADD COLUMN NRLIMITE INTEGER NOT NULL DEFAULT 99999;
+       CREATE TABLE IF NOT EXISTS SEQENTREGUE (
+           CDSALA TEXT NOT NULL REFERENCES SALA (CDSALA),
+           NRSEQ INTEGER NOT NULL,
+           PRIMARY KEY (CDSALA, NRSEQ)) WITHOUT ROWID;)",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
@@ -168,22 +175,15 @@ class SqliteTransaction final : public Transaction {
     void lockRoom(const std::string&) override {}
 
     long nextSeqs(const std::string& room, long count) override {
+        if (count < 1 || count > kLastSeq) return 0;
         auto q = db_->query(
-            "INSERT INTO SEQSALA (CDSALA, NRULTSEQ) VALUES (?1, ?2)"
-            " ON CONFLICT (CDSALA) DO UPDATE SET NRULTSEQ = NRULTSEQ + ?2 RETURNING NRULTSEQ");
+            "INSERT INTO SEQSALA (CDSALA, NRULTSEQ) VALUES (?1, ?2) ON CONFLICT (CDSALA) DO UPDATE"
+            " SET NRULTSEQ = NRULTSEQ + ?2 WHERE NRULTSEQ + ?2 <= NRLIMITE RETURNING NRULTSEQ");
         q.bindText(1, room).bind(2, static_cast<std::int64_t>(count));
-        if (!q.step()) throw StorageError("sequence counter returned nothing");
+        if (!q.step()) return 0;
         long last = static_cast<long>(q.integer(0));
         q.run();
         return last - count + 1;
-    }
-
-    void reserveSeq(const std::string& room, long seq) override {
-        auto q = db_->query(
-            "INSERT INTO SEQSALA (CDSALA, NRULTSEQ) VALUES (?1, ?2)"
-            " ON CONFLICT (CDSALA) DO UPDATE SET NRULTSEQ = max(NRULTSEQ, excluded.NRULTSEQ)");
-        q.bindText(1, room).bind(2, static_cast<std::int64_t>(seq));
-        q.run();
     }
 
     bool insertBooking(const Booking& b) override {
@@ -233,6 +233,75 @@ class SqliteTransaction final : public Transaction {
         q.bindText(1, op.code).bindText(2, op.name);
         q.run();
         return q.changes() == 1;
+    }
+
+    void addPendingSeq(const std::string& room, long seq) override {
+        auto q = db_->query("INSERT INTO SEQENTREGUE (CDSALA, NRSEQ) VALUES (?1, ?2)");
+        q.bindText(1, room).bind(2, static_cast<std::int64_t>(seq));
+        q.run();
+    }
+
+    bool claimPendingSeq(const std::string& room, long seq) override {
+        auto q = db_->query("DELETE FROM SEQENTREGUE WHERE CDSALA = ?1 AND NRSEQ = ?2");
+        q.bindText(1, room).bind(2, static_cast<std::int64_t>(seq));
+        q.run();
+        return q.changes() == 1;
+    }
+
+    long withdrawPendingSeqs(const std::string& room) override {
+        auto q = db_->query("DELETE FROM SEQENTREGUE WHERE CDSALA = ?1");
+        q.bindText(1, room);
+        q.run();
+        return q.changes();
+    }
+
+    std::vector<long> seqsInUse(const std::string& room) override {
+        auto q = db_->query(
+            "SELECT CAST(NRSEQAGESALA AS INTEGER) FROM AGESALA"
+            " WHERE CDSALA = ?1 AND NRSEQAGESALA GLOB '[0-9][0-9][0-9][0-9][0-9]'"
+            " UNION SELECT NRSEQ FROM SEQENTREGUE WHERE CDSALA = ?1 ORDER BY 1");
+        q.bindText(1, room);
+        std::vector<long> out;
+        while (q.step()) out.push_back(static_cast<long>(q.integer(0)));
+        return out;
+    }
+
+    std::vector<SeqCounter> seqCounters() override {
+        auto q = db_->query("SELECT CDSALA, NRULTSEQ, NRLIMITE FROM SEQSALA ORDER BY CDSALA");
+        std::vector<SeqCounter> out;
+        while (q.step())
+            out.push_back({q.text(0), static_cast<long>(q.integer(1)), static_cast<long>(q.integer(2))});
+        return out;
+    }
+
+    void setSeqCounter(const SeqCounter& c) override {
+        auto q = db_->query(
+            "INSERT INTO SEQSALA (CDSALA, NRULTSEQ, NRLIMITE) VALUES (?1, ?2, ?3) ON CONFLICT (CDSALA)"
+            " DO UPDATE SET NRULTSEQ = excluded.NRULTSEQ, NRLIMITE = excluded.NRLIMITE");
+        q.bindText(1, c.room).bind(2, static_cast<std::int64_t>(c.last));
+        q.bind(3, static_cast<std::int64_t>(c.limit));
+        q.run();
+    }
+
+    std::set<Date> fullDays(const std::string& room, Date from, Date to, long count) override {
+        auto q = db_->query(
+            "SELECT DTATIAGESALA FROM AGESALA WHERE CDSALA = ?1 AND DTATIAGESALA BETWEEN ?2 AND ?3"
+            " GROUP BY DTATIAGESALA HAVING count(*) >= ?4");
+        q.bindText(1, room).bindText(2, formatIsoDate(from)).bindText(3, formatIsoDate(to));
+        q.bind(4, static_cast<std::int64_t>(count));
+        std::set<Date> out;
+        while (q.step())
+            if (auto day = parseIsoDate(q.text(0))) out.insert(*day);
+        return out;
+    }
+
+    void forEachStoredRow(const std::function<void(const StoredRow&)>& visit) override {
+        auto q = db_->query(
+            "SELECT a.CDSALA, a.NRSEQAGESALA, a.IDSITAGESALA, a.DTATIAGESALA, a.HRINIAGESALA, a.HRFINAGESALA,"
+            " s.CDSALA IS NOT NULL FROM AGESALA a LEFT JOIN SALA s ON s.CDSALA = a.CDSALA"
+            " ORDER BY a.CDSALA, a.DTATIAGESALA, a.HRINIAGESALA, a.NRSEQAGESALA");
+        while (q.step())
+            visit({q.text(0), q.text(1), q.text(2), q.text(3), q.text(4), q.text(5), q.integer(6) != 0});
     }
 
   private:

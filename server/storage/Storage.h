@@ -7,6 +7,7 @@
 // the transaction commits. A transaction that is destroyed without commit() rolls back.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -46,6 +47,23 @@ struct Booking {
 struct HourSpan {
     std::string start;
     std::string end;
+};
+
+// The highest sequence number: they are five digits.
+inline constexpr long kLastSeq = 99999;
+
+// A room's sequence counter: it hands out last + 1 to limit (limit is kLastSeq until `room renumber`
+// gives the room another free range).
+struct SeqCounter {
+    std::string room;
+    long last = 0;
+    long limit = kLastSeq;
+};
+
+// A row of AGESALA as stored, unchecked and unparsed: what `age-server check` inspects.
+struct StoredRow {
+    std::string room, seq, status, day, start, end;
+    bool roomKnown = true;  // SALA has the room
 };
 
 // The storage is busy beyond its waiting time (another writer holds it): the call may be retried.
@@ -97,11 +115,10 @@ class Transaction {
 
     // Write transactions only.
     virtual void lockRoom(const std::string& room) = 0;
-    // The first of the room's next `count` sequence numbers (1 on), never handed out again.
+    // The first of the room's next `count` sequence numbers, never handed out again; 0 (nothing taken) when
+    // the room's range has fewer than `count` left.
     virtual long nextSeqs(const std::string& room, long count) = 0;
     long nextSeq(const std::string& room) { return nextSeqs(room, 1); }
-    // Raises the room's counter to at least `seq`, so a number stored by a client is never handed out.
-    virtual void reserveSeq(const std::string& room, long seq) = 0;
     // False when a booking with the same room and sequence number exists.
     virtual bool insertBooking(const Booking& booking) = 0;
     // Replaces the booking with the key of `booking`; false when it is gone.
@@ -110,6 +127,23 @@ class Transaction {
     // False when the code exists already.
     virtual bool addRoom(const Room& room) = 0;
     virtual bool addOperator(const Operator& op) = 0;
+
+    // Sequence numbers handed out and limits. A number GetNrSeq hands out stays pending until a new booking
+    // claims it, so a client stores only numbers the server gave it, each once. Writes need a write
+    // transaction; the rest are reads.
+    virtual void addPendingSeq(const std::string& room, long seq) = 0;
+    // Takes the pending number for a booking; false when it is not pending (never handed out, or used).
+    virtual bool claimPendingSeq(const std::string& room, long seq) = 0;
+    // Forgets every pending number of the room; returns how many there were.
+    virtual long withdrawPendingSeqs(const std::string& room) = 0;
+    // The stored and pending numbers of the room, ascending (stored ones that are not five digits left out).
+    virtual std::vector<long> seqsInUse(const std::string& room) = 0;
+    virtual std::vector<SeqCounter> seqCounters() = 0;  // ordered by room
+    virtual void setSeqCounter(const SeqCounter& counter) = 0;
+    // The days from `from` to `to` on which the room holds `count` bookings or more, of any status.
+    virtual std::set<Date> fullDays(const std::string& room, Date from, Date to, long count) = 0;
+    // Every booking as stored, ordered by room, day, start hour and sequence number.
+    virtual void forEachStoredRow(const std::function<void(const StoredRow&)>& visit) = 0;
 };
 
 class Storage {

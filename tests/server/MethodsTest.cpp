@@ -36,12 +36,13 @@ TEST_P(Methods, GetNrSeqCountsPerRoomInFiveDigitsAndNeverHandsANumberOutTwice) {
     EXPECT_EQ(nextSeq("101", kToday + days(30)), "00003");  // per room, whatever the day
     EXPECT_EQ(refused("GetNrSeq", {"999", kToday}), "Sala \"999\" não cadastrada.");
 
-    // A number stored by a client is never handed out afterwards; one below the counter changes nothing.
-    EXPECT_FALSE(trySave({insertOf(rowOf({.start = "0800", .end = "0900"}, "00007"))}));
-    EXPECT_FALSE(trySave({insertOf(rowOf({.start = "1000", .end = "1100"}, "00005"))}));
-    EXPECT_EQ(nextSeq(), "00008");
-    EXPECT_FALSE(trySave({insertOf(rowOf({.start = "0800", .end = "0900", .room = "201"}, "00004"))}));
-    EXPECT_EQ(nextSeq("201"), "00005");  // a room without a counter yet
+    // A client stores the numbers it was handed (00001, never saved before, still can be); a number of its
+    // own choosing is refused and never moves the counter.
+    EXPECT_FALSE(trySave({insertOf(rowOf({.start = "0800", .end = "0900"}, "00001"))}));
+    EXPECT_TRUE(trySave({insertOf(rowOf({.start = "1000", .end = "1100"}, "00007"))}));
+    EXPECT_EQ(nextSeq(), "00004");
+    EXPECT_TRUE(trySave({insertOf(rowOf({.start = "0800", .end = "0900", .room = "201"}, "00004"))}));
+    EXPECT_EQ(nextSeq("201"), "00001");  // a room without a counter yet
 }
 
 TEST_P(Methods, GetAgendaSalaDeliversEveryBookingOfTheDayAndGetHoraTheScheduledHours) {

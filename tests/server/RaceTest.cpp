@@ -122,6 +122,23 @@ void sequenceRace(const std::vector<const TestServer*>& servers, int each) {
     EXPECT_EQ(*distinct.rbegin(), std::string(5 - last.size(), '0') + last);
 }
 
+// Every client stores one handed-out number at once, each at hours of its own: one of them stores it.
+void oneNumberRace(const std::vector<const TestServer*>& servers) {
+    TNetConnection net;
+    servers[0]->configure(net);
+    auto seq = textOf(checked(net.AppServer().Call("GetNrSeq", {"101", kToday})).rows.at(0).at(0));
+    const Date day = kToday + std::chrono::days(1);
+    Outcome out;
+    race(servers, out, [&](int i, TNetConnection& net) {
+        NewBooking b{.start = hourAt(6 * 60 + 10 * i), .end = hourAt(6 * 60 + 10 * i + 5), .day = day};
+        checked(net.AppServer().Call("SetAgendaSala", {deltaOf({insertOf(rowOf(b, seq))})}));
+    });
+    EXPECT_EQ(out.accepted, 1);
+    for (const auto& r : out.refusals)
+        EXPECT_EQ(r, "O seqüencial " + seq + " da sala \"101\" já está em uso. Atualize a agenda.");
+    EXPECT_EQ(agendaFrom(*servers.back(), day).rows.size(), 1u);
+}
+
 using Race = ServerTest;
 
 TEST_P(Race, SixteenClientsBookingOverlappingSpansNeverBothWin) {
@@ -130,6 +147,10 @@ TEST_P(Race, SixteenClientsBookingOverlappingSpansNeverBothWin) {
 
 TEST_P(Race, SequenceNumbersTakenAtOnceAreAllDifferent) {
     sequenceRace({&server}, 25);
+}
+
+TEST_P(Race, AHandedOutNumberSentByManyClientsAtOnceIsStoredOnce) {
+    oneNumberRace({&server});
 }
 
 AGE_ON_EACH_BACKEND(Race);
@@ -154,6 +175,10 @@ TEST_F(TwoServers, SixteenClientsBookingOverlappingSpansNeverBothWin) {
 
 TEST_F(TwoServers, SequenceNumbersFromBothServersAreAllDifferent) {
     sequenceRace({first.get(), second.get()}, 20);
+}
+
+TEST_F(TwoServers, AHandedOutNumberSentByManyClientsAtOnceIsStoredOnce) {
+    oneNumberRace({first.get(), second.get()});
 }
 
 TEST_F(TwoServers, RecurringBookingsRacingOverAWeekNeverOverlap) {
