@@ -215,7 +215,7 @@ void AgendaModule::registerIn(Dispatcher& d) {
     d.add(module, {"getNmSala", {{"sala", K::Text}, {"filial", K::Text}}, bind(&AgendaModule::getNmSala)});
     d.add(module,
           {"GetAgendaSala", {{"sala", K::Text}, {"dia", K::Day}}, bind(&AgendaModule::GetAgendaSala)});
-    d.add(module, {"GetSysdate", {}, bind(&AgendaModule::GetSysdate)});
+    d.add(module, {"GetSysdate", {}, bind(&AgendaModule::GetSysdate), /*envelope=*/true, /*quick=*/true});
     d.add(module, {"GetNrSeq", {{"sala", K::Text}, {"dia", K::Day}}, bind(&AgendaModule::GetNrSeq)});
     d.add(module, {"GetHora", {{"sala", K::Text}, {"dia", K::Day}}, bind(&AgendaModule::GetHora)});
     d.add(module, {"SetAgendaSala", {{"alterações", K::Object}}, bind(&AgendaModule::SetAgendaSala)});

@@ -8,6 +8,8 @@
 #include <spdlog/spdlog.h>
 #include <asio.hpp>
 
+#include "server/WorkPool.h"
+
 namespace age::server {
 namespace {
 
@@ -41,12 +43,13 @@ class ConnectionManager {
 // idle timer are never touched by two threads at once.
 class Session : public std::enable_shared_from_this<Session> {
   public:
-    Session(tcp::socket socket, ConnectionManager& manager, const Dispatcher& dispatcher,
+    Session(tcp::socket socket, ConnectionManager& manager, const Dispatcher& dispatcher, WorkPool& pool,
             std::chrono::seconds idleTimeout)
         : socket_(std::move(socket)),
           timer_(socket_.get_executor()),
           manager_(manager),
           dispatcher_(dispatcher),
+          pool_(pool),
           idleTimeout_(idleTimeout) {}
 
     void start() {
@@ -85,11 +88,31 @@ class Session : public std::enable_shared_from_this<Session> {
         if (ec) return stop();
         std::string_view line(inbox_.data(), n - 1);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        outbox_ = dispatcher_.handleLine(line, caller_);
-        outbox_ += '\n';
+        ParsedLine parsed = dispatcher_.parseLine(line);
         inbox_.erase(0, n);
         // An idle connection keeps no large buffer from an earlier big request.
         if (inbox_.empty() && inbox_.capacity() > kKeptBuffer) inbox_.shrink_to_fit();
+        if (!parsed.request) return send(std::move(parsed.answer));
+        if (dispatcher_.isQuick(*parsed.request)) return send(dispatcher_.answer(*parsed.request, caller_));
+        runOnPool(std::move(*parsed.request));
+    }
+
+    // The call runs on a worker; its answer comes back to this connection's thread to be written. No
+    // other line is read meanwhile, so the Caller is touched by one call at a time.
+    void runOnPool(rpc::Request request) {
+        auto shared = std::make_shared<rpc::Request>(std::move(request));
+        bool queued = pool_.trySubmit([self = shared_from_this(), shared] {
+            std::string answer = self->dispatcher_.answer(*shared, self->caller_);
+            asio::post(self->socket_.get_executor(),
+                       [self, answer = std::move(answer)]() mutable { self->send(std::move(answer)); });
+        });
+        if (!queued) send(dispatcher_.busyAnswer(*shared));
+    }
+
+    void send(std::string answer) {
+        if (stopped_) return;
+        outbox_ = std::move(answer);
+        outbox_ += '\n';
         asio::async_write(socket_, asio::buffer(outbox_),
                           [self = shared_from_this()](std::error_code ec, std::size_t) {
                               if (ec) return self->stop();
@@ -146,6 +169,7 @@ class Session : public std::enable_shared_from_this<Session> {
     asio::steady_timer timer_;
     ConnectionManager& manager_;
     const Dispatcher& dispatcher_;
+    WorkPool& pool_;
     std::chrono::seconds idleTimeout_;
     Caller caller_;
     std::string inbox_;
@@ -178,6 +202,7 @@ struct NetServer::Impl {
     tcp::acceptor acceptor;  // on the first context, like everything below
     asio::signal_set signals;
     ConnectionManager manager;
+    std::unique_ptr<WorkPool> pool;  // after the contexts: its last jobs post to them
 
     static std::vector<std::unique_ptr<asio::io_context>> makeContexts(int n) {
         std::vector<std::unique_ptr<asio::io_context>> out;
@@ -190,7 +215,8 @@ struct NetServer::Impl {
           dispatcher(d),
           contexts(makeContexts(o.threads)),
           acceptor(*contexts[0]),
-          signals(*contexts[0], SIGINT, SIGTERM) {}
+          signals(*contexts[0], SIGINT, SIGTERM),
+          pool(std::make_unique<WorkPool>(o.workers, o.maxQueued)) {}
 
     void accept() {
         auto& context = *contexts[nextContext++ % contexts.size()];
@@ -198,7 +224,8 @@ struct NetServer::Impl {
             if (!acceptor.is_open()) return;
             if (!ec) {
                 auto session =
-                    std::make_shared<Session>(std::move(socket), manager, dispatcher, options.idleTimeout);
+                    std::make_shared<Session>(std::move(socket), manager, dispatcher, *pool,
+                                                         options.idleTimeout);
                 manager.add(session);
                 session->start();
             } else {
@@ -250,6 +277,7 @@ void NetServer::run() {
         pool.emplace_back([this, i] { impl_->contexts[i]->run(); });
     impl_->contexts[0]->run();
     for (auto& t : pool) t.join();
+    impl_->pool.reset();  // calls already queued finish their transactions
 }
 
 }  // namespace age::server
