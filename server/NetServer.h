@@ -19,6 +19,7 @@ struct NetOptions {
     std::chrono::seconds idleTimeout{600};
     int workers = 4;               // threads for the calls that need the database
     std::size_t maxQueued = 1024;  // calls waiting for a worker before new ones are refused as busy
+    std::chrono::microseconds busyPoll{0};  // a network thread polls this long before it sleeps
 };
 
 class NetServer {

@@ -32,6 +32,7 @@ struct Settings {
     int idleTimeout = 600;
     int workers = 4;
     int maxQueued = 1024;
+    int busyPoll = 0;
     int dbPool = 0;  // 0: one connection per worker
     std::string logLevel = "info";
     std::string code, name;
@@ -80,7 +81,8 @@ int serve(const Settings& s) {
                        std::max(1, s.threads),
                        std::chrono::seconds(std::max(1, s.idleTimeout)),
                        std::max(1, s.workers),
-                       static_cast<std::size_t>(std::max(1, s.maxQueued))};
+                       static_cast<std::size_t>(std::max(1, s.maxQueued)),
+                       std::chrono::microseconds(s.busyPoll)};
     NetServer server(options, dispatcher);
     server.bind();
     spdlog::info("serving {} on {} ({} network threads, {} workers{})", redactedUrl(s.db), server.boundAddress(),
@@ -115,6 +117,11 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     serveCmd->add_option("--workers", s.workers, "threads running the calls that need the database")
         ->check(CLI::Range(1, 256))
+        ->capture_default_str();
+    serveCmd
+        ->add_option("--busy-poll", s.busyPoll,
+                     "microseconds a network thread keeps polling after work before it sleeps (0: never)")
+        ->check(CLI::Range(0, 10000))
         ->capture_default_str();
     serveCmd
         ->add_option("--max-queue", s.maxQueued,
