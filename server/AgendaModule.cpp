@@ -199,12 +199,6 @@ bool overlaps(const HourSpan& a, const HourSpan& b) {
     return a.start <= b.end && b.start <= a.end;
 }
 
-std::string formatSeq(long seq) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%05ld", seq);
-    return buf;
-}
-
 void AgendaModule::registerIn(Dispatcher& d) {
     const std::string module(kRemoteModule);
     auto bind = [this](Reply (AgendaModule::*m)(const Args&)) {
@@ -333,12 +327,13 @@ Reply AgendaModule::SetHrSala(const Args& args) {
     auto booked = freeAndTakenDays(*tx, model.room, days, {model.start, model.end}, clock_.today()).first;
     if (booked.empty()) throw Refusal(autoBookingTexts().Msg("salas_ocup"));
     long seq = takeSeqs(*tx, model.room, static_cast<long>(booked.size()));
+    if (tx->insertSeries(model, seq, booked) != booked.size())
+        throw StorageError("sequence numbers handed out twice in room " + model.room);
     std::vector<Booking> created;
     for (Date day : booked) {
         Booking b = model;
         b.day = day;
         b.seq = formatSeq(seq++);
-        if (!tx->insertBooking(b)) throw StorageError("sequence number handed out twice: " + b.seq);
         created.push_back(std::move(b));
     }
     tx->commit();
