@@ -1,12 +1,12 @@
 // Load on age-server: N clients at once doing the agenda screen's booking road for a set time, on SQLite,
 // on PostgreSQL, and on two servers sharing one PostgreSQL database.
 //
-//   booking_load [--clients 64] [--seconds 10] [--threads 4] [--idle 1000]
+//   booking_load [--clients 64] [--seconds 10] [--threads 4] [--workers N] [--idle 1000]
 //                [--config sqlite,postgresql,postgresql-2] [--pg postgresql://user@host:port/postgres]
 //
 // Each road: list rooms, load a day, ask the server date, take a sequence number, check the hours, save;
 // every 25th road also a 98-day automatic booking (GetPesqSala, SetHrSala). Prints calls per second and
-// p50/p99 per method, then checks that no two scheduled bookings overlap in what was stored, then measures
+// p50/p99 per method next to the goals (calls/s, the worst p99 of any method, GetSysdate's p99), then checks that no two scheduled bookings overlap in what was stored, then measures
 // the server's resident memory with `--idle` idle connections. The PostgreSQL configurations need a server
 // (--pg or AGE_TEST_PG_URL: scripts/pg-throwaway starts one); each run gets a database of its own.
 #include <sys/resource.h>
@@ -51,6 +51,7 @@ struct Options {
     int clients = 64;
     int seconds = 10;
     int threads = 4;
+    int workers = 0;  // 0: the server's default
     int idle = 1000;
     std::vector<std::string> configs;  // empty: every one that can run here
 };
@@ -194,17 +195,34 @@ double percentile(std::vector<double>& v, double q) {
     return v[std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())))];
 }
 
-void printTally(Tally& t, double seconds) {
+struct Goals {
+    double callsPerSecond;
+    double p99Ms;         // for every method
+    double sysdateP99Ms;  // GetSysdate, which needs no database
+};
+
+const char* verdict(bool met) { return met ? "met" : "NOT met"; }
+
+void printTally(Tally& t, double seconds, const Goals& goals) {
     std::printf("  %-14s %9s %10s %9s %9s %9s\n", "method", "calls", "calls/s", "p50 ms", "p99 ms",
                 "refused");
     std::size_t total = 0;
+    double worstP99 = 0, sysdateP99 = 0;
     for (auto& [method, v] : t.millis) {
         total += v.size();
+        worstP99 = std::max(worstP99, percentile(v, 0.99));
+        if (method == "GetSysdate") sysdateP99 = percentile(v, 0.99);
         std::printf("  %-14s %9zu %10.1f %9.2f %9.2f %9d\n", method.c_str(), v.size(),
                     static_cast<double>(v.size()) / seconds, percentile(v, 0.50), percentile(v, 0.99),
                     t.refused[method]);
     }
-    std::printf("  %-14s %9zu %10.1f\n", "all", total, static_cast<double>(total) / seconds);
+    double rate = static_cast<double>(total) / seconds;
+    std::printf("  %-14s %9zu %10.1f\n", "all", total, rate);
+    std::printf("  goal: >= %.0f calls/s: %s (%.0f); every p99 <= %.0f ms: %s (worst %.2f ms); "
+                "GetSysdate p99 <= %.0f ms: %s (%.2f ms)\n",
+                goals.callsPerSecond, verdict(rate >= goals.callsPerSecond), rate, goals.p99Ms,
+                verdict(worstP99 <= goals.p99Ms), worstP99, goals.sysdateP99Ms,
+                verdict(sysdateP99 <= goals.sysdateP99Ms), sysdateP99);
     std::printf("  errors: %d%s%s\n", t.errors,
                 t.firstError.empty() ? "" : "; first: ", t.firstError.c_str());
 }
@@ -253,7 +271,7 @@ void reportIdleMemory(const TestServer& server, int idle) {
     std::printf(
         "  memory: age-server resident %.1f MB with %d idle connections (%.1f MB before them); "
         "target under 100 MB: %s\n",
-        after, idle, before, after < 100 ? "met" : "NOT met");
+        after, idle, before, verdict(after < 100));
 }
 
 struct Config {
@@ -263,14 +281,22 @@ struct Config {
 };
 
 std::vector<std::unique_ptr<TestServer>> startServers(const Config& config, const Options& o) {
-    age::test::ServerSetup setup{
-        .rooms = {}, .threads = o.threads, .db = config.postgres ? "postgresql" : ""};
+    std::vector<std::string> serveArgs;
+    if (o.workers > 0) serveArgs = {"--workers", std::to_string(o.workers)};
+    age::test::ServerSetup setup{.rooms = {},
+                                 .threads = o.threads,
+                                 .db = config.postgres ? "postgresql" : "",
+                                 .serveArgs = serveArgs};
     for (int r = 0; r < kRooms; ++r) setup.rooms.emplace_back(roomCode(r), "Sala " + roomCode(r));
     std::vector<std::unique_ptr<TestServer>> servers;
     servers.push_back(std::make_unique<TestServer>(setup));
     for (int i = 1; i < config.servers; ++i)
         servers.push_back(std::make_unique<TestServer>(age::test::ServerSetup{
-            .rooms = {}, .operators = {}, .threads = o.threads, .db = servers.front()->dbUrl()}));
+            .rooms = {},
+            .operators = {},
+            .threads = o.threads,
+            .db = servers.front()->dbUrl(),
+            .serveArgs = serveArgs}));
     return servers;
 }
 
@@ -295,7 +321,7 @@ bool runConfig(const Config& config, const Options& o) {
 
     Tally all;
     for (auto& c : clients) all.merge(c->tally);
-    printTally(all, elapsed);
+    printTally(all, elapsed, config.postgres ? Goals{10000, 10, 1} : Goals{25000, 5, 1});
     std::size_t bookings = 0;
     int overlaps = storedOverlaps(*servers.front(), &bookings);
     std::printf("  stored: %zu bookings; overlapping scheduled pairs: %d\n", bookings, overlaps);
@@ -331,6 +357,8 @@ bool parse(int argc, char** argv, Options& o) {
             o.seconds = std::max(1, std::atoi(v.c_str()));
         else if (a == "--threads")
             o.threads = std::max(1, std::atoi(v.c_str()));
+        else if (a == "--workers")
+            o.workers = std::max(1, std::atoi(v.c_str()));
         else if (a == "--idle")
             o.idle = std::max(0, std::atoi(v.c_str()));
         else if (a == "--config")
@@ -349,7 +377,7 @@ int main(int argc, char** argv) {
     Options o;
     if (!parse(argc, argv, o)) {
         std::fprintf(stderr,
-                     "usage: booking_load [--clients N] [--seconds S] [--threads N] [--idle N]\n"
+                     "usage: booking_load [--clients N] [--seconds S] [--threads N] [--workers N] [--idle N]\n"
                      "                    [--config sqlite,postgresql,postgresql-2] [--pg URL]\n");
         return 2;
     }

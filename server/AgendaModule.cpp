@@ -222,12 +222,6 @@ bool overlaps(const HourSpan& a, const HourSpan& b) {
     return a.start <= b.end && b.start <= a.end;
 }
 
-std::string formatSeq(long seq) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%05ld", seq);
-    return buf;
-}
-
 void AgendaModule::registerIn(Dispatcher& d) {
     const std::string module(kRemoteModule);
     auto bind = [this](Reply (AgendaModule::*m)(const Args&)) {
@@ -238,7 +232,7 @@ void AgendaModule::registerIn(Dispatcher& d) {
     d.add(module, {"getNmSala", {{"sala", K::Text}, {"filial", K::Text}}, bind(&AgendaModule::getNmSala)});
     d.add(module,
           {"GetAgendaSala", {{"sala", K::Text}, {"dia", K::Day}}, bind(&AgendaModule::GetAgendaSala)});
-    d.add(module, {"GetSysdate", {}, bind(&AgendaModule::GetSysdate)});
+    d.add(module, {"GetSysdate", {}, bind(&AgendaModule::GetSysdate), /*envelope=*/true, /*quick=*/true});
     d.add(module, {"GetNrSeq", {{"sala", K::Text}, {"dia", K::Day}}, bind(&AgendaModule::GetNrSeq)});
     d.add(module, {"GetHora", {{"sala", K::Text}, {"dia", K::Day}}, bind(&AgendaModule::GetHora)});
     d.add(module, {"SetAgendaSala", {{"alterações", K::Object}}, bind(&AgendaModule::SetAgendaSala)});
@@ -361,12 +355,13 @@ Reply AgendaModule::SetHrSala(const Args& args) {
     if (booked.empty()) throw Refusal(autoBookingTexts().Msg("salas_ocup"));
     refuseFullDays(*tx, model.room, booked, "nada foi agendado.");
     long seq = takeSeqs(*tx, model.room, static_cast<long>(booked.size()));
+    if (tx->insertSeries(model, seq, booked) != booked.size())
+        throw StorageError("sequence numbers handed out twice in room " + model.room);
     std::vector<Booking> created;
     for (Date day : booked) {
         Booking b = model;
         b.day = day;
         b.seq = formatSeq(seq++);
-        if (!tx->insertBooking(b)) throw StorageError("sequence number handed out twice: " + b.seq);
         created.push_back(std::move(b));
     }
     tx->commit();

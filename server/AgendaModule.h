@@ -33,7 +33,5 @@ class AgendaModule {
 
 // True when the spans share at least one minute, both ends inclusive ("0800"-"0900" meets "0900"-"1000").
 bool overlaps(const HourSpan& a, const HourSpan& b);
-// A five-digit sequence number: "00001".
-std::string formatSeq(long seq);
 
 }  // namespace age::server

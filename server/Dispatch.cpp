@@ -58,6 +58,8 @@ void checkArgs(const Method& m, const json& params) {
                                                           std::string(kindWord(m.args[i].kind)) + ".");
 }
 
+constexpr const char* kBusyText = "O servidor de aplicação está ocupado; tente novamente em instantes.";
+
 }  // namespace
 
 Date Args::day(std::size_t i) const {
@@ -106,9 +108,8 @@ rpc::Response Dispatcher::handle(const rpc::Request& request, Caller& caller) co
         response.result = rpc::errorEnvelope(e.what());
     } catch (const StorageBusy& e) {
         spdlog::warn("{} failed: storage busy: {}", method->name, e.what());
-        const std::string text = "O servidor de aplicação está ocupado; tente novamente em instantes.";
-        if (!method->envelope) return rpc::errorResponse(request.id, rpc::code::InternalError, text);
-        response.result = rpc::errorEnvelope(text);
+        if (!method->envelope) return rpc::errorResponse(request.id, rpc::code::InternalError, kBusyText);
+        response.result = rpc::errorEnvelope(kBusyText);
     } catch (const std::exception& e) {
         spdlog::error("{} failed: {}", method->name, e.what());
         return rpc::errorResponse(request.id, rpc::code::InternalError,
@@ -118,14 +119,39 @@ rpc::Response Dispatcher::handle(const rpc::Request& request, Caller& caller) co
 }
 
 std::string Dispatcher::handleLine(std::string_view line, Caller& caller) const {
-    rpc::Request request;
+    ParsedLine parsed = parseLine(line);
+    return parsed.request ? answer(*parsed.request, caller) : std::move(parsed.answer);
+}
+
+ParsedLine Dispatcher::parseLine(std::string_view line) const {
+    ParsedLine parsed;
     try {
-        request = rpc::parseRequest(line);
+        parsed.request = rpc::parseRequest(line);
     } catch (const rpc::WireError& e) {
         spdlog::warn("unreadable request ({}): {}", e.code(), e.what());
-        return rpc::encodeResponse(rpc::errorResponse(rpc::requestIdOf(line), e.code(), e.what()));
+        parsed.answer = rpc::encodeResponse(rpc::errorResponse(rpc::requestIdOf(line), e.code(), e.what()));
     }
+    return parsed;
+}
+
+bool Dispatcher::isQuick(const rpc::Request& request) const {
+    const Method* method = find(request.method);
+    return !method || method->quick;  // an unknown method is answered at once too
+}
+
+std::string Dispatcher::answer(const rpc::Request& request, Caller& caller) const {
     return rpc::encodeResponse(handle(request, caller));
+}
+
+std::string Dispatcher::busyAnswer(const rpc::Request& request) const {
+    const Method* method = find(request.method);
+    spdlog::warn("{} refused: work queue full", request.method.substr(0, 120));
+    rpc::Response response;
+    response.id = request.id;
+    if (method && !method->envelope)
+        return rpc::encodeResponse(rpc::errorResponse(request.id, rpc::code::InternalError, kBusyText));
+    response.result = rpc::errorEnvelope(kBusyText);
+    return rpc::encodeResponse(response);
 }
 
 }  // namespace age::server

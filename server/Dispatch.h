@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -70,6 +71,13 @@ struct Method {
     std::vector<ArgSpec> args;
     std::function<Reply(const Args&)> handler;
     bool envelope = true;  // false: the result is a plain value, so refusals cannot be enveloped
+    bool quick = false;    // true: touches no storage, so it runs on the network thread, never queued
+};
+
+// A line read from a client: the request to run, or the answer already when the line is no request.
+struct ParsedLine {
+    std::optional<rpc::Request> request;
+    std::string answer;  // without '\n'; set when request is empty
 };
 
 class Dispatcher {
@@ -80,6 +88,13 @@ class Dispatcher {
     rpc::Response handle(const rpc::Request& request, Caller& caller) const;
     // Reads one line (without '\n') and gives the line to answer (without '\n').
     std::string handleLine(std::string_view line, Caller& caller) const;
+
+    // The same in steps, for a server that runs the slow calls elsewhere.
+    ParsedLine parseLine(std::string_view line) const;
+    bool isQuick(const rpc::Request& request) const;
+    std::string answer(const rpc::Request& request, Caller& caller) const;  // handle(), as a line
+    // The refusal of a call that could not even be queued: the server is overloaded.
+    std::string busyAnswer(const rpc::Request& request) const;
 
   private:
     const Method* find(const std::string& fullName) const;

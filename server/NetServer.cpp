@@ -8,10 +8,13 @@
 #include <spdlog/spdlog.h>
 #include <asio.hpp>
 
+#include "server/WorkPool.h"
+
 namespace age::server {
 namespace {
 
 using asio::ip::tcp;
+using SteadyClock = std::chrono::steady_clock;
 
 // After refusing an oversized line, the rest of what the client sends is read and dropped for a moment
 // so that closing does not reset the connection before the client has read the error.
@@ -41,17 +44,19 @@ class ConnectionManager {
 // idle timer are never touched by two threads at once.
 class Session : public std::enable_shared_from_this<Session> {
   public:
-    Session(tcp::socket socket, ConnectionManager& manager, const Dispatcher& dispatcher,
+    Session(tcp::socket socket, ConnectionManager& manager, const Dispatcher& dispatcher, WorkPool& pool,
             std::chrono::seconds idleTimeout)
         : socket_(std::move(socket)),
           timer_(socket_.get_executor()),
           manager_(manager),
           dispatcher_(dispatcher),
+          pool_(pool),
           idleTimeout_(idleTimeout) {}
 
     void start() {
         std::error_code ignored;
         socket_.set_option(tcp::no_delay(true), ignored);
+        socket_.non_blocking(true, ignored);  // lets send() try the write at once
         caller_.address = peerAddress();
         asio::dispatch(socket_.get_executor(), [self = shared_from_this()] { self->readLine(); });
     }
@@ -72,30 +77,60 @@ class Session : public std::enable_shared_from_this<Session> {
     }
 
     void readLine() {
-        armTimer(idleTimeout_);
+        if (!watching_) watchIdle();
+        deadline_ = SteadyClock::now() + idleTimeout_;
         asio::async_read_until(
             socket_, asio::dynamic_buffer(inbox_, rpc::kMaxLineBytes + 1), '\n',
             [self = shared_from_this()](std::error_code ec, std::size_t n) { self->onLine(ec, n); });
     }
 
     void onLine(std::error_code ec, std::size_t n) {
-        ++timerGeneration_;
-        timer_.cancel();
+        deadline_ = SteadyClock::time_point::max();  // a running call is no idleness
         if (ec == asio::error::not_found) return refuseOversized();
         if (ec) return stop();
         std::string_view line(inbox_.data(), n - 1);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        outbox_ = dispatcher_.handleLine(line, caller_);
-        outbox_ += '\n';
+        ParsedLine parsed = dispatcher_.parseLine(line);
         inbox_.erase(0, n);
         // An idle connection keeps no large buffer from an earlier big request.
         if (inbox_.empty() && inbox_.capacity() > kKeptBuffer) inbox_.shrink_to_fit();
-        asio::async_write(socket_, asio::buffer(outbox_),
+        if (!parsed.request) return send(std::move(parsed.answer));
+        if (dispatcher_.isQuick(*parsed.request)) return send(dispatcher_.answer(*parsed.request, caller_));
+        runOnPool(std::move(*parsed.request));
+    }
+
+    // The call runs on a worker; its answer comes back to this connection's thread to be written. No
+    // other line is read meanwhile, so the Caller is touched by one call at a time.
+    void runOnPool(rpc::Request request) {
+        auto shared = std::make_shared<rpc::Request>(std::move(request));
+        bool queued = pool_.trySubmit([self = shared_from_this(), shared] {
+            std::string answer = self->dispatcher_.answer(*shared, self->caller_);
+            asio::post(self->socket_.get_executor(),
+                       [self, answer = std::move(answer)]() mutable { self->send(std::move(answer)); });
+        });
+        if (!queued) send(dispatcher_.busyAnswer(*shared));
+    }
+
+    // Most answers fit in the socket's buffer: written at once, with no completion to wait for; the rest
+    // of a large one is written as the client reads.
+    void send(std::string answer) {
+        if (stopped_) return;
+        outbox_ = std::move(answer);
+        outbox_ += '\n';
+        std::error_code ec;
+        std::size_t sent = socket_.write_some(asio::buffer(outbox_), ec);
+        if (ec && ec != asio::error::would_block && ec != asio::error::try_again) return stop();
+        if (sent == outbox_.size()) return afterSend();
+        asio::async_write(socket_, asio::buffer(outbox_.data() + sent, outbox_.size() - sent),
                           [self = shared_from_this()](std::error_code ec, std::size_t) {
                               if (ec) return self->stop();
-                              if (self->outbox_.capacity() > kKeptBuffer) std::string().swap(self->outbox_);
-                              self->readLine();
+                              self->afterSend();
                           });
+    }
+
+    void afterSend() {
+        if (outbox_.capacity() > kKeptBuffer) std::string().swap(outbox_);
+        readLine();
     }
 
     void refuseOversized() {
@@ -109,7 +144,8 @@ class Session : public std::enable_shared_from_this<Session> {
                               if (ec) return self->stop();
                               std::error_code ignored;
                               self->socket_.shutdown(tcp::socket::shutdown_send, ignored);
-                              self->armTimer(kDrainTime);
+                              self->deadline_ = SteadyClock::now() + kDrainTime;
+                              self->watchIdle();
                               self->drain();
                           });
     }
@@ -123,12 +159,16 @@ class Session : public std::enable_shared_from_this<Session> {
                                 });
     }
 
-    // Expiry closes the connection: idle too long, or done draining.
-    // The generation tells a stale expiry (queued just before a line arrived) from the current one.
-    void armTimer(std::chrono::steady_clock::duration after) {
-        timer_.expires_after(after);
-        timer_.async_wait([self = shared_from_this(), generation = ++timerGeneration_](std::error_code ec) {
-            if (ec != asio::error::operation_aborted && generation == self->timerGeneration_) self->stop();
+    // One wait per idle period, not one timer change per call: expiry closes the connection once the
+    // deadline (idle too long, or done draining) has passed, else waits on until the deadline.
+    void watchIdle() {
+        watching_ = true;
+        auto now = SteadyClock::now();
+        timer_.expires_at(deadline_ > now + idleTimeout_ ? now + idleTimeout_ : deadline_);
+        timer_.async_wait([self = shared_from_this()](std::error_code ec) {
+            if (ec == asio::error::operation_aborted || self->stopped_) return;
+            if (SteadyClock::now() >= self->deadline_) return self->stop();
+            self->watchIdle();
         });
     }
 
@@ -146,12 +186,14 @@ class Session : public std::enable_shared_from_this<Session> {
     asio::steady_timer timer_;
     ConnectionManager& manager_;
     const Dispatcher& dispatcher_;
+    WorkPool& pool_;
     std::chrono::seconds idleTimeout_;
     Caller caller_;
     std::string inbox_;
     std::string outbox_;
     std::vector<char> scratch_;  // only while draining
-    std::uint64_t timerGeneration_ = 0;
+    SteadyClock::time_point deadline_ = SteadyClock::time_point::max();
+    bool watching_ = false;
     bool stopped_ = false;
 };
 
@@ -162,6 +204,22 @@ void ConnectionManager::stopAll() {
         all = sessions_;
     }
     for (const auto& s : all) s->requestStop();
+}
+
+// Runs the context until it stops. After handling something the thread keeps polling for a short while
+// before it sleeps: a client's next request usually comes within microseconds, and a thread that went to
+// sleep costs a wake-up from another CPU (tens of microseconds on a virtual machine) each time.
+void runPolling(asio::io_context& context, std::chrono::microseconds busyPoll) {
+    if (busyPoll.count() <= 0) {
+        context.run();
+        return;
+    }
+    while (!context.stopped()) {
+        if (context.run_one() == 0) return;  // blocks until work; 0 once the context has none left
+        auto until = SteadyClock::now() + busyPoll;
+        while (SteadyClock::now() < until)
+            if (context.poll() > 0) until = SteadyClock::now() + busyPoll;
+    }
 }
 
 }  // namespace
@@ -178,6 +236,7 @@ struct NetServer::Impl {
     tcp::acceptor acceptor;  // on the first context, like everything below
     asio::signal_set signals;
     ConnectionManager manager;
+    std::unique_ptr<WorkPool> pool;  // after the contexts: its last jobs post to them
 
     static std::vector<std::unique_ptr<asio::io_context>> makeContexts(int n) {
         std::vector<std::unique_ptr<asio::io_context>> out;
@@ -190,7 +249,8 @@ struct NetServer::Impl {
           dispatcher(d),
           contexts(makeContexts(o.threads)),
           acceptor(*contexts[0]),
-          signals(*contexts[0], SIGINT, SIGTERM) {}
+          signals(*contexts[0], SIGINT, SIGTERM),
+          pool(std::make_unique<WorkPool>(o.workers, o.maxQueued)) {}
 
     void accept() {
         auto& context = *contexts[nextContext++ % contexts.size()];
@@ -198,7 +258,8 @@ struct NetServer::Impl {
             if (!acceptor.is_open()) return;
             if (!ec) {
                 auto session =
-                    std::make_shared<Session>(std::move(socket), manager, dispatcher, options.idleTimeout);
+                    std::make_shared<Session>(std::move(socket), manager, dispatcher, *pool,
+                                                         options.idleTimeout);
                 manager.add(session);
                 session->start();
             } else {
@@ -247,9 +308,10 @@ void NetServer::run() {
     impl_->accept();
     std::vector<std::thread> pool;
     for (std::size_t i = 1; i < impl_->contexts.size(); ++i)
-        pool.emplace_back([this, i] { impl_->contexts[i]->run(); });
-    impl_->contexts[0]->run();
+        pool.emplace_back([this, i] { runPolling(*impl_->contexts[i], impl_->options.busyPoll); });
+    runPolling(*impl_->contexts[0], impl_->options.busyPoll);
     for (auto& t : pool) t.join();
+    impl_->pool.reset();  // calls already queued finish their transactions
 }
 
 }  // namespace age::server

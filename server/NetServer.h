@@ -1,5 +1,6 @@
 // The TCP side of the application server: a listener, one session per connection (one line in, one line
-// out, in order), a pool of threads running the handlers, and a clean stop on SIGINT/SIGTERM.
+// out, in order), network threads that read, answer the quick calls and write, a work pool that runs the
+// calls needing the database, and a clean stop on SIGINT/SIGTERM.
 #pragma once
 
 #include <chrono>
@@ -16,6 +17,9 @@ struct NetOptions {
     unsigned short port = 12100;  // 0 binds a free port
     int threads = 2;
     std::chrono::seconds idleTimeout{600};
+    int workers = 4;               // threads for the calls that need the database
+    std::size_t maxQueued = 1024;  // calls waiting for a worker before new ones are refused as busy
+    std::chrono::microseconds busyPoll{0};  // a network thread polls this long before it sleeps
 };
 
 class NetServer {

@@ -1,7 +1,7 @@
 // age-server: the application server of the room booking system and its administration tool.
 //
 //   age-server serve [--listen HOST:PORT] [--db URL] [--db-pool N] [--now ISO] [--threads N]
-//                    [--idle-timeout S]
+//                    [--workers N] [--max-queue N] [--idle-timeout S]
 //   age-server init | room add CODE NAME | room list | room renumber CODE | operator add CODE NAME
 //              | operator list | demo | check
 //
@@ -32,7 +32,10 @@ struct Settings {
     std::string now;
     int threads = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
     int idleTimeout = 600;
-    int dbPool = 0;  // 0: one connection per thread
+    int workers = 4;
+    int maxQueued = 1024;
+    int busyPoll = 0;
+    int dbPool = 0;  // 0: one connection per worker
     std::string logLevel = "info";
     std::string code, name;
     bool withdrawPending = false;
@@ -63,7 +66,7 @@ Clock makeClock(const std::string& now) {
 }
 
 std::unique_ptr<Storage> openReady(const Settings& s) {
-    auto storage = openStorage(s.db, {.pool = s.dbPool > 0 ? s.dbPool : s.threads});
+    auto storage = openStorage(s.db, {.pool = s.dbPool > 0 ? s.dbPool : s.workers});
     storage->initSchema();
     return storage;
 }
@@ -76,10 +79,17 @@ int serve(const Settings& s) {
     agenda.registerIn(dispatcher);
 
     auto [host, port] = splitListen(s.listen);
-    NetOptions options{host, port, std::max(1, s.threads), std::chrono::seconds(std::max(1, s.idleTimeout))};
+    NetOptions options{host,
+                       port,
+                       std::max(1, s.threads),
+                       std::chrono::seconds(std::max(1, s.idleTimeout)),
+                       std::max(1, s.workers),
+                       static_cast<std::size_t>(std::max(1, s.maxQueued)),
+                       std::chrono::microseconds(s.busyPoll)};
     NetServer server(options, dispatcher);
     server.bind();
-    spdlog::info("serving {} on {} ({} threads{})", redactedUrl(s.db), server.boundAddress(), options.threads,
+    spdlog::info("serving {} on {} ({} network threads, {} workers{})", redactedUrl(s.db), server.boundAddress(),
+                 options.threads, options.workers,
                  clock.pinned() ? ", clock pinned at " + age::formatIsoDateTime(clock.now()) : std::string());
     std::cout << "listening on " << server.boundAddress() << std::endl;
     server.run();
@@ -105,12 +115,25 @@ int main(int argc, char** argv) {
     serveCmd->add_option("--listen", s.listen, "HOST:PORT to listen on (port 0: any free port)")
         ->capture_default_str();
     serveCmd->add_option("--now", s.now, "pin the clock at this local date and time (tests, demos)");
-    serveCmd->add_option("--threads", s.threads, "worker threads")
+    serveCmd->add_option("--threads", s.threads, "network threads (reading, quick calls, writing)")
+        ->check(CLI::Range(1, 256))
+        ->capture_default_str();
+    serveCmd->add_option("--workers", s.workers, "threads running the calls that need the database")
         ->check(CLI::Range(1, 256))
         ->capture_default_str();
     serveCmd
+        ->add_option("--busy-poll", s.busyPoll,
+                     "microseconds a network thread keeps polling after work before it sleeps (0: never)")
+        ->check(CLI::Range(0, 10000))
+        ->capture_default_str();
+    serveCmd
+        ->add_option("--max-queue", s.maxQueued,
+                     "calls waiting for a worker before new ones are answered \"busy\"")
+        ->check(CLI::Range(1, 1 << 20))
+        ->capture_default_str();
+    serveCmd
         ->add_option("--db-pool", s.dbPool,
-                     "PostgreSQL connections kept open at most (default: one per thread)")
+                     "PostgreSQL connections kept open at most (default: one per worker)")
         ->check(CLI::Range(1, 1000));
     serveCmd->add_option("--idle-timeout", s.idleTimeout, "seconds before an idle connection is closed")
         ->check(CLI::Range(1, 86400 * 7))

@@ -347,12 +347,33 @@ void appendValue(std::string& out, const data::Value& value) {
     std::visit(Visitor{out}, value);
 }
 
+// The same text as dump(fieldsToJson(fields)), written without building a JSON tree: every answer carries it.
+void appendFields(std::string& out, const std::vector<data::FieldDef>& fields) {
+    out += '[';
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const auto& f = fields[i];
+        out += i ? R"(,{"name":)" : R"({"name":)";
+        appendString(out, f.name);
+        if (f.type == FieldType::String) {
+            out += R"(,"size":)";
+            out += std::to_string(f.size);
+        }
+        out += R"(,"type":")";
+        out += data::fieldTypeName(f.type);
+        out += "\"}";
+    }
+    out += ']';
+}
+
 }  // namespace
 
 std::string okEnvelopeText(const std::optional<data::Packet>& packet) {
     if (!packet) return R"({"ok":true,"data":null})";
-    std::string out = R"({"ok":true,"data":{"fields":)" + dump(fieldsToJson(packet->fields)) + R"(,"rows":[)";
-    out.reserve(out.size() + packet->rows.size() * packet->fields.size() * 16);
+    std::string out;
+    out.reserve(64 + packet->fields.size() * 48 + packet->rows.size() * packet->fields.size() * 16);
+    out += R"({"ok":true,"data":{"fields":)";
+    appendFields(out, packet->fields);
+    out += R"(,"rows":[)";
     for (std::size_t r = 0; r < packet->rows.size(); ++r) {
         if (r) out += ',';
         out += '[';

@@ -90,6 +90,13 @@ const std::vector<pg::Statement> kStatements = {
      "INSERT INTO AGESALA (CDFILIAL, NRSEQAGESALA, IDSITAGESALA, DSAGENDASALA, CDSALA, DTATIAGESALA,"
      " CDOPERADOR, HRINIAGESALA, HRFINAGESALA, DTINCAGESALA)"
      " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10) ON CONFLICT (CDSALA, NRSEQAGESALA) DO NOTHING"},
+    // One row per day of $10 (an array of dates), numbered from $2 on in the array's order.
+    {"insert_series",
+     "INSERT INTO AGESALA (CDFILIAL, NRSEQAGESALA, IDSITAGESALA, DSAGENDASALA, CDSALA, DTATIAGESALA,"
+     " CDOPERADOR, HRINIAGESALA, HRFINAGESALA, DTINCAGESALA)"
+     " SELECT $1, lpad(($2::bigint + n - 1)::text, 5, '0'), $3, $4, $5, d, $6, $7, $8, $9"
+     " FROM unnest($10::date[]) WITH ORDINALITY AS t(d, n)"
+     " ON CONFLICT (CDSALA, NRSEQAGESALA) DO NOTHING"},
     {"update_booking",
      "UPDATE AGESALA SET CDFILIAL = $1, IDSITAGESALA = $2, DSAGENDASALA = $3, DTATIAGESALA = $4,"
      " CDOPERADOR = $5, HRINIAGESALA = $6, HRFINAGESALA = $7, DTINCAGESALA = $8"
@@ -281,6 +288,20 @@ class PostgresTransaction final : public Transaction {
         auto r = exec("insert_booking", nullable(b.branch), b.seq, b.status, b.reference, b.room,
                       formatIsoDate(b.day), nullable(b.operatorCode), b.start, b.end, nullable(stamp));
         return r.affected_rows() == 1;
+    }
+
+    std::size_t insertSeries(const Booking& m, long firstSeq, const std::vector<Date>& days) override {
+        refuseNul({&m.branch, &m.status, &m.reference, &m.room, &m.operatorCode, &m.start, &m.end});
+        std::string dayArray = "{";
+        for (Date day : days) {
+            if (dayArray.size() > 1) dayArray += ',';
+            dayArray += formatIsoDate(day);
+        }
+        dayArray += '}';
+        std::string stamp = stampText(m);
+        auto r = exec("insert_series", nullable(m.branch), firstSeq, m.status, m.reference, m.room,
+                      nullable(m.operatorCode), m.start, m.end, nullable(stamp), dayArray);
+        return static_cast<std::size_t>(r.affected_rows());
     }
 
     bool updateBooking(const Booking& b) override {

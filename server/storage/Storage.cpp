@@ -1,9 +1,22 @@
 #include "server/storage/Storage.h"
 
+#include <cstdio>
+
 #include "server/storage/PostgresStorage.h"
 #include "server/storage/SqliteStorage.h"
 
 namespace age::server {
+
+std::size_t Transaction::insertSeries(const Booking& model, long firstSeq, const std::vector<Date>& days) {
+    std::size_t inserted = 0;
+    for (Date day : days) {
+        Booking b = model;
+        b.day = day;
+        b.seq = formatSeq(firstSeq++);
+        if (insertBooking(b)) ++inserted;
+    }
+    return inserted;
+}
 
 std::unique_ptr<Storage> openStorage(const std::string& url, const StorageOptions& options) {
     constexpr std::string_view sqlitePrefix = "sqlite:";
@@ -12,6 +25,12 @@ std::unique_ptr<Storage> openStorage(const std::string& url, const StorageOption
     std::string path = url.starts_with(sqlitePrefix) ? url.substr(sqlitePrefix.size()) : url;
     if (path.empty()) throw StorageError("--db needs a file: sqlite:PATH");
     return openSqliteStorage(path);
+}
+
+std::string formatSeq(long seq) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "%05ld", seq);
+    return buf;
 }
 
 std::string redactedUrl(const std::string& url) {

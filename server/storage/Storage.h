@@ -121,6 +121,10 @@ class Transaction {
     long nextSeq(const std::string& room) { return nextSeqs(room, 1); }
     // False when a booking with the same room and sequence number exists.
     virtual bool insertBooking(const Booking& booking) = 0;
+    // One booking like `model` on each day, numbered firstSeq, firstSeq + 1, ... in the order of `days`; the
+    // number inserted (less than days.size() when a number was taken already). A backend may do it in one
+    // statement.
+    virtual std::size_t insertSeries(const Booking& model, long firstSeq, const std::vector<Date>& days);
     // Replaces the booking with the key of `booking`; false when it is gone.
     virtual bool updateBooking(const Booking& booking) = 0;
     virtual bool deleteBooking(const std::string& room, const std::string& seq) = 0;
@@ -162,6 +166,9 @@ struct StorageOptions {
 // "sqlite:PATH" (or a bare path) opens SQLite; "postgresql://..." (or "postgres://...") is the PostgreSQL
 // backend. Throws StorageError for an unknown scheme or a database that cannot be opened.
 std::unique_ptr<Storage> openStorage(const std::string& url, const StorageOptions& options = {});
+
+// A five-digit sequence number: "00001".
+std::string formatSeq(long seq);
 
 // The URL without its password, for logs.
 std::string redactedUrl(const std::string& url);

@@ -179,6 +179,7 @@ void TestServer::start(int port) {
                                   std::to_string(setup_.idleTimeoutSeconds)};
     if (!setup_.now.empty()) args.insert(args.end(), {"--now", setup_.now});
     if (setup_.dbPool > 0) args.insert(args.end(), {"--db-pool", std::to_string(setup_.dbPool)});
+    args.insert(args.end(), setup_.serveArgs.begin(), setup_.serveArgs.end());
     Spawned child = spawn(args, (dir_ / "server.log").string());
     pid_ = child.pid;
     stdoutFd_ = child.out;

@@ -42,6 +42,7 @@ struct ServerSetup {
     // (for a second server on another's database: leave rooms and operators empty).
     std::string db{};
     int dbPool = 0;  // --db-pool; 0 leaves the server's default
+    std::vector<std::string> serveArgs{};  // more `serve` options, as they are
 };
 
 class TestServer {
