@@ -1,6 +1,8 @@
 #include "agenda/Cli_Age12100.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
+#include <algorithm>
 #include <optional>
 
 #include "agenda/AgendaImages.h"
@@ -107,6 +109,9 @@ void TfrmAgendaDeSala::defineDataSets() {
         if (!f.displayLabel.empty()) cdsAgendaSala->FieldByName(f.name).DisplayLabel = std::string(f.displayLabel);
     cdsAgendaSala->FieldByName("HRINIAGESALA").EditMask = std::string(age::kHourEditMask);
     cdsAgendaSala->FieldByName("HRFINAGESALA").EditMask = std::string(age::kHourEditMask);
+    // A booking is its room and sequence number: the rows are read again after every save, so moving to
+    // a booking finds it by these, never by its place in the grid.
+    cdsAgendaSala->KeyFields = {"CDSALA", "NRSEQAGESALA"};
     dtsPadrao->SetDataSet(cdsAgendaSala);
     dbtNome->DataField = "DSAGENDASALA";
 
@@ -250,13 +255,18 @@ void TfrmAgendaDeSala::netAgendaSalaBeforeConnect(TNetConnection&) {
 }
 
 void TfrmAgendaDeSala::FormActivate(QObject*) {
+    const QString shown = cbbSalas->currentText();
     detachRoomChange();
     cbbSalas->clear();
     cdsSala->LoadFromPacket(Consiste::CheckResultServ(netAgendaSala.AppServer().Call("GetSala"), true, 0));
     for (cdsSala->First(); !cdsSala->Eof(); cdsSala->Next())
         cbbSalas->addItem(qs(cdsSala->FieldByName("CDSALA").AsString()));
+    // The room on display stays the chosen one: every call of the screen takes its room from the list. A
+    // room that is gone takes its bookings off the grid, so nothing is ever entered under another room.
+    const int kept = cbbSalas->findText(shown);
+    if (kept < 0 && !shown.isEmpty()) cdsAgendaSala->Close();
+    cbbSalas->setCurrentIndex(std::max(kept, 0));
     attachRoomChange();
-    cbbSalas->setCurrentIndex(0);
     cbbSalasChange(cbbSalas);
 }
 
@@ -267,10 +277,13 @@ void TfrmAgendaDeSala::cbbSalasChange(QObject*) {
     edtNmSala->setText(cdsNmSala->IsEmpty() ? QString() : qs(cdsNmSala->FieldByName("NMSALA").AsString()));
 }
 
-void TfrmAgendaDeSala::depAgendaExit(QObject*) {
-    if (!Consiste::EmptyString(depAgenda->Text().toStdString())) return;
+void TfrmAgendaDeSala::depAgendaExit(QObject*) { checkDay(); }
+
+void TfrmAgendaDeSala::checkDay() {
+    const bool empty = Consiste::EmptyString(depAgenda->Text().toStdString());
+    if (!empty && depAgenda->IsValidDate()) return;
     depAgenda->setFocus(Qt::OtherFocusReason);
-    Consiste::MensErro(msgPadrao.Msg("dtage_deve"), true);
+    Consiste::MensErro(msgPadrao.Msg(empty ? "dtage_deve" : "data_vali"), true);
 }
 
 void TfrmAgendaDeSala::loadAgenda() {
@@ -281,25 +294,54 @@ void TfrmAgendaDeSala::loadAgenda() {
 }
 
 void TfrmAgendaDeSala::panPrincipalExit(QObject*) {
+    // A bad day keeps the focus in the panel; a failed load is reported once and the focus moves on.
+    checkDay();
     RunHandler([this] {
-        Showavi::TBusy busy;
-        loadAgenda();
-        filtra_Agend();
+        const auto current = currentBooking();  // open only when a refresh loaded it from the panel
+        {
+            Showavi::TBusy busy;
+            loadAgenda();
+            filtra_Agend();
+        }
+        if (current) cdsAgendaSala->Locate(cdsAgendaSala->KeyFields, *current);
     });
 }
 
 void TfrmAgendaDeSala::sbtVerificarClick(QObject* Sender) {
     TfrmPadraoGrid::sbtVerificarClick(Sender);
-    const std::vector<std::string> key{"CDSALA", "NRSEQAGESALA"};
-    std::optional<std::vector<age::data::Value>> current;
-    if (cdsAgendaSala->Active() && !cdsAgendaSala->IsEmpty())
-        current = {cdsAgendaSala->FieldByName(key[0]).AsValue(),
-                   cdsAgendaSala->FieldByName(key[1]).AsValue()};
+    checkDay();  // a day that is no date would ask for the bookings of day zero
+    const auto current = currentBooking();
     {
         Showavi::TBusy busy;
         loadAgenda();
     }
-    if (current) cdsAgendaSala->Locate(key, *current);
+    if (current) cdsAgendaSala->Locate(cdsAgendaSala->KeyFields, *current);
+}
+
+std::optional<std::vector<age::data::Value>> TfrmAgendaDeSala::currentBooking() const {
+    if (!cdsAgendaSala->Active() || cdsAgendaSala->IsEmpty()) return std::nullopt;
+    std::vector<age::data::Value> key;
+    for (const auto& field : cdsAgendaSala->KeyFields) key.push_back(cdsAgendaSala->FieldByName(field).AsValue());
+    return key;
+}
+
+void TfrmAgendaDeSala::leaveSelectionPanel() {
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus || !panPrincipal->isAncestorOf(focus)) return;
+    dbgPadrao->setFocus(Qt::OtherFocusReason);
+    if (panPrincipal->isAncestorOf(QApplication::focusWidget())) throw EAbort();  // the day was refused
+}
+
+void TfrmAgendaDeSala::sbtIncluirClick(QObject* Sender) {
+    leaveSelectionPanel();
+    TfrmPadraoGrid::sbtIncluirClick(Sender);
+}
+
+void TfrmAgendaDeSala::sbtAlterarClick(QObject* Sender) {
+    const auto chosen = currentBooking();
+    leaveSelectionPanel();
+    if (currentBooking() != chosen) throw EAbort();  // another agenda came up: the user chooses again
+    TfrmPadraoGrid::sbtAlterarClick(Sender);
 }
 
 void TfrmAgendaDeSala::enableButton() {
@@ -466,6 +508,9 @@ void TfrmAgendaDeSala::saveChanges() {
         busy.Release();
         cdsAgendaSala->CancelUpdates();
         returnToRefusedRow(log);
+        // The commands and the status column follow the row now current, as after any row change; the
+        // refusal is what the user hears about.
+        Boundary::runQuiet([this] { cdsAgendaSalaAfterScroll(*cdsAgendaSala); });
         throw;
     }
 }
@@ -494,8 +539,16 @@ void TfrmAgendaDeSala::cdsAgendaSalaAfterScroll(TClientDataSet&) {
 }
 
 void TfrmAgendaDeSala::dtsPadraoStateChange(QObject* Sender) {
+    const bool insertWasOn = sbtIncluir->isEnabled();
     TfrmPadraoGrid::dtsPadraoStateChange(Sender);
-    enableButton();
+    try {
+        enableButton();
+    } catch (...) {
+        // Without the server's date the day rule cannot be applied: insert stays as it was.
+        sbtIncluir->setEnabled(insertWasOn);
+        mnuIncluir->setEnabled(insertWasOn);
+        throw;
+    }
     sbtCadAuto->setEnabled(!sbtGravar->isEnabled());
     if (!bookingChanging()) {
         const bool scheduled = cdsAgendaSala->FieldByName("IDSITAGESALA").AsString() == "A";

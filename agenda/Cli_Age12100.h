@@ -5,6 +5,8 @@
 #include <QComboBox>
 #include <QIcon>
 #include <QList>
+#include <optional>
+#include <vector>
 #include <QLineEdit>
 #include <QToolBar>
 #include <QToolButton>
@@ -50,16 +52,21 @@ public:
     void sbtCadAutoClick(QObject* Sender);
 
     // --- day and room selection, loading the agenda
-    // Refuses to leave an empty day.
+    // Refuses to leave an empty day or a text that is no date.
     void depAgendaExit(QObject* Sender);
     // Fetches and shows the chosen room's name; loads no bookings.
     void cbbSalasChange(QObject* Sender);
-    // Loads the bookings of the chosen room and day and applies the status filter. A failed load is
-    // absorbed (its message shown once): the focus moves on and the grid keeps what it had.
+    // Loads the bookings of the chosen room and day and applies the status filter, keeping a booking that
+    // a refresh made current. A failed load is absorbed (its message shown once): the focus moves on and
+    // the grid keeps what it had.
     void panPrincipalExit(QObject* Sender);
     // Reloads the bookings under the filter in force, keeping the current booking current when it is still
     // listed.
     void sbtVerificarClick(QObject* Sender) override;
+    // From the selection panel, insert and edit first leave it, as moving into the grid does: the agenda of
+    // the panel's room and day is loaded before the row is entered, and no reload discards it afterwards.
+    void sbtIncluirClick(QObject* Sender) override;
+    void sbtAlterarClick(QObject* Sender) override;
     // Insert command by day: on for the server's today (whatever its hour) and later days, off for past
     // days, and off while no agenda is loaded. Asks the server for its date every time.
     void enableButton();
@@ -100,8 +107,8 @@ public:
     void cdsAgendaSalaAfterPost(TClientDataSet& DataSet);
     void cdsAgendaSalaAfterCancel(TClientDataSet& DataSet);
     void cdsAgendaSalaAfterScroll(TClientDataSet& DataSet);
-    // The commands by state: insert by day; edit and delete only on a scheduled booking while browsing;
-    // automatic booking exactly when save is off.
+    // The commands by state: insert by day (as it was when the server's date cannot be read); edit and
+    // delete only on a scheduled booking while browsing; automatic booking exactly when save is off.
     void dtsPadraoStateChange(QObject* Sender) override;
     void sbtCancelarClick(QObject* Sender) override;
     // Entering the selection panel closes the bookings: a row half filled is discarded, not posted.
@@ -115,7 +122,14 @@ private:
     void bindEvents();
     void attachRoomChange();
     void detachRoomChange();
+    // The day must be a date: empty gives dtage_deve, anything else that is no date data_vali.
+    void checkDay();
+    // Reads the bookings of the chosen room and day (checked first by the callers).
     void loadAgenda();
+    // Room and sequence number of the current booking; nothing when no booking is current.
+    std::optional<std::vector<age::data::Value>> currentBooking() const;
+    // Moves the focus from the selection panel into the grid (loading the agenda); aborts when refused.
+    void leaveSelectionPanel();
     void saveChanges();
     void returnToRefusedRow(const age::data::ChangeLog& log);
     std::vector<age::HourSpan> bookedHours();

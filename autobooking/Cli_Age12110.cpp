@@ -47,7 +47,7 @@ using Cli_Age12100::frmAgendaDeSala;
 constexpr QSize kDesignClientSize(264, 183);
 
 TfrmAgendaDeSala& agendaScreen() {
-    if (!frmAgendaDeSala) throw std::logic_error("A tela de agendamento de sala não está aberta.");
+    if (!frmAgendaDeSala) throw EUserError("A tela de agendamento de sala não está aberta.");
     return *frmAgendaDeSala;
 }
 
@@ -81,6 +81,14 @@ std::string joined(const std::vector<std::string>& parts, std::string_view separ
         out += part;
     }
     return out;
+}
+
+// The dates of a "_dd/mm/aaaa" list, in its order.
+std::vector<std::string> datesOf(const std::string& list) {
+    std::vector<std::string> dates;
+    for (const auto& part : QString::fromStdString(list).split(QLatin1Char('_'), Qt::SkipEmptyParts))
+        dates.push_back(part.toStdString());
+    return dates;
 }
 
 std::string trimmed(const std::string& text) {
@@ -360,7 +368,7 @@ age::DateTime TfrmCadAutoSala::verifica_data() {
     TfrmAgendaDeSala& agenda = agendaScreen();
     agenda.cdsSysdate->LoadFromPacket(Consiste::CheckResultServ(appServer().Call("GetSysdate"), true, 0));
     auto now = agenda.cdsSysdate->FieldByName("SYSDATE").AsDateTime();
-    if (!now) throw std::runtime_error("O servidor de aplicação não informou a data atual.");
+    if (!now) throw EUserError("O servidor de aplicação não informou a data atual.");
     return *now;
 }
 
@@ -573,15 +581,30 @@ void TfrmCadAutoSala::bookTheDays() {
     // A failure ends the confirmation here, the animation stopped and the dialog open with its inputs. A
     // refusal was shown by the result check; any other failure goes to the error box.
     Showavi::TBusy busy;
-    Boundary::run([this] {
+    Boundary::run([this, &busy] {
         const TemplateBooking model = readTemplate();
+        const std::string asked = Cli_Age12110::stDias;
         const auto result =
             appServer().Call("SetHrSala", {Ormelin::FiliProc(), Ormelin::Operador(),
                                            TAppServer::Arg::Ref(Cli_Age12110::stDias), model.seq, "A",
                                            model.reference, model.start, model.end, model.room});
         Consiste::CheckResultServ(result, true, 0);
+        busy.Release();
+        reportDaysNotBooked(asked, Cli_Age12110::stDias);
         close();
     });
+}
+
+// The server books only the days still free and hands back those it booked: a day someone took after
+// the question is named, never skipped in silence.
+void TfrmCadAutoSala::reportDaysNotBooked(const std::string& asked, const std::string& booked) {
+    const auto bookedDays = datesOf(booked);
+    std::vector<std::string> missing;
+    for (const auto& day : datesOf(asked))
+        if (std::find(bookedDays.begin(), bookedDays.end(), day) == bookedDays.end()) missing.push_back(day);
+    if (missing.empty()) return;
+    age::ui::MessageService::Instance().Information(
+        age::formatMessage(msgPadrao.Msg("dias_nao_agend"), joined(missing, ", ")));
 }
 
 namespace Cli_Age12110 {

@@ -120,6 +120,7 @@ class TfrmCadAutoSala : public QDialog {
     [[noreturn]] void refuse(QWidget* control, std::string_view key);
     void buildDateList();
     void bookTheDays();
+    void reportDaysNotBooked(const std::string& asked, const std::string& booked);
     void runHandler(const std::function<void()>& handler);
 
     bool boCentraliza = false;

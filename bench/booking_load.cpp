@@ -181,7 +181,7 @@ class Client {
             call("GetPesqSala", {"0001", room, TAppServer::Arg::Ref(list), seq}).get<std::string>();
         if (reply == "0" || list.empty()) return;
         accepted("SetHrSala",
-                 {"0001", "ana", TAppServer::Arg::Ref(list), seq, "A", "Comitê de carga", start, end, room});
+                 {"0001", "ana", TAppServer::Arg::Ref(list), seq, "A", "Reunião de carga", start, end, room});
     }
 
     TNetConnection net_;

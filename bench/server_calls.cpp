@@ -80,7 +80,7 @@ Stats measureSetHrSala(TAppServer& app, int rounds, const std::string& room) {
     const std::string list = ninetyEightDays();
     return measure(rounds, [&](int i) {
         std::string days = list;
-        auto result = app.Call("SetHrSala", {"0001", "ana", TAppServer::Arg::Ref(days), "00001", "A", "Semanal",
+        auto result = app.Call("SetHrSala", {"0001", "ana", TAppServer::Arg::Ref(days), "", "A", "Semanal",
                                              hour(3 * i), hour(3 * i + 1), room});
         if (Consiste::CheckResultServ(result, false, 0).rows.size() != 98) throw std::runtime_error("expected 98");
     });

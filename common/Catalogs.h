@@ -37,7 +37,9 @@ inline constexpr std::string_view kAutoBookingMessages =
     "dt_limite|Data selecionada acima do limite.\n"
     "salas_ocup|Sala já está reservada na(s) data(s) e horário(s) informados.\n"
     "exist_sala|Esta sala já está agendada na(s) data(s): %S, no horário informado.\r\n"
-    "Deseja agendar as salas para o restante das datas informadas?\n";
+    "Deseja agendar as salas para o restante das datas informadas?\n"
+    "dias_nao_agend|A sala não foi agendada na(s) data(s): %S, reservada(s) por outro usuário antes da "
+    "confirmação. As demais datas foram agendadas.\n";
 
 // Replaces the one "%S" placeholder of a catalogue text.
 std::string formatMessage(std::string_view text, std::string_view argument);

@@ -348,6 +348,12 @@ Reply AgendaModule::SetHrSala(const Args& args) {
     if (days.empty()) return ok(bookingPacket({}), {{2, ""}});
 
     tx->lockRoom(model.room);
+    // The user was asked about the days the template's stored hours leave free (GetPesqSala); booking
+    // other hours than those would answer a question nobody asked.
+    if (auto stored = tx->booking(model.room, args.text(3));
+        stored && (stored->start != model.start || stored->end != model.end || stored->reference != model.reference))
+        throw Refusal("O agendamento modelo foi alterado por outro usuário (horário ou referência); nada foi "
+                      "agendado. Atualize a agenda e confirme novamente.");
     model.operatorName = tx->operatorName(model.operatorCode).value_or("");
     model.stamp = clock_.now();
     // The days are distinct, so the new bookings cannot clash among themselves.

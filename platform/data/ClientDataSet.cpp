@@ -212,6 +212,50 @@ struct TClientDataSet::Impl {
         if (size == 0) bof = eof = true;
     }
 
+    // A row asked for by navigation: itself while it is there, or its key after a reload.
+    struct Target {
+        std::uint64_t id = 0;
+        Row key;
+    };
+    Target targetAt(int index) const {
+        if (index < 0 || index >= static_cast<int>(visible.size())) return {};
+        const Record* r = visible[static_cast<std::size_t>(index)];
+        Target t{r->id, {}};
+        for (const auto& name : self.KeyFields) {
+            int field = fieldIndex(defs, name);
+            if (field < 0) return {r->id, {}};
+            t.key.push_back(r->values[static_cast<std::size_t>(field)]);
+        }
+        return t;
+    }
+    int find(const Target& t, int hint) const {
+        int index = visibleIndexOf(t.id, hint);
+        if (index >= 0 || t.key.empty()) return index;
+        for (std::size_t i = 0; i < visible.size(); ++i) {
+            std::size_t k = 0;
+            for (; k < t.key.size(); ++k)
+                if (visible[i]->values[static_cast<std::size_t>(fieldIndex(defs, self.KeyFields[k]))] != t.key[k])
+                    break;
+            if (k == t.key.size()) return static_cast<int>(i);
+        }
+        return -1;
+    }
+    // Finishes the row and tells where the row `step` away from the current one went: -1 when there was
+    // none. When that row is gone, the row next to where the current one ended up (the old rule).
+    int neighbourAfterFinishing(int step) {
+        int fromIndex = cur;
+        Target from = targetAt(cur);
+        Target to = targetAt(cur + step);
+        bool hasTarget = to.id != 0;
+        finishRow();
+        if (!hasTarget) return -1;
+        int target = find(to, fromIndex + step);
+        if (target >= 0) return target;
+        int found = find(from, fromIndex);
+        if (step > 0) return found >= 0 ? found + 1 : fromIndex;
+        return (found >= 0 ? found : fromIndex) - 1;
+    }
+
     // --- editing steps
     void finishRow() {
         if (!editing()) return;
@@ -522,13 +566,7 @@ void TClientDataSet::Last() {
 
 void TClientDataSet::Next() {
     d_->requireOpenAndFree("Next");
-    std::uint64_t from = d_->currentId();
-    int fromIndex = d_->cur;
-    d_->finishRow();
-    // When the row left (a cancelled new row, a posted row the filter hides), the row now in its place
-    // is the next one.
-    int found = d_->visibleIndexOf(from, fromIndex);
-    int target = found >= 0 ? found + 1 : fromIndex;
+    int target = d_->neighbourAfterFinishing(+1);
     d_->fire(BeforeScroll);
     if (target < 0 || target >= RecordCount()) {
         d_->eof = true;
@@ -542,11 +580,7 @@ void TClientDataSet::Next() {
 
 void TClientDataSet::Prior() {
     d_->requireOpenAndFree("Prior");
-    std::uint64_t from = d_->currentId();
-    int fromIndex = d_->cur;
-    d_->finishRow();
-    int found = d_->visibleIndexOf(from, fromIndex);
-    int target = (found >= 0 ? found : fromIndex) - 1;
+    int target = d_->neighbourAfterFinishing(-1);
     d_->fire(BeforeScroll);
     if (target < 0 || target >= RecordCount()) {
         d_->bof = true;
@@ -563,10 +597,9 @@ void TClientDataSet::MoveTo(int visibleRow) {
     if (visibleRow < 0 || visibleRow >= RecordCount())
         throw d_->error("row " + std::to_string(visibleRow) + " does not exist");
     if (visibleRow == d_->cur) return;
-    std::uint64_t targetId = d_->visible[static_cast<std::size_t>(visibleRow)]->id;
+    Impl::Target wanted = d_->targetAt(visibleRow);
     d_->finishRow();
-    int target = d_->visibleIndexOf(targetId, visibleRow);
-    if (target < 0) target = std::min(visibleRow, RecordCount() - 1);  // a handler reloaded the rows
+    int target = d_->find(wanted, visibleRow);
     if (target < 0 || target == d_->cur) return;
     d_->fire(BeforeScroll);
     d_->setCurrent(target);

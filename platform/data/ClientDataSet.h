@@ -151,6 +151,9 @@ public:
     // posts it when Modified, else cancels it (an untouched new row disappears); when that throws, nothing
     // moves and the exception propagates. Then BeforeScroll, the move, AfterScroll. First and Last always
     // raise AfterScroll; Next and Prior only when they moved. Closed data sets throw EDatabaseError.
+    // MoveTo, Next and Prior go to the row that was shown there (or next to the current one) when they were
+    // asked, wherever finishing the row put it; when a handler reloaded the rows meanwhile, they find it by
+    // KeyFields. A target that is gone leaves the data set on the row it finished.
     int RecordCount() const;  // visible rows
     bool IsEmpty() const;
     int RecNo() const;            // 0-based index of the current visible row, -1 when none
@@ -165,6 +168,8 @@ public:
     // Moves (as navigation does) to the first visible row whose fields equal the values; returns false and
     // stays when none does.
     bool Locate(const std::vector<std::string>& fieldNames, const std::vector<age::data::Value>& values);
+    // The fields that name a row whatever its place and whatever reload brought it (the provider's key).
+    std::vector<std::string> KeyFields;
 
     // --- editing
     // Insert: a new row before the current one; Append: at the end. Events: BeforeInsert, BeforeScroll,

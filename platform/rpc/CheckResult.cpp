@@ -1,5 +1,7 @@
 #include "platform/rpc/CheckResult.h"
 
+#include <iostream>
+
 #include "platform/rpc/ErrorReporter.h"
 #include "platform/rpc/Wire.h"
 
@@ -12,8 +14,10 @@ age::data::Packet checked(Read read, bool showMessage) {
     try {
         envelope = read();
     } catch (const age::rpc::WireError& e) {
+        // The user gets the sentence; the reader's detail goes to the log.
+        std::cerr << "resposta ilegível do servidor de aplicação: " << e.what() << std::endl;
         envelope.ok = false;
-        envelope.error = std::string("Resposta inesperada do servidor de aplicação: ") + e.what();
+        envelope.error = "Resposta inesperada do servidor de aplicação.";
     }
     if (!envelope.ok) {
         if (showMessage) age::rpc::ReportError(envelope.error);

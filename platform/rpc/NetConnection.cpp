@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <iostream>
 
 #include <asio.hpp>
 
@@ -103,7 +104,8 @@ const json& TResult::Json() const {
         try {
             json_ = json::parse(text_);
         } catch (const json::exception& e) {
-            throw EConnectionError(std::string("Resposta inválida do servidor de aplicação: ") + e.what());
+            std::cerr << "resposta ilegível do servidor de aplicação: " << e.what() << std::endl;
+            throw EConnectionError("Resposta inválida do servidor de aplicação.");
         }
         parsed_ = true;
     }

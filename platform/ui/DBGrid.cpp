@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QStyle>
+#include <QStyleOptionHeader>
 #include <QStyledItemDelegate>
 
 #include "platform/ui/Boundary.h"
@@ -304,9 +305,29 @@ TColumn& TDBGrid::AddColumn(const std::string& fieldName, const QString& title, 
 }
 
 void TDBGrid::RefreshColumns() {
-    for (int i = 0; i < static_cast<int>(columns_.size()); ++i)
-        if (columns_[i].Width >= 0) setColumnWidth(i, columns_[i].Width);
+    // A width from the design is a minimum: a column is never narrower than its title in the font in use.
+    for (int i = 0; i < static_cast<int>(columns_.size()); ++i) {
+        const int design = columns_[i].Width >= 0 ? columns_[i].Width : horizontalHeader()->defaultSectionSize();
+        setColumnWidth(i, std::max(design, titleWidth(i)));
+    }
     emit model_->headerDataChanged(Qt::Horizontal, 0, std::max(0, static_cast<int>(columns_.size()) - 1));
+}
+
+int TDBGrid::titleWidth(int column) const {
+    QHeaderView* header = horizontalHeader();
+    QStyleOptionHeader option;
+    option.initFrom(header);
+    option.text = model_->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    option.fontMetrics = header->fontMetrics();
+    return header->style()->sizeFromContents(QStyle::CT_HeaderSection, &option, QSize(), header).width();
+}
+
+bool TDBGrid::event(QEvent* event) {
+    const bool handled = QTableView::event(event);
+    // The style and the fonts are settled only when the grid is polished, or change later.
+    if (event->type() == QEvent::Polish || event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        RefreshColumns();
+    return handled;
 }
 
 int TDBGrid::ColumnIndexOf(std::string_view fieldName) const {
@@ -414,9 +435,13 @@ void TDBGrid::currentChanged(const QModelIndex& current, const QModelIndex& prev
             inCurrentChanged_ = true;
             Boundary::run([&] { ds->MoveTo(current.row()); });
             inCurrentChanged_ = false;
-            // A refused post keeps the data set on its row: the grid goes back there.
-            if (ds->RecNo() != current.row() || pendingColumn_ >= 0)
+            // A refused post keeps the data set on its row, and a save that reloaded the rows puts the
+            // chosen row elsewhere: the grid follows the data set, in the column clicked unless a check
+            // asked for another.
+            if (ds->RecNo() != current.row() || pendingColumn_ >= 0) {
+                if (pendingColumn_ < 0) pendingColumn_ = current.column();
                 QMetaObject::invokeMethod(this, [this] { followDataSet(); }, Qt::QueuedConnection);
+            }
         }
     }
     if (columnMoved && OnColEnter) Boundary::run([&] { OnColEnter(this); });

@@ -87,7 +87,7 @@ public:
     std::deque<TColumn>& Columns() { return columns_; }
     const std::deque<TColumn>& Columns() const { return columns_; }
     int ColumnIndexOf(std::string_view fieldName) const;  // -1 when no column shows the field
-    // Applies changed titles and widths of the columns.
+    // Applies changed titles and widths of the columns; a column is at least as wide as its title.
     void RefreshColumns();
 
     int SelectedIndex() const;  // current column, -1 when none
@@ -119,11 +119,13 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void focusInEvent(QFocusEvent* event) override;
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     friend class TDBGridDelegate;
     void followDataSet();
+    int titleWidth(int column) const;
     void stateChanged();
     TDataSource* source_ = nullptr;
     TDBGridModel* model_;

@@ -53,7 +53,6 @@ TDateEditPlus::TDateEditPlus(QWidget* parent) : QWidget(parent) {
     setFocusProxy(edit_);
     setFocusPolicy(Qt::StrongFocus);
 
-    connect(edit_, &QLineEdit::textEdited, this, [this] { userChanged(); });
     connect(edit_, &QLineEdit::textChanged, this, [this] { refresh(); });
     connect(button_, &QToolButton::clicked, this, [this] { ShowCalendar(); });
     refresh();
@@ -120,8 +119,8 @@ void TDateEditPlus::refresh() {
 }
 
 void TDateEditPlus::userChanged() {
-    // Half-typed text is no date yet: only a finished date that differs from the last one is a change, so
-    // handlers never see the passing nonsense of a date being retyped.
+    // Only a finished edit counts (see OnDateChange): the dates passed through while a date is typed over
+    // another are no change, and a date the user arrives back at is none either.
     auto date = Date();
     if (!date || date == lastDate_) return;
     lastDate_ = date;
@@ -133,12 +132,17 @@ void TDateEditPlus::ShowCalendar() {
         calendar_ = new QCalendarWidget(this);
         calendar_->setWindowFlags(Qt::Popup);
         calendar_->setAccessibleName(QStringLiteral("Calendário"));
-        connect(calendar_, &QCalendarWidget::clicked, this, [this](const QDate& d) {
+        // A day is picked by a click, or by Enter on the day chosen with the keys.
+        auto pick = [this](const QDate& d) {
+            if (!calendar_->isVisible()) return;  // one pick, however many signals it raised
             calendar_->hide();
-            SetDate(fromQDate(d));
+            // A pick is the user's change: shown, then reported like a finished typed date.
+            edit_->setText(QString::fromStdString(age::formatShortDate(fromQDate(d))));
             edit_->setFocus();
             userChanged();
-        });
+        };
+        connect(calendar_, &QCalendarWidget::clicked, this, pick);
+        connect(calendar_, &QCalendarWidget::activated, this, pick);
     }
     if (auto date = Date()) calendar_->setSelectedDate(toQDate(*date));
     calendar_->move(edit_->mapToGlobal(QPoint(0, edit_->height())));
@@ -147,13 +151,22 @@ void TDateEditPlus::ShowCalendar() {
 }
 
 bool TDateEditPlus::eventFilter(QObject* watched, QEvent* event) {
-    // Alt+Down opens the calendar, as in a drop-down list.
     if (watched == edit_ && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
+        // Alt+Down opens the calendar, as in a drop-down list.
         if (key->key() == Qt::Key_Down && (key->modifiers() & Qt::AltModifier)) {
             ShowCalendar();
             return true;
         }
+        // Enter and Tab finish the edit before the key goes on (to a dialog's default command, or to the
+        // focus chain, which then sees the controls the new date enables).
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Tab ||
+            key->key() == Qt::Key_Backtab)
+            userChanged();
     }
+    // Leaving the field finishes the edit; a pop-up opening over it (the calendar, a menu) does not.
+    if (watched == edit_ && event->type() == QEvent::FocusOut &&
+        static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason)
+        userChanged();
     return QWidget::eventFilter(watched, event);
 }

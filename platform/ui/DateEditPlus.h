@@ -52,14 +52,16 @@ public:
     QColor ValidDateColor() const { return validColor_; }
     void SetColor(const QColor& background);
 
-    // The user finished a date other than the last one (typing or the calendar); half-typed and impossible
-    // dates raise nothing.
+    // The user finished an edit with a date other than the last one: left the field, pressed Enter, or
+    // picked a day in the calendar. Keystrokes raise nothing (a date typed over another passes through
+    // other valid dates on the way), nor do empty or impossible dates.
     std::function<void(QObject* sender)> OnDateChange;
 
     QLineEdit* Editor() const { return edit_; }
     QLabel* WeekdayLabel() const { return weekday_; }
     QToolButton* CalendarButton() const { return button_; }
     void ShowCalendar();
+    QCalendarWidget* Calendar() const { return calendar_; }  // the pop-up; null until first shown
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

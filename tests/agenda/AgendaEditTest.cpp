@@ -56,6 +56,23 @@ class AgendaEditTest : public AgendaFixture {
         return field ? field->FieldName() : "";
     }
     Strings stored() { return seeder->stored("101", december(7)); }
+    // A click on a cell of the grid, as the mouse gives it.
+    void click(int row, const char* field) {
+        const QRect cell = f->dbgPadrao->visualRect(f->dbgPadrao->model()->index(row, col(field)));
+        QTest::mouseClick(f->dbgPadrao->viewport(), Qt::LeftButton, {}, cell.center());
+        QApplication::processEvents();
+    }
+    // The booking the data set and the grid stand on, and the column of the grid.
+    std::string standingOn() const {
+        EXPECT_EQ(f->dbgPadrao->currentIndex().row(), f->cdsAgendaSala->RecNo());
+        return current("DSAGENDASALA");
+    }
+    bool rowCommandsOn() const {
+        EXPECT_EQ(f->sbtAlterar->isEnabled(), f->mnuAlterar->isEnabled());
+        EXPECT_EQ(f->sbtExcluir->isEnabled(), f->mnuExcluir->isEnabled());
+        EXPECT_EQ(f->sbtAlterar->isEnabled(), f->sbtExcluir->isEnabled());
+        return f->sbtAlterar->isEnabled();
+    }
     int changes() const { return f->cdsAgendaSala->ChangeCount(); }
     bool statusReadOnly() const { return f->dbgPadrao->Columns()[col("IDSITAGESALA")].ReadOnly; }
 };
@@ -261,6 +278,75 @@ TEST_F(AgendaEditTest, EnteringTheSelectionPanelDiscardsAHalfFilledRow) {
     EXPECT_EQ(columnValues("DSAGENDASALA"), (Strings{"Equipe", "Cliente", "Almoço"}));
     EXPECT_EQ(stored().size(), 3u);
     EXPECT_TRUE(shown().empty());
+}
+
+// Every save reloads the day, in the server's order: the booking the user moves to is found by its key.
+TEST_F(AgendaEditTest, MovingOffASavedRowLandsOnTheBookingClickedWhereverTheReloadPutIt) {
+    // New hours sort the edited booking after the one clicked.
+    select("Equipe");
+    f->sbtAlterar->click();
+    type("Equipe", "1215", "1245");
+    click(1, "DSAGENDASALA");  // Cliente
+    EXPECT_EQ(columnValues("DSAGENDASALA"), (Strings{"Cliente", "Equipe", "Almoço"}));
+    EXPECT_EQ(standingOn(), "Cliente");
+    EXPECT_EQ(f->dbgPadrao->SelectedField()->FieldName(), "DSAGENDASALA");
+
+    // Only the reference changes, but another user books earlier in the day meanwhile.
+    f->sbtAlterar->click();
+    set("DSAGENDASALA", "Cliente novo");
+    seeder->book({"101", december(7), "0600", "0700", "Cedo", "A", "bruno"});
+    click(2, "DSAGENDASALA");  // Almoço
+    EXPECT_EQ(columnValues("DSAGENDASALA"), (Strings{"Cedo", "Cliente novo", "Equipe", "Almoço"}));
+    EXPECT_EQ(standingOn(), "Almoço");
+
+    // A new booking entered above "Cliente novo" whose hours put it further down.
+    select("Cliente novo");
+    f->sbtIncluir->click();
+    type("Nova", "1250", "1255");
+    click(2, "DSAGENDASALA");  // Cliente novo, while the new row stands at 1
+    EXPECT_EQ(columnValues("DSAGENDASALA"), (Strings{"Cedo", "Cliente novo", "Equipe", "Nova", "Almoço"}));
+    EXPECT_EQ(standingOn(), "Cliente novo");
+
+    // The navigator's Next goes to the booking that followed the edited one when it was pressed.
+    f->sbtAlterar->click();
+    type("Cliente novo", "1300", "1305");
+    f->dbnPadrao->Next()->click();
+    QApplication::processEvents();
+    EXPECT_EQ(columnValues("DSAGENDASALA"), (Strings{"Cedo", "Equipe", "Nova", "Cliente novo", "Almoço"}));
+    EXPECT_EQ(standingOn(), "Equipe");
+    EXPECT_TRUE(errorsShown().empty());
+    EXPECT_EQ(changes(), 0);
+}
+
+TEST_F(AgendaEditTest, AfterARefusedSaveTheCommandsFollowTheBookingThatIsCurrentAgain) {
+    // A new booking entered on a cancelled one, its slot taken by another user before the save.
+    select("Almoço");
+    ASSERT_FALSE(rowCommandsOn());
+    auto screenSaves = f->cdsAgendaSala->AfterPost;
+    f->cdsAgendaSala->AfterPost = [&](TClientDataSet& ds) {
+        seeder->book({"101", december(7), "1430", "1530", "Outro usuário", "A", "bruno"});
+        screenSaves(ds);
+    };
+    enter("Minha", "1500", "1600");
+    f->cdsAgendaSala->AfterPost = screenSaves;
+    EXPECT_EQ(errorsShown(), Strings{kClash});
+    EXPECT_EQ(standingOn(), "Almoço");
+    EXPECT_FALSE(rowCommandsOn());
+    EXPECT_TRUE(statusReadOnly());
+
+    // A scheduled booking set to Cancelada after another user changed it: back to Agendada, and open again.
+    f->tbtEncerrada->click();
+    select("Cliente");
+    seeder->change("101", december(7), "00002", "DSAGENDASALA", "Cliente (outro)");
+    f->cdsAgendaSala->Edit();
+    f->cdsAgendaSala->FieldByName("IDSITAGESALA").SetText("Cancelada");
+    f->sbtGravar->click();
+    EXPECT_EQ(errorsShown(), Strings{kChangedElsewhere});
+    EXPECT_EQ(standingOn(), "Cliente");
+    EXPECT_EQ(cell(f->cdsAgendaSala->RecNo(), "IDSITAGESALA"), QStringLiteral("Agendada"));
+    EXPECT_TRUE(rowCommandsOn());
+    EXPECT_FALSE(statusReadOnly());
+    EXPECT_EQ(changes(), 0);
 }
 
 }  // namespace

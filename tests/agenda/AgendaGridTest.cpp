@@ -1,5 +1,7 @@
 // Choosing the day and the room, loading the agenda, the status filter and what the grid shows.
 #include <QComboBox>
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QImage>
 #include <map>
 #include <set>
@@ -76,13 +78,18 @@ TEST_F(AgendaGridTest, FirstLoadListsScheduledBookingsInTheNineColumns) {
     const std::map<int, int> widths{{1, 62}, {2, 190}, {4, 213}, {5, 73}, {7, 99}, {8, 121}};
     const std::set<int> readOnly{0, 3, 4, 5, 8};
     auto* grid = f->dbgPadrao;
+    const QFontMetrics header = grid->horizontalHeader()->fontMetrics();
     for (int c = 0; c < 9; ++c) {
-        EXPECT_EQ(grid->model()->headerData(c, Qt::Horizontal).toString().toStdString(), titles[c]);
+        const QString title = grid->model()->headerData(c, Qt::Horizontal).toString();
+        EXPECT_EQ(title.toStdString(), titles[c]);
+        // The design width is a minimum; no title is cut ("Data Reunião" needs more than 73 pixels).
         if (widths.contains(c)) {
-            EXPECT_EQ(grid->columnWidth(c), widths.at(c)) << c;
+            EXPECT_GE(grid->columnWidth(c), widths.at(c)) << c;
         }
+        EXPECT_GT(grid->columnWidth(c), header.horizontalAdvance(title)) << titles[c];
         EXPECT_EQ(grid->Columns()[c].ReadOnly, readOnly.contains(c)) << c;
     }
+    EXPECT_EQ(grid->columnWidth(2), 190);  // wide enough already: left as designed
     EXPECT_EQ(grid->Columns()[1].PickList, (QStringList{"Agendada", "Cancelada", "Encerrada"}));
 
     ASSERT_EQ(rows(), 2);
@@ -265,6 +272,82 @@ TEST_F(AgendaGridTest, FailedLoadOnLeavingThePanelIsReportedOnceAndLeavesTheGrid
     EXPECT_EQ(rows(), 0);
     EXPECT_EQ(QApplication::focusWidget(), f->dbgPadrao);  // the exit completed
     EXPECT_EQ(Showavi::Depth(), 0);
+}
+
+TEST_F(AgendaGridTest, ImpossibleDayIsRefusedWithoutAskingTheServer) {
+    focusOn(f->depAgenda);
+    QTest::keyClicks(f->depAgenda->Editor(), "31022026");
+    Showavi::ResetCounters();
+    const std::string wrong = "Data do agendamento informada incorretamente.";
+    for (QWidget* target : {static_cast<QWidget*>(f->cbbSalas), static_cast<QWidget*>(f->dbgPadrao)}) {
+        focusOn(target);
+        EXPECT_EQ(errorsShown(), Strings{wrong});
+        EXPECT_TRUE(f->depAgenda->isAncestorOf(QApplication::focusWidget()));
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);  // nor does a refresh read day zero
+    EXPECT_EQ(errorsShown(), Strings{wrong});
+    EXPECT_FALSE(f->cdsAgendaSala->Active());
+    EXPECT_EQ(Showavi::Activations(), 0);
+}
+
+// A refresh from the selection panel loads the grid while the focus stays there; a new row entered next
+// must not be lost to the load that leaving the panel brings.
+TEST_F(AgendaGridTest, InsertRightAfterARefreshFromTheSelectionPanelKeepsTheNewRow) {
+    open(december(7), "101");  // the filter in force: scheduled bookings
+    focusOn(f->depAgenda);
+    for (QWidget* field : {static_cast<QWidget*>(f->depAgenda), static_cast<QWidget*>(f->cbbSalas)}) {
+        focusOn(field);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
+        ASSERT_EQ(columnValues("DSAGENDASALA"), (Strings{"Reunião de equipe", "Visita do cliente"}));
+        ASSERT_TRUE(f->panPrincipal->isAncestorOf(QApplication::focusWidget()));
+        f->sbtIncluir->click();
+        EXPECT_EQ(state(), TDataSetState::dsInsert);
+        EXPECT_EQ(rows(), 3);
+        EXPECT_EQ(QApplication::focusWidget(), f->dbgPadrao);
+        EXPECT_EQ(f->dbgPadrao->SelectedField()->FieldName(), "DSAGENDASALA");
+        f->sbtCancelar->click();
+    }
+
+    // The room changed after the refresh: the new row is entered among the bookings of that room.
+    focusOn(f->cbbSalas);
+    QTest::keyClick(f->cbbSalas, Qt::Key_F5);
+    f->cbbSalas->setCurrentIndex(f->cbbSalas->findText("102"));
+    f->sbtIncluir->click();
+    EXPECT_EQ(state(), TDataSetState::dsInsert);
+    EXPECT_EQ(current("CDSALA"), "102");
+    EXPECT_EQ(columnValues("DSAGENDASALA"), (Strings{"", "Treinamento"}));
+    f->sbtCancelar->click();
+
+    // Editing from the panel after a refresh edits the booking that was current, and stays editing.
+    focusOn(f->depAgenda);
+    f->cbbSalas->setCurrentIndex(f->cbbSalas->findText("101"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
+    f->dbnPadrao->Next()->click();
+    ASSERT_EQ(current("DSAGENDASALA"), "Visita do cliente");
+    f->sbtAlterar->click();
+    EXPECT_EQ(state(), TDataSetState::dsEdit);
+    EXPECT_EQ(current("DSAGENDASALA"), "Visita do cliente");
+    f->sbtCancelar->click();
+    EXPECT_TRUE(shown().empty());
+}
+
+TEST_F(AgendaGridTest, WithoutTheServersDateInsertKeepsItsState) {
+    // The same bookings seen a day later: their day is past, insert is off.
+    server->stop();
+    age::test::ServerSetup nextDay;
+    nextDay.now = "2026-12-08T10:00:00";
+    nextDay.db = server->dbUrl();
+    nextDay.rooms = {};
+    nextDay.operators = {};
+    age::test::TestServer later(nextDay);
+    switchServer(later);
+    open(december(7), "101");
+    ASSERT_FALSE(insertOn());
+    ASSERT_EQ(rows(), 2);
+    later.stop();
+    goTo(1, "DSAGENDASALA");  // a row change runs the state-change step, which cannot read the date
+    EXPECT_EQ(errorsShown().size(), 1u);
+    EXPECT_FALSE(insertOn());
 }
 
 }  // namespace

@@ -66,24 +66,49 @@ TEST_F(AgendaScreenTest, FirstEntryBuildsTheScreenAndEntryAgainShowsItInNormalSt
     EXPECT_TRUE(shown().empty()) << "changing the window state is no exit from the empty day field";
 }
 
-TEST_F(AgendaScreenTest, EachActivationListsTheRoomsOnceAndNamesTheFirst) {
+TEST_F(AgendaScreenTest, EachActivationListsTheRoomsOnceAndKeepsTheRoomOnDisplay) {
     EXPECT_EQ(rooms(), (QStringList{"101", "102", "201"}));
     EXPECT_EQ(f->cbbSalas->currentIndex(), 0);
     EXPECT_EQ(f->edtNmSala->text(), QStringLiteral("Sala 101"));
     f->cbbSalas->setCurrentIndex(2);  // the user's choice names its room at once
     EXPECT_EQ(f->edtNmSala->text(), QStringLiteral("Auditório"));
 
-    // Bookings loaded before stay on display across activations.
-    f->cdsAgendaSala->LoadFromPacket(Consiste::CheckResultServ(
-        f->netAgendaSala.AppServer().Call("GetAgendaSala", {"201", december(7)}), true, 0));
+    // Room 201's bookings on display stay, and so does the room they belong to, with its name.
+    seeder->book({"201", december(7), "0800", "0900", "Palestra"});
+    f->depAgenda->SetDate(december(7));
+    focusOn(f->dbgPadrao);
+    ASSERT_EQ(cell(0, "DSAGENDASALA"), QStringLiteral("Palestra"));
     Showavi::ResetCounters();
     switchAwayAndBack();
     switchAwayAndBack();
     EXPECT_EQ(rooms(), (QStringList{"101", "102", "201"}));
-    EXPECT_EQ(f->cbbSalas->currentIndex(), 0);
-    EXPECT_EQ(f->edtNmSala->text(), QStringLiteral("Sala 101"));
+    EXPECT_EQ(f->cbbSalas->currentText(), QStringLiteral("201"));
+    EXPECT_EQ(f->edtNmSala->text(), QStringLiteral("Auditório"));
     EXPECT_TRUE(f->cdsAgendaSala->Active());
     EXPECT_EQ(Showavi::Activations(), 2);  // one room-name fetch per activation, under the animation
+
+    // So a booking typed into room 201's grid is stored in room 201, and refresh reads room 201 again.
+    f->sbtIncluir->click();
+    set("DSAGENDASALA", "Ensaio");
+    set("HRINIAGESALA", "1000");
+    set("HRFINAGESALA", "1100");
+    f->sbtGravar->click();
+    EXPECT_EQ(seeder->stored("201", december(7), {"DSAGENDASALA"}), (Strings{"Palestra", "Ensaio"}));
+    EXPECT_TRUE(seeder->stored("101", december(7)).empty());
+    EXPECT_EQ(columnValues("DSAGENDASALA"), (Strings{"Palestra", "Ensaio"}));
+
+    // A room that is gone takes its bookings off the grid; the first room is chosen and named.
+    age::test::ServerSetup fewer;
+    fewer.rooms = {{"101", "Sala 101"}, {"102", "Sala 102"}};
+    age::test::TestServer other(fewer);
+    switchServer(other);
+    switchAwayAndBack();
+    EXPECT_EQ(rooms(), (QStringList{"101", "102"}));
+    EXPECT_EQ(f->cbbSalas->currentIndex(), 0);
+    EXPECT_EQ(f->edtNmSala->text(), QStringLiteral("Sala 101"));
+    EXPECT_FALSE(f->cdsAgendaSala->Active());
+    EXPECT_EQ(rows(), 0);
+    switchServer(*server);
     EXPECT_TRUE(shown().empty());
 }
 

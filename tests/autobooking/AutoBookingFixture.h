@@ -45,10 +45,17 @@ class AutoBookingTest : public AgendaFixture {
                                    inside);
     }
 
-    // Types a day over what the date edit holds, as the user does, without moving the focus.
+    // Types a day over what the date edit holds, as the user does, without finishing the edit.
     static void typeDate(TDateEditPlus* edit, age::Date day) {
         edit->Editor()->setCursorPosition(0);
         QTest::keyClicks(edit->Editor(), QString::fromStdString(age::formatShortDate(day)).remove('/'));
+    }
+    // Goes into the date edit, types the day over it and leaves with Tab: the finished edit counts, and
+    // the field's exit check runs.
+    static void enterDate(TDateEditPlus* edit, age::Date day) {
+        edit->Editor()->setFocus(Qt::TabFocusReason);
+        typeDate(edit, day);
+        QTest::keyClick(edit->Editor(), Qt::Key_Tab);
     }
     // The key goes to the control that has the focus, as the keyboard sends it.
     static void press(Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); }

@@ -30,8 +30,8 @@ TEST_F(AutoBookingTest, AllDaysFreeBooksTheWalkedDaysAndClosesWithoutAQuestion) 
     const age::Date wed = kToday + days{2};
     Showavi::ResetCounters();
     withDialog([&](TfrmCadAutoSala& d) {
-        typeDate(d.depDe, wed);
-        typeDate(d.depAte, wed + days{13});  // the Tuesday 13 days later
+        enterDate(d.depDe, wed);
+        enterDate(d.depAte, wed + days{13});  // the Tuesday 13 days later
         check({d.chbSeg, d.chbQua});
         press(Qt::Key_Return);
         EXPECT_FALSE(d.isVisible());
@@ -56,7 +56,7 @@ TEST_F(AutoBookingTest, PartlyTakenPeriodAsksWithTheTakenDatesNoBooksNothingYesB
     // Monday is the template's own day; Wednesday clashes with 08:30 to 09:30.
     const std::vector<ShownBox> asked{{BoxKind::Confirmation, question("07/12/2026, 09/12/2026")}};
     withDialog([&](TfrmCadAutoSala& d) {
-        typeDate(d.depAte, kToday + days{4});
+        enterDate(d.depAte, kToday + days{4});
         check({d.chbSeg, d.chbQua, d.chbSex});
         messages().ScriptAnswers({Answer::No});
         press(Qt::Key_Return);
@@ -97,6 +97,39 @@ TEST_F(AutoBookingTest, PartlyTakenPeriodAsksWithTheTakenDatesNoBooksNothingYesB
     EXPECT_EQ(stored(kToday + days{4}), Strings{"0800 0900 Reunião semanal A 0001 ana"});
 }
 
+TEST_F(AutoBookingTest, DayTakenWhileTheQuestionIsOpenIsNamedAfterTheRestIsBooked) {
+    loadTemplate();
+    seeder->book({"101", december(10), "0830", "0930", "Outra reunião"});
+    std::vector<std::string> boxes;
+    withDialog([&](TfrmCadAutoSala& d) {
+        enterDate(d.depAte, december(16));
+        check({d.chbTer, d.chbQui});  // 08/12, 10/12 (taken), 15/12
+        // Real boxes: another user books 15/12 while the question is up; then the user answers Sim.
+        messages().StopRecording();
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible() || box->property("answered").toBool()) return;
+            box->setProperty("answered", true);
+            boxes.push_back(box->text().toStdString());
+            if (boxes.size() == 1) seeder->book({"101", december(15), "0700", "0800", "Chegou antes", "A", "bruno"});
+            QTest::keyClick(box, Qt::Key_Return);  // the default button: Sim, then OK
+        });
+        poll.start(10);
+        d.sbtConfirma->click();
+        poll.stop();
+        messages().StartRecording();
+        EXPECT_FALSE(d.isVisible());
+    });
+    const std::string missed =
+        "A sala não foi agendada na(s) data(s): 15/12/2026, reservada(s) por outro usuário antes da confirmação. "
+        "As demais datas foram agendadas.";
+    EXPECT_EQ(boxes, (Strings{question("10/12/2026"), missed}));
+    EXPECT_EQ(stored(december(8)), Strings{"0800 0900 Reunião semanal A 0001 ana"});
+    EXPECT_EQ(stored(december(15)), Strings{"0700 0800 Chegou antes A 0001 bruno"});
+    EXPECT_EQ(stored(december(10)).size(), 1u);
+}
+
 TEST_F(AutoBookingTest, RepliesWithoutAFreeDayBookNothing) {
     loadTemplate();
     withDialog([&](TfrmCadAutoSala& d) {
@@ -124,20 +157,20 @@ TEST_F(AutoBookingTest, PeriodAndListLimitsAreCheckedBeforeTheServerIsAsked) {
     loadTemplate();
     withDialog([&](TfrmCadAutoSala& d) {
         // Dates first: a date half typed may be invalid for a moment, which unchecks every box.
-        typeDate(d.depAte, kToday + days{age::kMaxPeriodDays + 1});
+        enterDate(d.depAte, kToday + days{age::kMaxPeriodDays + 1});
         check({d.chbSeg});
         press(Qt::Key_Return);
         EXPECT_EQ(errorsShown(), Strings{kLimit});
         EXPECT_EQ(focusedControl(d), d.depAte);
 
         // 630 days of Mondays (91 of them) go to the server: only the template's day is taken.
-        typeDate(d.depAte, kToday + days{age::kMaxPeriodDays});
+        enterDate(d.depAte, kToday + days{age::kMaxPeriodDays});
         messages().ScriptAnswers({Answer::No});
         press(Qt::Key_Return);
         EXPECT_EQ(shown(), (std::vector<ShownBox>{{BoxKind::Confirmation, question("07/12/2026")}}));
 
         // Every weekday: 98 days make 1078 characters and go to the server, which drops the taken day.
-        typeDate(d.depAte, kToday + days{97});
+        enterDate(d.depAte, kToday + days{97});
         check({d.chbDom, d.chbTer, d.chbQua, d.chbQui, d.chbSex, d.chbSab});
         messages().ScriptAnswers({Answer::No});
         press(Qt::Key_Return);
@@ -145,7 +178,7 @@ TEST_F(AutoBookingTest, PeriodAndListLimitsAreCheckedBeforeTheServerIsAsked) {
         EXPECT_EQ(stDias.size(), age::kMaxDateList - 11);
 
         // 99 days make 1089: refused with the list unsent.
-        typeDate(d.depAte, kToday + days{98});
+        enterDate(d.depAte, kToday + days{98});
         press(Qt::Key_Return);
         EXPECT_EQ(errorsShown(), Strings{kLimit});
         EXPECT_EQ(focusedControl(d), d.depAte);
@@ -175,8 +208,8 @@ TEST_F(AutoBookingTest, FailedBookingStepStopsTheAnimationKeepsTheDialogAndCanBe
     set("HRFINAGESALA", "0700");
     const age::Date tue = kToday + days{1};
     withDialog([&](TfrmCadAutoSala& d) {
-        typeDate(d.depDe, tue);
-        typeDate(d.depAte, tue);
+        enterDate(d.depDe, tue);
+        enterDate(d.depAte, tue);
         check({d.chbTer});
         Showavi::ResetCounters();
         press(Qt::Key_Return);

@@ -1,6 +1,8 @@
 // The dialog's opening, placement, weekdays, period checks, keyboard, help and release.
 #include <QGroupBox>
+#include <QCalendarWidget>
 #include <QLabel>
+#include <QTableView>
 
 #include "AutoBookingFixture.h"
 #include "platform/ui/ButtonFlat.h"
@@ -57,12 +59,12 @@ TEST_F(AutoBookingTest, OpensOnTheServersDayOverTheHostWindowWithOnlyThatWeekday
 TEST_F(AutoBookingTest, WeekdaysFollowThePeriodAndTheCountFollowsTheChecks) {
     withDialog([&](TfrmCadAutoSala& d) {
         const age::Date fri = kToday + days{4};
-        typeDate(d.depDe, fri);
-        typeDate(d.depAte, fri + days{2});
+        enterDate(d.depDe, fri);
+        enterDate(d.depAte, fri + days{2});
         EXPECT_EQ(weekdays(d), "1000011 0000000 0");  // Fri, Sat, Sun
-        typeDate(d.depAte, fri + days{6});
+        enterDate(d.depAte, fri + days{6});
         EXPECT_EQ(weekdays(d), "1111111 0000000 0");  // seven days through the walk
-        typeDate(d.depAte, fri + days{20});
+        enterDate(d.depAte, fri + days{20});
         EXPECT_EQ(weekdays(d), "1111111 0000000 0");
         check({d.chbSeg, d.chbQua, d.chbSab});
         EXPECT_EQ(weekdays(d), "1111111 0101001 3");
@@ -79,20 +81,51 @@ TEST_F(AutoBookingTest, WeekdaysFollowThePeriodAndTheCountFollowsTheChecks) {
         EXPECT_EQ(order, (std::vector<QWidget*>{d.depDe, d.depAte, d.chbSeg, d.chbTer, d.chbQua, d.chbQui,
                                                 d.chbSex, d.chbSab, d.chbDom}));
 
-        // An end one day before the start: nothing can be chosen.
-        typeDate(d.depAte, fri - days{1});
+        // An end one day before the start: nothing can be chosen (and leaving the end date is refused).
+        enterDate(d.depAte, fri - days{1});
         EXPECT_EQ(weekdays(d), "0000000 0000000 0");
+        EXPECT_EQ(errorsShown(), Strings{kEndBeforeStart});
 
         // Two weeks from a Monday, then only that Monday and Tuesday, then two weeks again.
         const age::Date mon = kToday + days{7};
-        typeDate(d.depDe, mon);
-        typeDate(d.depAte, mon + days{13});
+        enterDate(d.depAte, mon + days{13});
+        enterDate(d.depDe, mon);
         check({d.chbSeg, d.chbQua});
         EXPECT_EQ(weekdays(d), "1111111 0101000 2");
-        typeDate(d.depAte, mon + days{1});
+        enterDate(d.depAte, mon + days{1});
         EXPECT_EQ(weekdays(d), "0110000 0100000 1");
-        typeDate(d.depAte, mon + days{13});
+        enterDate(d.depAte, mon + days{13});
         EXPECT_EQ(weekdays(d), "1111111 0100000 1");
+        EXPECT_TRUE(shown().empty());
+    });
+}
+
+TEST_F(AutoBookingTest, WeekdaysChangeOnlyWithAFinishedDateTypedOrPicked) {
+    withDialog([&](TfrmCadAutoSala& d) {
+        enterDate(d.depAte, december(27));
+        check({d.chbSeg, d.chbSex});
+        ASSERT_EQ(weekdays(d), "1111111 0100010 2");
+        // Typed over "27/12/2026", the end passes through 17/12, 10/12 and 10/02/2026 on its way to
+        // 10/01/2027: the boxes move only when the user leaves the field, and keep what the period holds.
+        d.depAte->Editor()->setFocus();
+        typeDate(d.depAte, age::makeDate(2027, 1, 10));
+        EXPECT_EQ(weekdays(d), "1111111 0100010 2");
+        press(Qt::Key_Tab);
+        EXPECT_EQ(weekdays(d), "1111111 0100010 2");
+
+        // Typed 09/12 leaves Monday to Wednesday; 11/12 picked in the calendar brings Thursday and Friday.
+        enterDate(d.depAte, december(9));
+        EXPECT_EQ(weekdays(d), "0111000 0100000 1");
+        d.depAte->ShowCalendar();
+        auto* days = d.depAte->Calendar()->findChild<QTableView*>();
+        ASSERT_NE(days, nullptr);
+        QTest::keyClick(days, Qt::Key_Right);
+        QTest::keyClick(days, Qt::Key_Right);
+        QTest::mouseClick(days->viewport(), Qt::LeftButton, {}, days->visualRect(days->currentIndex()).center());
+        EXPECT_EQ(d.depAte->DisplayText(), QStringLiteral("11/12/2026"));
+        EXPECT_EQ(weekdays(d), "0111110 0100000 1");
+        press(Qt::Key_Tab);
+        EXPECT_EQ(weekdays(d), "0111110 0100000 1");
         EXPECT_TRUE(shown().empty());
     });
 }
@@ -142,7 +175,7 @@ TEST_F(AutoBookingTest, EnterConfirmsFromAnyControlEscClosesAndTheNextOpeningIsF
         EXPECT_EQ(errorsShown(), (Strings{noWeekday, noWeekday}));
         EXPECT_TRUE(d.isVisible());
 
-        typeDate(d.depAte, kToday + days{10});
+        enterDate(d.depAte, kToday + days{10});
         check({d.chbQua, d.chbSex});
         typeDate(d.depDe, kToday - days{1});
         d.depDe->setFocus();

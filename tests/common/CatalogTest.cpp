@@ -25,7 +25,7 @@ TEST(Catalog, AgendaTextsAreExact) {
 
 TEST(Catalog, AutoBookingTextsAreExact) {
     TMessages m(kAutoBookingMessages);
-    EXPECT_EQ(m.Count(), 15u);
+    EXPECT_EQ(m.Count(), 16u);
     EXPECT_EQ(m.Msg("dia_ocupado"), "Sala ocupada neste horário.");
     EXPECT_EQ(m.Msg("data_menor"), "Data de término deve ser maior ou igual à data inicial.");
     EXPECT_EQ(m.Msg("chb_vazio"), "Nenhum dia da semana foi informado.");
@@ -43,6 +43,9 @@ TEST(Catalog, AutoBookingTextsAreExact) {
     EXPECT_EQ(m.Msg("exist_sala"),
               "Esta sala já está agendada na(s) data(s): %S, no horário informado.\r\n"
               "Deseja agendar as salas para o restante das datas informadas?");
+    EXPECT_EQ(m.Msg("dias_nao_agend"),
+              "A sala não foi agendada na(s) data(s): %S, reservada(s) por outro usuário antes da confirmação. "
+              "As demais datas foram agendadas.");
 }
 
 TEST(Catalog, ExistSalaFormatsIntoTwoLines) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <stdexcept>
 
 #include "DataSetFixture.h"
@@ -213,6 +214,60 @@ TEST_F(DataSetTest, MovingOffAnUntouchedNewRowDropsIt) {
     ds.Append();
     ds.Prior();
     EXPECT_EQ(seq(), "00005");
+}
+
+// A save that reloads the rows in a new order (as a screen's refresh after every post does): moving off the
+// row lands on the row the user asked for, found by its key, not on whatever took its place.
+TEST_F(DataSetTest, MovingOffARowWhosePostReloadsTheRowsFindsTheTargetByItsKey) {
+    ds.KeyFields = {"NRSEQAGESALA"};
+    // The stored rows sorted by start, as a server returns them; a post stores the row and reloads.
+    std::vector<Row> stored = agenda().rows;
+    ds.AfterPost = [&](TClientDataSet& s) {
+        Row posted;
+        for (const auto& field : s.Fields()) posted.push_back(field->AsValue());
+        std::erase_if(stored, [&](const Row& r) { return r[0] == posted[0]; });
+        stored.push_back(posted);
+        std::sort(stored.begin(), stored.end(), [](const Row& a, const Row& b) { return str(a[3]) < str(b[3]); });
+        s.LoadFromPacket(Packet{bookingFields(), stored});
+        s.Locate({"NRSEQAGESALA"}, {posted[0]});
+    };
+    // 00001 moves from first to after 00003; the user had clicked 00003, shown at row 2.
+    ds.Edit();
+    f("HRINIAGESALA").SetAsString("1030");
+    ds.MoveTo(2);
+    EXPECT_EQ(seq(), "00003");
+    EXPECT_EQ(column(0), (Log{"00002", "00003", "00001", "00004", "00005"}));
+
+    // Next and Prior go to the row that was next to (before) the edited one when they were asked.
+    ds.MoveTo(2);  // 00001
+    ds.Edit();
+    f("HRINIAGESALA").SetAsString("0830");  // sorts back to second place
+    ds.Next();
+    EXPECT_EQ(seq(), "00004");
+    ds.Edit();
+    f("HRINIAGESALA").SetAsString("0700");  // sorts first
+    ds.Prior();
+    EXPECT_EQ(seq(), "00003");
+
+    // A new row sorted between others: the clicked row still wins.
+    ds.MoveTo(4);  // 00005
+    ds.Insert();
+    f("NRSEQAGESALA").SetAsString("00006");
+    f("HRINIAGESALA").SetAsString("0845");
+    ds.MoveTo(3);  // 00003, shown at 3 while the new row stands at 4
+    EXPECT_EQ(seq(), "00003");
+    EXPECT_EQ(column(0), (Log{"00004", "00001", "00006", "00002", "00003", "00005"}));
+
+    // A target someone removed meanwhile: the data set stays on the row it saved.
+    ds.AfterPost = [&](TClientDataSet& s) {
+        std::erase_if(stored, [](const Row& r) { return str(r[0]) == "00005"; });
+        s.LoadFromPacket(Packet{bookingFields(), stored});
+        s.Locate({"NRSEQAGESALA"}, {std::string("00003")});
+    };
+    ds.Edit();
+    f("DSAGENDASALA").SetAsString("Review 2");
+    ds.MoveTo(5);
+    EXPECT_EQ(seq(), "00003");
 }
 
 TEST_F(DataSetTest, ReadingEveryRowFromFirstToEofAndLocating) {

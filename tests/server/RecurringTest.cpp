@@ -26,7 +26,7 @@ class Recurring : public ServerTest {
     void SetUp() override {
         ServerTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        model = book({.start = "0800", .end = "0900"});
+        model = book({.start = "0800", .end = "0900", .reference = "Comitê semanal"});
         book({.start = "0830", .end = "0930", .day = kToday + days(2)});
         book({.start = "0900", .end = "1000", .day = kToday + days(5)});  // touches 09:00: taken
         book({.start = "1000", .end = "1100", .day = kToday + days(3)});
@@ -147,8 +147,8 @@ TEST_P(Recurring, SetHrSalaRefusals) {
         {listOf({1}), "A", "0800", "0900", "Ref", "999", "Sala \"999\" não cadastrada."},
         // Every listed day taken (by a booking, or by being past): nothing to book is a refusal, not a
         // success.
-        {listOf({2, 5}), "A", "0800", "0900", "Ref", "101", allTaken},
-        {listOf({-7}), "A", "1500", "1600", "Ref", "101", allTaken},
+        {listOf({2, 5}), "A", "0800", "0900", "Comitê semanal", "101", allTaken},
+        {listOf({-7}), "A", "0800", "0900", "Comitê semanal", "101", allTaken},
     };
     for (auto c : cases) {
         rpc::Envelope e =
@@ -157,6 +157,22 @@ TEST_P(Recurring, SetHrSalaRefusals) {
         EXPECT_EQ(e.error, c.expected);
     }
     EXPECT_TRUE(agenda("101", kToday + days(1)).rows.empty());
+
+    // The template changed after the question was asked: its stored hours and reference are the ones the
+    // days were judged on, so other hours or another reference book nothing.
+    const std::string changed =
+        "O agendamento modelo foi alterado por outro usuário (horário ou referência); nada foi agendado. "
+        "Atualize a agenda e confirme novamente.";
+    ASSERT_EQ(tryChange(model, HRFIN, std::string("0930")), std::nullopt);
+    for (auto [end, reference] : {std::pair{"0900", "Comitê semanal"}, {"0930", "Outro assunto"}}) {
+        std::string list = listOf({1, 3});
+        rpc::Envelope e = rpc::envelopeFromJson(hrSala(list, "A", "0800", end, reference));
+        EXPECT_EQ(e.error, changed) << end;
+        EXPECT_EQ(list, listOf({1, 3}));
+    }
+    EXPECT_TRUE(agenda("101", kToday + days(1)).rows.empty());
+    std::string asStored = listOf({1});
+    EXPECT_EQ(Consiste::CheckResultServ(hrSala(asStored, "A", "0800", "0930"), false, 0).rows.size(), 1u);
 
     std::string bad = "_31/02/2027";
     EXPECT_THROW(hrSala(bad), ERpcError);

@@ -1,4 +1,6 @@
+#include <QCalendarWidget>
 #include <QLabel>
+#include <QTableView>
 #include <QLineEdit>
 #include <QTest>
 
@@ -35,19 +37,35 @@ TEST_F(DateEditPlusTest, TypedDateGivesTheDayItsWeekdayAndTheValidColour) {
     EXPECT_EQ(edit.DisplayText(), QStringLiteral("07/12/2026"));
     EXPECT_EQ(edit.WeekdayLabel()->text(), QStringLiteral("Segunda"));
     EXPECT_EQ(edit.Editor()->palette().color(QPalette::Text), QColor(Qt::blue));
-    EXPECT_EQ(changes, 1);  // the finished date, not each keystroke
-
-    // Retyping overwrites digit by digit: "37/12/2026" is no date and raises nothing, "31/12/2026" is a new
-    // date, "31/02/2026" is impossible and raises nothing again.
-    type("3");
+    EXPECT_EQ(changes, 0);  // typed, not yet finished
+    QTest::keyClick(edit.Editor(), Qt::Key_Return);
     EXPECT_EQ(changes, 1);
-    QTest::keyClicks(edit.Editor(), "1");
-    EXPECT_EQ(changes, 2);
-    QTest::keyClicks(edit.Editor(), "02");
-    EXPECT_FALSE(edit.IsValidDate());
-    EXPECT_EQ(changes, 2);
-    type("31122026");  // back to the last date: no change
-    EXPECT_EQ(changes, 2);
+}
+
+// (Typing a date over another, and a click in the calendar: the automatic booking dialog's tests.)
+TEST_F(DateEditPlusTest, LeavingTheFieldTabOrAKeyboardPickFinishesTheEdit) {
+    std::vector<age::Date> seen;
+    edit.OnDateChange = [&](QObject*) { seen.push_back(edit.GetDate()); };
+    type("10012027");
+    edit.Editor()->clearFocus();
+    type("3102");  // impossible
+    QTest::keyClick(edit.Editor(), Qt::Key_Return);
+    type("10012027");  // the date reported last
+    QTest::keyClick(edit.Editor(), Qt::Key_Tab);
+    type("11");
+    QTest::keyClick(edit.Editor(), Qt::Key_Tab);
+    EXPECT_EQ(seen, (std::vector<age::Date>{age::makeDate(2027, 1, 10), age::makeDate(2027, 1, 11)}));
+
+    // In the calendar the arrows choose a day and Enter picks it, once.
+    edit.ShowCalendar();
+    auto* days = edit.Calendar()->findChild<QTableView*>();
+    ASSERT_NE(days, nullptr);
+    QTest::keyClick(days, Qt::Key_Right);
+    QTest::keyClick(days, Qt::Key_Return);
+    EXPECT_FALSE(edit.Calendar()->isVisible());
+    EXPECT_EQ(edit.DisplayText(), QStringLiteral("12/01/2027"));
+    QTest::keyClick(edit.Editor(), Qt::Key_Tab);
+    EXPECT_EQ(seen.size(), 3u);
 }
 
 TEST_F(DateEditPlusTest, EmptyEditPassesTheCheckAndAnInvalidDateIsReportedClearly) {

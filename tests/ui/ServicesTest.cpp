@@ -2,7 +2,9 @@
 #include <QTest>
 
 #include "GuiTest.h"
+#include "common/Zel_msg.h"
 #include "platform/data/Abort.h"
+#include "platform/data/ClientDataSet.h"
 #include "platform/rpc/CheckResult.h"
 #include "platform/ui/Boundary.h"
 #include "platform/ui/Consiste.h"
@@ -25,9 +27,17 @@ TEST_F(ServicesTest, BoundaryDropsAbortsAndShowsOtherFailuresAsErrorBoxes) {
     // A refusal from the server was shown where it came in.
     EXPECT_EQ(Boundary::run([] { throw EServerError("recusado"); }), Boundary::Outcome::Aborted);
     EXPECT_TRUE(shown().empty());
-    EXPECT_EQ(Boundary::run([] { throw std::runtime_error("falhou a conexão"); }),
+    // Texts written for the user are shown as they are; any other failure as one Portuguese sentence.
+    EXPECT_EQ(Boundary::run([] { throw EUserError("falhou a conexão"); }), Boundary::Outcome::Failed);
+    EXPECT_EQ(Boundary::run([] { throw EConnectionError("Servidor fora do ar."); }), Boundary::Outcome::Failed);
+    EXPECT_EQ(Boundary::run([] { throw ERpcError(-32602, "Lista de datas inválida."); }),
               Boundary::Outcome::Failed);
-    EXPECT_EQ(shown(), (Boxes{{BoxKind::Error, "falhou a conexão"}}));
+    EXPECT_EQ(Boundary::run([] { TMessages().Msg("sem_chave"); }), Boundary::Outcome::Failed);
+    EXPECT_EQ(Boundary::run([] { TClientDataSet("cds").First(); }), Boundary::Outcome::Failed);
+    EXPECT_EQ(Boundary::run([] { throw 42; }), Boundary::Outcome::Failed);
+    EXPECT_EQ(errorsShown(), (std::vector<std::string>{"falhou a conexão", "Servidor fora do ar.",
+                                                       "Lista de datas inválida.", Boundary::kInternalError,
+                                                       Boundary::kInternalError, Boundary::kInternalError}));
 
     // MensErro ends the event only when asked; a refusal from the server is shown as it comes.
     EXPECT_THROW(Consiste::MensErro("Referência deve ser informada.", true), EAbort);
