@@ -11,6 +11,7 @@
 #include "common/Zel_msg.h"
 #include "server/BookingDelta.h"
 #include "server/DateList.h"
+#include "server/History.h"
 
 namespace age::server {
 namespace {
@@ -122,31 +123,46 @@ void refuseOverlap(Transaction& tx, const Booking& b) {
         throw Refusal(agendaTexts().Msg("hora_agen"));
 }
 
-void applyChange(Transaction& tx, const DeltaChange& change, Date today) {
+// With a session, new bookings are made in the signed-in operator's name only.
+void requireAuthority(const Caller& caller, const std::string& operatorCode) {
+    if (caller.signedIn() && operatorCode != caller.operatorCode)
+        throw Refusal("Não é permitido agendar em nome de outro operador: o agendamento deve ser do operador "
+                      "conectado (\"" + caller.operatorCode + "\"), não de \"" + operatorCode + "\".");
+}
+
+// Applies one change; the server stamps what it stores with its own now and keeps who booked, and the
+// change goes to the history in the same transaction.
+void applyChange(Transaction& tx, const DeltaChange& change, Date today, DateTime now, const Caller& caller) {
     switch (change.op) {
         case data::ChangeOp::Insert: {
-            const Booking& b = change.newRow.booking;
+            Booking b = change.newRow.booking;
             checkRowToStore(tx, b, change.newRow, today, true);
+            requireAuthority(caller, b.operatorCode);
+            b.stamp = now;
             tx.lockRoom(b.room);
             refuseOverlap(tx, b);
             tx.reserveSeq(b.room, std::stol(b.seq));
             if (!tx.insertBooking(b))
                 throw Refusal("O seqüencial " + b.seq + " da sala \"" + b.room +
                               "\" já está em uso. Atualize a agenda.");
+            tx.addHistory(history::bookingChange(caller, "SetAgendaSala", now, nullptr, &b));
             break;
         }
         case data::ChangeOp::Update: {
             const Booking& old = change.oldRow.booking;
-            const Booking& b = change.newRow.booking;
+            Booking b = change.newRow.booking;
             if (old.room != b.room || old.seq != b.seq || old.day != b.day || !change.oldRow.hasDay ||
                 !change.newRow.hasDay)
                 throw Refusal("A sala, a data e o seqüencial de um agendamento não podem ser alterados.");
             checkRowToStore(tx, b, change.newRow, today, false);
             tx.lockRoom(b.room);
-            requireUnchanged(tx, old, "alterados");
+            Booking stored = requireUnchanged(tx, old, "alterados");
+            b.operatorCode = stored.operatorCode;
+            b.stamp = now;
             refuseOverlap(tx, b);
             if (!tx.updateBooking(b))
                 throw Refusal("O agendamento foi excluído por outro usuário. Atualize a agenda.");
+            tx.addHistory(history::bookingChange(caller, "SetAgendaSala", now, &stored, &b));
             break;
         }
         case data::ChangeOp::Delete: {
@@ -154,8 +170,9 @@ void applyChange(Transaction& tx, const DeltaChange& change, Date today) {
             if (old.room.empty() || old.seq.empty())
                 throw Refusal("Sala e seqüencial do agendamento a excluir devem ser informados.");
             tx.lockRoom(old.room);
-            requireUnchanged(tx, old, "excluídos");
+            Booking stored = requireUnchanged(tx, old, "excluídos");
             tx.deleteBooking(old.room, old.seq);
+            tx.addHistory(history::bookingChange(caller, "SetAgendaSala", now, &stored, nullptr));
             break;
         }
     }
@@ -280,9 +297,9 @@ Reply AgendaModule::GetHora(const Args& args) {
 
 Reply AgendaModule::SetAgendaSala(const Args& args) {
     std::vector<DeltaChange> changes = readBookingDelta(args.value(0));
-    Date today = clock_.today();
+    const DateTime now = clock_.now();
     auto tx = storage_.write();
-    for (const auto& change : changes) applyChange(*tx, change, today);
+    for (const auto& change : changes) applyChange(*tx, change, wholeDay(now), now, args.caller());
     tx->commit();
     return {{}, rpc::okEnvelopeText(), {}};
 }
@@ -323,6 +340,7 @@ Reply AgendaModule::SetHrSala(const Args& args) {
 
     auto tx = storage_.write();
     checkRecurringArgs(*tx, model);
+    requireAuthority(args.caller(), model.operatorCode);
     std::vector<Date> days = parseDateList(args.text(2));
     if (days.empty()) return ok(bookingPacket({}), {{2, ""}});
 
@@ -339,6 +357,7 @@ Reply AgendaModule::SetHrSala(const Args& args) {
         b.day = day;
         b.seq = formatSeq(seq++);
         if (!tx->insertBooking(b)) throw StorageError("sequence number handed out twice: " + b.seq);
+        tx->addHistory(history::bookingChange(args.caller(), "SetHrSala", *model.stamp, nullptr, &b));
         created.push_back(std::move(b));
     }
     tx->commit();

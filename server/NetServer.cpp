@@ -45,6 +45,7 @@ class Session : public std::enable_shared_from_this<Session> {
             std::chrono::seconds idleTimeout)
         : socket_(std::move(socket)),
           timer_(socket_.get_executor()),
+          pause_(socket_.get_executor()),
           manager_(manager),
           dispatcher_(dispatcher),
           idleTimeout_(idleTimeout) {}
@@ -90,6 +91,17 @@ class Session : public std::enable_shared_from_this<Session> {
         inbox_.erase(0, n);
         // An idle connection keeps no large buffer from an earlier big request.
         if (inbox_.empty() && inbox_.capacity() > kKeptBuffer) inbox_.shrink_to_fit();
+        if (auto wait = std::exchange(caller_.answerDelay, {}); wait.count() > 0) {
+            // A failed sign-in answers late; the timer holds no thread meanwhile.
+            pause_.expires_after(wait);
+            return pause_.async_wait([self = shared_from_this()](std::error_code ec) {
+                if (!ec && !self->stopped_) self->writeAnswer();
+            });
+        }
+        writeAnswer();
+    }
+
+    void writeAnswer() {
         asio::async_write(socket_, asio::buffer(outbox_),
                           [self = shared_from_this()](std::error_code ec, std::size_t) {
                               if (ec) return self->stop();
@@ -137,6 +149,7 @@ class Session : public std::enable_shared_from_this<Session> {
         stopped_ = true;
         std::error_code ignored;
         timer_.cancel();
+        pause_.cancel();
         socket_.shutdown(tcp::socket::shutdown_both, ignored);
         socket_.close(ignored);
         manager_.remove(shared_from_this());
@@ -144,6 +157,7 @@ class Session : public std::enable_shared_from_this<Session> {
 
     tcp::socket socket_;
     asio::steady_timer timer_;
+    asio::steady_timer pause_;  // holds back a late answer
     ConnectionManager& manager_;
     const Dispatcher& dispatcher_;
     std::chrono::seconds idleTimeout_;
