@@ -39,7 +39,7 @@ std::string askTerminal(int tty, const std::string& prompt) {
     std::string line;
     char c;
     while (read(tty, &c, 1) == 1 && c != '\n') line += c;
-    tcsetattr(tty, TCSAFLUSH, &saved);
+    tcsetattr(tty, TCSANOW, &saved);
     return withoutLineEnd(line);
 }
 
