@@ -68,18 +68,25 @@ SessionOptions sessionOptions(const Settings& s) {
     return o;
 }
 
-// --auth none trusts whoever connects; said at every start, loudest when others can reach the port.
-void warnOfNoAuth(const std::string& host) {
+bool isLoopback(const std::string& host) {
     std::error_code ec;
     auto address = asio::ip::make_address(host, ec);
-    if (!ec && address.is_loopback()) {
+    return !ec && address.is_loopback();
+}
+
+// --auth none trusts whoever connects; said at every start, loudest when others can reach the port. On a
+// plain listener others can reach, passwords cross the network in clear.
+void warnOfExposure(const std::string& auth, const std::string& host) {
+    if (auth == "none" && isLoopback(host)) {
         spdlog::warn("--auth none: connections need no sign-in and may act as any operator; for tests and a "
                      "single desk only");
-        return;
+    } else if (auth == "none") {
+        spdlog::critical("--auth none on {}, which is NOT a loopback address: ANYONE who reaches this port can "
+                         "book, change and delete bookings as any operator. Use --auth password on a network.",
+                         host);
+    } else if (!isLoopback(host)) {
+        spdlog::warn("plain listener on {}: passwords and bookings cross the network unencrypted", host);
     }
-    spdlog::critical("--auth none on {}, which is NOT a loopback address: ANYONE who reaches this port can "
-                     "book, change and delete bookings as any operator. Use --auth password on a network.",
-                     host);
 }
 
 // "127.0.0.1:12100", "[::1]:12100".
@@ -122,7 +129,7 @@ int serve(const Settings& s) {
     sessions.registerIn(dispatcher, std::string(age::kRemoteModule));
 
     auto [host, port] = splitListen(s.listen);
-    if (s.auth == "none") warnOfNoAuth(host);
+    warnOfExposure(s.auth, host);
     NetOptions options{host, port, std::max(1, s.threads), std::chrono::seconds(std::max(1, s.idleTimeout))};
     NetServer server(options, dispatcher);
     server.bind();
