@@ -352,14 +352,16 @@ Reply AgendaModule::SetHrSala(const Args& args) {
     if (booked.empty()) throw Refusal(autoBookingTexts().Msg("salas_ocup"));
     long seq = takeSeqs(*tx, model.room, static_cast<long>(booked.size()));
     std::vector<Booking> created;
+    std::vector<HistoryEntry> history;
     for (Date day : booked) {
         Booking b = model;
         b.day = day;
         b.seq = formatSeq(seq++);
         if (!tx->insertBooking(b)) throw StorageError("sequence number handed out twice: " + b.seq);
-        tx->addHistory(history::bookingChange(args.caller(), "SetHrSala", *model.stamp, nullptr, &b));
+        history.push_back(history::bookingChange(args.caller(), "SetHrSala", *model.stamp, nullptr, &b));
         created.push_back(std::move(b));
     }
+    tx->addHistory(history);
     tx->commit();
     return ok(bookingPacket(created), {{2, formatDateList(booked)}});
 }

@@ -7,6 +7,7 @@
 // Prepared statements only; text is compared in byte order (COLLATE "C"), as SQLite does.
 #include "server/storage/PostgresStorage.h"
 
+#include <nlohmann/json.hpp>
 #include <pqxx/pqxx>
 
 #include "server/storage/PostgresPool.h"
@@ -142,9 +143,12 @@ const std::vector<pg::Statement> kStatements = {
     {"sessions", AGE_SESSION_COLUMNS " ORDER BY s.DTCRIACAO, s.CDPREFIXO"},
     {"delete_session", "DELETE FROM SESSAO WHERE CDHASHTOKEN = $1"},
     {"delete_expired_sessions", "DELETE FROM SESSAO WHERE DTEXPIRA <= $1"},
+    // Every row of a call in one statement (a recurring booking writes 98), from a JSON array of rows.
     {"add_history",
      "INSERT INTO HISTORICO (DTHISTORICO, CDOPERADOR, DSENDERECO, DSMETODO, IDOPERACAO, CDSALA,"
-     " NRSEQAGESALA, DTATIAGESALA, DSANTERIOR, DSNOVO) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10)"},
+     " NRSEQAGESALA, DTATIAGESALA, DSANTERIOR, DSNOVO)"
+     " SELECT w, o, a, m, op, r, s, d, v0, v1 FROM json_to_recordset($1::json) AS x(w timestamp, o text,"
+     " a text, m text, op text, r text, s text, d date, v0 text, v1 text)"},
     {"history",
      "SELECT NRHISTORICO, to_char(DTHISTORICO, 'YYYY-MM-DD\"T\"HH24:MI:SS'), CDOPERADOR, DSENDERECO, DSMETODO,"
      " IDOPERACAO, CDSALA, NRSEQAGESALA, to_char(DTATIAGESALA, 'YYYY-MM-DD'), DSANTERIOR, DSNOVO FROM HISTORICO"
@@ -407,13 +411,26 @@ class PostgresTransaction final : public Transaction {
         return static_cast<int>(exec("delete_expired_sessions", formatIsoDateTime(now)).affected_rows());
     }
 
-    void addHistory(const HistoryEntry& h) override {
-        refuseNul({&h.operatorCode, &h.address, &h.method, &h.operation, &h.room, &h.seq, &h.oldValues,
-                   &h.newValues});
-        std::string day = h.day ? formatIsoDate(*h.day) : std::string();
-        exec("add_history", formatIsoDateTime(h.when), nullable(h.operatorCode), nullable(h.address), h.method,
-             h.operation, nullable(h.room), nullable(h.seq), nullable(day), nullable(h.oldValues),
-             nullable(h.newValues));
+    using Transaction::addHistory;
+    void addHistory(const std::vector<HistoryEntry>& entries) override {
+        if (entries.empty()) return;
+        auto orNull = [](const std::string& v) { return v.empty() ? nlohmann::json() : nlohmann::json(v); };
+        nlohmann::json rows = nlohmann::json::array();
+        for (const auto& h : entries) {
+            refuseNul({&h.operatorCode, &h.address, &h.method, &h.operation, &h.room, &h.seq, &h.oldValues,
+                       &h.newValues});
+            rows.push_back({{"w", formatIsoDateTime(h.when)},
+                            {"o", orNull(h.operatorCode)},
+                            {"a", orNull(h.address)},
+                            {"m", h.method},
+                            {"op", h.operation},
+                            {"r", orNull(h.room)},
+                            {"s", orNull(h.seq)},
+                            {"d", h.day ? nlohmann::json(formatIsoDate(*h.day)) : nlohmann::json()},
+                            {"v0", orNull(h.oldValues)},
+                            {"v1", orNull(h.newValues)}});
+        }
+        exec("add_history", rows.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     }
 
     std::vector<HistoryEntry> history(const HistoryFilter& f) override {

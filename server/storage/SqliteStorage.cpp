@@ -55,7 +55,7 @@ constexpr const char* kMigrations[] = {
            DTCRIACAO TEXT NOT NULL,
            DTEXPIRA TEXT NOT NULL);
        CREATE TABLE IF NOT EXISTS HISTORICO (
-           NRHISTORICO INTEGER PRIMARY KEY AUTOINCREMENT,
+           NRHISTORICO INTEGER PRIMARY KEY,
            DTHISTORICO TEXT NOT NULL,
            CDOPERADOR TEXT,
            DSENDERECO TEXT,
@@ -65,9 +65,7 @@ constexpr const char* kMigrations[] = {
            NRSEQAGESALA TEXT,
            DTATIAGESALA TEXT,
            DSANTERIOR TEXT,
-           DSNOVO TEXT);
-       CREATE INDEX IF NOT EXISTS HISTORICO_SALA ON HISTORICO (CDSALA, NRSEQAGESALA);
-       CREATE INDEX IF NOT EXISTS HISTORICO_DATA ON HISTORICO (DTHISTORICO);)",
+           DSNOVO TEXT);)",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
@@ -341,7 +339,12 @@ class SqliteTransaction final : public Transaction {
         return q.changes();
     }
 
-    void addHistory(const HistoryEntry& h) override {
+    using Transaction::addHistory;
+    void addHistory(const std::vector<HistoryEntry>& entries) override {
+        for (const auto& h : entries) addHistoryRow(h);
+    }
+
+    void addHistoryRow(const HistoryEntry& h) {
         auto q = db_->query(
             "INSERT INTO HISTORICO (DTHISTORICO, CDOPERADOR, DSENDERECO, DSMETODO, IDOPERACAO, CDSALA,"
             " NRSEQAGESALA, DTATIAGESALA, DSANTERIOR, DSNOVO) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");

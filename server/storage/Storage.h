@@ -81,11 +81,11 @@ struct HistoryEntry {
 
 // Empty members match everything.
 struct HistoryFilter {
-    std::string room;
-    std::string seq;
-    std::string operatorCode;
-    std::optional<Date> day;    // of the booking
-    std::optional<Date> since;  // rows written on or after this day
+    std::string room{};
+    std::string seq{};
+    std::string operatorCode{};
+    std::optional<Date> day{};    // of the booking
+    std::optional<Date> since{};  // rows written on or after this day
 };
 
 struct HourSpan {
@@ -165,7 +165,8 @@ class Transaction {
     virtual std::vector<SessionRecord> sessions() = 0;  // oldest first
     virtual bool deleteSession(const std::string& tokenHash) = 0;
     virtual int deleteExpiredSessions(DateTime now) = 0;
-    virtual void addHistory(const HistoryEntry& entry) = 0;
+    virtual void addHistory(const std::vector<HistoryEntry>& entries) = 0;  // one statement where it can
+    void addHistory(const HistoryEntry& entry) { addHistory(std::vector<HistoryEntry>{entry}); }
     virtual std::vector<HistoryEntry> history(const HistoryFilter& filter) = 0;  // newest first
     virtual long pruneHistory(DateTime before) = 0;  // rows written before; how many went
 };
