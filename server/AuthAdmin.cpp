@@ -4,6 +4,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <istream>
 #include <ostream>
 #include <stdexcept>
@@ -27,19 +28,33 @@ std::string withoutLineEnd(std::string line) {
     return line;
 }
 
+// The terminal as it was before its echo went off, given back even when Ctrl-C ends the program.
+int gTty = -1;
+termios gSaved{};
+
+void restoreTerminalAndDie(int signal) {
+    tcsetattr(gTty, TCSANOW, &gSaved);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
 // One line from the terminal with its echo off.
 std::string askTerminal(int tty, const std::string& prompt) {
-    termios saved{};
-    if (tcgetattr(tty, &saved) != 0) throw std::runtime_error("cannot read from the terminal");
-    termios quiet = saved;
+    if (tcgetattr(tty, &gSaved) != 0) throw std::runtime_error("cannot read from the terminal");
+    gTty = tty;
+    termios quiet = gSaved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     quiet.c_lflag |= ECHONL;
     (void)!write(tty, prompt.data(), prompt.size());
+    auto oldInt = std::signal(SIGINT, restoreTerminalAndDie);
+    auto oldTerm = std::signal(SIGTERM, restoreTerminalAndDie);
     tcsetattr(tty, TCSAFLUSH, &quiet);
     std::string line;
     char c;
     while (read(tty, &c, 1) == 1 && c != '\n') line += c;
-    tcsetattr(tty, TCSANOW, &saved);
+    tcsetattr(tty, TCSANOW, &gSaved);
+    std::signal(SIGINT, oldInt);
+    std::signal(SIGTERM, oldTerm);
     return withoutLineEnd(line);
 }
 
