@@ -58,6 +58,13 @@ std::optional<age::Date> dayOption(const std::string& text, const char* option) 
     throw std::runtime_error(std::string(option) + " must be YYYY-MM-DD");
 }
 
+bool anyPassword(Storage& storage) {
+    auto tx = storage.read();
+    for (const auto& op : tx->operators())
+        if (auto c = tx->credential(op.code); c && c->enabled && !c->passwordHash.empty()) return true;
+    return false;
+}
+
 SessionOptions sessionOptions(const Settings& s) {
     SessionOptions o;
     o.mode = s.auth == "none" ? AuthMode::None : AuthMode::Password;
@@ -130,6 +137,9 @@ int serve(const Settings& s) {
 
     auto [host, port] = splitListen(s.listen);
     warnOfExposure(s.auth, host);
+    if (s.auth == "password" && !anyPassword(*storage))
+        spdlog::warn("no operator has a password yet, so nobody can sign in: set one with `age-server operator "
+                     "password CODE`");
     NetOptions options{host, port, std::max(1, s.threads), std::chrono::seconds(std::max(1, s.idleTimeout))};
     NetServer server(options, dispatcher);
     server.bind();

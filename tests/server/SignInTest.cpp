@@ -215,6 +215,14 @@ TEST(SignInWithoutAuth, AnyPasswordOfAKnownEnabledOperatorOpensASession) {
     EXPECT_NE(server.log().find("--auth none"), std::string::npos) << server.log();
 }
 
+TEST(SignInWithoutPasswords, TheServerSaysNobodyCanSignInAndNobodyCan) {
+    TestServer server{{.auth = "password"}};
+    LineClient c(server.host(), server.port());
+    EXPECT_EQ(refusal(login(c, "ana", "qualquer-senha")), kBadSignIn);
+    EXPECT_NE(server.log().find("no operator has a password yet, so nobody can sign in"), std::string::npos)
+        << server.log();
+}
+
 TEST(SignInOnSharedPostgres, ASessionOpenedOnOneServerResumesOnAnother) {
     AGE_REQUIRE_BACKEND(Backend::Postgres);
     TestServer first{withPasswords({.db = "postgresql"})};
