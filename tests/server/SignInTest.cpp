@@ -101,11 +101,12 @@ TEST_P(SignIn, FiveFailuresLockTheOperatorFromThatAddressEvenWithTheRightPasswor
     std::string out;
     ASSERT_EQ(server.admin({"history", "--operator", "ana", "--json"}, &out), 0);
     std::vector<std::string> operations;
-    for (std::istringstream lines(out); std::getline(lines, out);) {
-        json row = json::parse(out);
-        if (row["method"] == "Session.Login") operations.push_back(row["operation"]);
-        if (row["method"] == "Session.Login")
-            EXPECT_TRUE(row["address"].get<std::string>().starts_with("127.0.0.1:")) << row;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        json row = json::parse(line);
+        if (row["method"] != "Session.Login") continue;
+        operations.push_back(row["operation"]);
+        EXPECT_TRUE(row["address"].get<std::string>().starts_with("127.0.0.1:")) << row;
     }
     std::vector<std::string> expected{"sign-in locked"};
     expected.insert(expected.end(), 5, "sign-in failed");
