@@ -2,7 +2,7 @@
 //
 //   age-server serve [--listen HOST:PORT] [--db URL] [--db-pool N] [--now ISO] [--threads N]
 //                    [--idle-timeout S]
-//                    [--auth password|none] [--session-hours H]
+//                    [--auth password|none] [--session-hours H] [--session-recheck S] [--login-delay-ms MS]
 //   age-server init | room add CODE NAME | room list | operator add CODE NAME | operator list | demo
 //   age-server operator password CODE [--password-stdin] | operator disable CODE | operator enable CODE
 //   age-server session list | session revoke CODE|TOKEN-PREFIX
