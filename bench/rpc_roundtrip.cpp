@@ -5,7 +5,9 @@
 //
 // Without --server it starts its own age-server on a temporary SQLite file. Prints p50 and p99 of each,
 // their ratio to the echo, and GetSysdate's ratio to Redis next to its goal (p50 within 1.2x, p99 within
-// 2x). Redis is a yardstick only: nothing else needs it.
+// 2x). Redis is a yardstick only: nothing else needs it. It also starts a second server with --auth
+// password and times GetSysdate on a signed-in connection next to the first (the session check reads the
+// connection only: p50 within 5% of the unsigned one).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -212,10 +214,19 @@ int main(int argc, char** argv) {
         }
     }
     try {
-        std::unique_ptr<age::test::TestServer> own;
+        std::unique_ptr<age::test::TestServer> own, guarded;
         std::string host = "127.0.0.1";
         int port = 0;
+        int signedIn = -1;
+        std::string signedInBuffer;
         if (address.empty()) {
+            guarded = std::make_unique<age::test::TestServer>(age::test::ServerSetup{
+                .auth = "password", .passwords = {{"ana", "senha-de-medida"}}});
+            signedIn = connectTo(guarded->host(), guarded->port());
+            writeAll(signedIn, R"({"jsonrpc":"2.0","id":1,"method":"Session.Login","params":["ana","senha-de-medida"]})"
+                               "\n");
+            if (readLine(signedIn, signedInBuffer).find("\"ok\":true") == std::string::npos)
+                throw std::runtime_error("cannot sign in on the --auth password server");
             own = std::make_unique<age::test::TestServer>();
             host = own->host();
             port = own->port();
@@ -245,7 +256,7 @@ int main(int argc, char** argv) {
         std::printf("rpc_roundtrip: %d calls each, request %zu bytes, reply %zu bytes, server %s:%d\n", calls,
                     request.size() + 1, reply.size() + 1, host.c_str(), port);
         // Interleaved rounds so that a slow moment of the machine touches all three alike.
-        std::vector<double> e50, e99, r50, r99, n50, n99, p50, p99;
+        std::vector<double> e50, e99, r50, r99, n50, n99, p50, p99, s50, s99;
         constexpr int kRounds = 5;
         for (int round = 0; round < kRounds; ++round) {
             Stats e = measure(calls / kRounds, [&] {
@@ -264,6 +275,13 @@ int main(int argc, char** argv) {
                 });
                 p50.push_back(p.p50), p99.push_back(p.p99);
             }
+            if (signedIn >= 0) {
+                Stats g = measure(calls / kRounds, [&] {
+                    writeAll(signedIn, request + "\n");
+                    readLine(signedIn, signedInBuffer);
+                });
+                s50.push_back(g.p50), s99.push_back(g.p99);
+            }
             e50.push_back(e.p50), e99.push_back(e.p99), r50.push_back(r.p50), r99.push_back(r.p99);
             n50.push_back(n.p50), n99.push_back(n.p99);
         }
@@ -275,6 +293,13 @@ int main(int argc, char** argv) {
         print("bare TCP echo", echoStats, echoStats);
         print("GetSysdate, plain socket client", {median(r50), median(r99)}, echoStats);
         print("GetSysdate, TNetConnection", {median(n50), median(n99)}, echoStats);
+        if (signedIn >= 0) {
+            print("GetSysdate, signed-in socket", {median(s50), median(s99)}, echoStats);
+            double growth = median(s50) / median(r50);
+            std::printf("target: signed-in GetSysdate p50 within 5%% of the unsigned one: %s (%.3fx)\n",
+                        growth <= 1.05 ? "met" : "NOT met", growth);
+            close(signedIn);
+        }
         double ratio = median(n50) / echoStats.p50;
         std::printf("GetSysdate through TNetConnection, p50 within 2x of the echo: %s (%.2fx)\n",
                     ratio <= 2.0 ? "met" : "NOT met", ratio);

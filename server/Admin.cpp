@@ -7,6 +7,7 @@
 
 #include "server/AgendaModule.h"
 #include "server/BookingDelta.h"
+#include "server/History.h"
 
 namespace age::server::admin {
 namespace {
@@ -40,6 +41,10 @@ std::string demoStatus(int dayOffset, std::size_t n) {
     return (dayOffset + n) % 5 == 3 ? "C" : "A";
 }
 
+void record(Transaction& tx, std::string method, const nlohmann::json& details) {
+    tx.addHistory(history::event("", history::localActor(), std::move(method), "add", Clock().now(), details));
+}
+
 }  // namespace
 
 void addRoom(Storage& storage, const std::string& code, const std::string& name) {
@@ -47,6 +52,7 @@ void addRoom(Storage& storage, const std::string& code, const std::string& name)
     checkText("the room name", name, 30);
     auto tx = storage.write();
     if (!tx->addRoom({code, name})) throw std::runtime_error("room " + code + " exists already");
+    record(*tx, "room add", {{"CDSALA", code}, {"NMSALA", name}});
     tx->commit();
 }
 
@@ -59,6 +65,7 @@ void addOperator(Storage& storage, const std::string& code, const std::string& n
     checkText("the operator name", name, 40);
     auto tx = storage.write();
     if (!tx->addOperator({code, name})) throw std::runtime_error("operator " + code + " exists already");
+    record(*tx, "operator add", {{"CDOPERADOR", code}, {"NMOPERADOR", name}});
     tx->commit();
 }
 
@@ -121,6 +128,7 @@ void seedDemo(Storage& storage, const Clock& clock, std::ostream& out) {
             }
         }
     }
+    record(*tx, "demo", {{"bookings", created}});
     tx->commit();
     out << "demo: " << kDemoRooms.size() << " rooms, " << kDemoOperators.size() << " operators, " << created
         << " bookings from " << formatShortDate(clock.today() - std::chrono::days(3)) << " to "

@@ -11,6 +11,7 @@
 #include "common/Zel_msg.h"
 #include "server/BookingDelta.h"
 #include "server/DateList.h"
+#include "server/History.h"
 
 namespace age::server {
 namespace {
@@ -144,11 +145,22 @@ void refuseOverlap(Transaction& tx, const Booking& b) {
         throw Refusal(agendaTexts().Msg("hora_agen"));
 }
 
-void applyChange(Transaction& tx, const DeltaChange& change, Date today) {
+// With a session, new bookings are made in the signed-in operator's name only.
+void requireAuthority(const Caller& caller, const std::string& operatorCode) {
+    if (caller.signedIn() && operatorCode != caller.operatorCode)
+        throw Refusal("Não é permitido agendar em nome de outro operador: o agendamento deve ser do operador "
+                      "conectado (\"" + caller.operatorCode + "\"), não de \"" + operatorCode + "\".");
+}
+
+// Applies one change; the server stamps what it stores with its own now and keeps who booked, and the
+// change goes to the history in the same transaction.
+void applyChange(Transaction& tx, const DeltaChange& change, Date today, DateTime now, const Caller& caller) {
     switch (change.op) {
         case data::ChangeOp::Insert: {
-            const Booking& b = change.newRow.booking;
+            Booking b = change.newRow.booking;
             checkRowToStore(tx, b, change.newRow, today, true);
+            requireAuthority(caller, b.operatorCode);
+            b.stamp = now;
             tx.lockRoom(b.room);
             refuseFullDays(tx, b.room, {b.day}, "não é possível incluir outro.");
             refuseOverlap(tx, b);
@@ -156,20 +168,24 @@ void applyChange(Transaction& tx, const DeltaChange& change, Date today) {
             if (!tx.insertBooking(b))
                 throw Refusal("O seqüencial " + b.seq + " da sala \"" + b.room +
                               "\" já está em uso. Atualize a agenda.");
+            tx.addHistory(history::bookingChange(caller, "SetAgendaSala", now, nullptr, &b));
             break;
         }
         case data::ChangeOp::Update: {
             const Booking& old = change.oldRow.booking;
-            const Booking& b = change.newRow.booking;
+            Booking b = change.newRow.booking;
             if (old.room != b.room || old.seq != b.seq || old.day != b.day || !change.oldRow.hasDay ||
                 !change.newRow.hasDay)
                 throw Refusal("A sala, a data e o seqüencial de um agendamento não podem ser alterados.");
             checkRowToStore(tx, b, change.newRow, today, false);
             tx.lockRoom(b.room);
-            requireUnchanged(tx, old, "alterados");
+            Booking stored = requireUnchanged(tx, old, "alterados");
+            b.operatorCode = stored.operatorCode;
+            b.stamp = now;
             refuseOverlap(tx, b);
             if (!tx.updateBooking(b))
                 throw Refusal("O agendamento foi excluído por outro usuário. Atualize a agenda.");
+            tx.addHistory(history::bookingChange(caller, "SetAgendaSala", now, &stored, &b));
             break;
         }
         case data::ChangeOp::Delete: {
@@ -177,8 +193,9 @@ void applyChange(Transaction& tx, const DeltaChange& change, Date today) {
             if (old.room.empty() || old.seq.empty())
                 throw Refusal("Sala e seqüencial do agendamento a excluir devem ser informados.");
             tx.lockRoom(old.room);
-            requireUnchanged(tx, old, "excluídos");
+            Booking stored = requireUnchanged(tx, old, "excluídos");
             tx.deleteBooking(old.room, old.seq);
+            tx.addHistory(history::bookingChange(caller, "SetAgendaSala", now, &stored, nullptr));
             break;
         }
     }
@@ -301,9 +318,9 @@ Reply AgendaModule::GetHora(const Args& args) {
 
 Reply AgendaModule::SetAgendaSala(const Args& args) {
     std::vector<DeltaChange> changes = readBookingDelta(args.value(0));
-    Date today = clock_.today();
+    const DateTime now = clock_.now();
     auto tx = storage_.write();
-    for (const auto& change : changes) applyChange(*tx, change, today);
+    for (const auto& change : changes) applyChange(*tx, change, wholeDay(now), now, args.caller());
     tx->commit();
     return {{}, rpc::okEnvelopeText(), {}};
 }
@@ -344,6 +361,7 @@ Reply AgendaModule::SetHrSala(const Args& args) {
 
     auto tx = storage_.write();
     checkRecurringArgs(*tx, model);
+    requireAuthority(args.caller(), model.operatorCode);
     std::vector<Date> days = parseDateList(args.text(2));
     if (days.empty()) return ok(bookingPacket({}), {{2, ""}});
 
@@ -364,12 +382,15 @@ Reply AgendaModule::SetHrSala(const Args& args) {
     if (tx->insertSeries(model, seq, booked) != booked.size())
         throw StorageError("sequence numbers handed out twice in room " + model.room);
     std::vector<Booking> created;
+    std::vector<HistoryEntry> history;
     for (Date day : booked) {
         Booking b = model;
         b.day = day;
         b.seq = formatSeq(seq++);
+        history.push_back(history::bookingChange(args.caller(), "SetHrSala", *model.stamp, nullptr, &b));
         created.push_back(std::move(b));
     }
+    tx->addHistory(history);
     tx->commit();
     return ok(bookingPacket(created), {{2, formatDateList(booked)}});
 }

@@ -72,6 +72,10 @@ void Dispatcher::add(const std::string& module, Method method) {
     methods_[key] = std::move(method);
 }
 
+void Dispatcher::guard(const std::string& module, Gate gate) {
+    gates_[module] = std::move(gate);
+}
+
 const Method* Dispatcher::find(const std::string& fullName) const {
     auto it = methods_.find(fullName);
     return it == methods_.end() ? nullptr : &it->second;
@@ -95,8 +99,10 @@ rpc::Response Dispatcher::handle(const rpc::Request& request, Caller& caller) co
     rpc::Response response;
     response.id = request.id;
     try {
+        if (auto gate = gates_.find(module); gate != gates_.end()) gate->second(caller);
         checkArgs(*method, request.params);
         Reply reply = method->handler(Args(request.params, caller));
+        caller.answerDelay = reply.delay;
         response.result = std::move(reply.result);
         response.rawResult = std::move(reply.rawResult);
         response.byref = std::move(reply.byref);

@@ -2,6 +2,7 @@
 // of the arguments are checked here, once, before any handler runs.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <optional>
@@ -47,6 +48,7 @@ struct Reply {
     json result;            // when rawResult is empty
     std::string rawResult;  // the result's JSON text, already written (packets go this way)
     std::map<int, std::string> byref;  // final values of by-reference arguments, by 0-based position
+    std::chrono::milliseconds delay{0};  // the connection answers after this long (a failed sign-in)
 };
 
 // The user's request cannot be done: answered as the envelope {"ok":false,"error":message}. The message
@@ -80,9 +82,14 @@ struct ParsedLine {
     std::string answer;  // without '\n'; set when request is empty
 };
 
+// Decides whether the caller may call a module at all; throws CallFault when not.
+using Gate = std::function<void(Caller&)>;
+
 class Dispatcher {
   public:
     void add(const std::string& module, Method method);
+    // Every call of the module passes `gate` first (a connection must have signed in).
+    void guard(const std::string& module, Gate gate);
 
     // Answers one request; never throws. Logs one line for every call that fails or is refused.
     rpc::Response handle(const rpc::Request& request, Caller& caller) const;
@@ -100,6 +107,7 @@ class Dispatcher {
     const Method* find(const std::string& fullName) const;
     std::map<std::string, Method, std::less<>> methods_;  // "Module.Method"
     std::map<std::string, bool, std::less<>> modules_;
+    std::map<std::string, Gate, std::less<>> gates_;
 };
 
 }  // namespace age::server

@@ -48,6 +48,7 @@ class Session : public std::enable_shared_from_this<Session> {
             std::chrono::seconds idleTimeout)
         : socket_(std::move(socket)),
           timer_(socket_.get_executor()),
+          pause_(socket_.get_executor()),
           manager_(manager),
           dispatcher_(dispatcher),
           pool_(pool),
@@ -117,6 +118,17 @@ class Session : public std::enable_shared_from_this<Session> {
         if (stopped_) return;
         outbox_ = std::move(answer);
         outbox_ += '\n';
+        if (auto wait = std::exchange(caller_.answerDelay, {}); wait.count() > 0) {
+            // A failed sign-in answers late; the timer holds no thread meanwhile.
+            pause_.expires_after(wait);
+            return pause_.async_wait([self = shared_from_this()](std::error_code ec) {
+                if (!ec && !self->stopped_) self->writeAnswer();
+            });
+        }
+        writeAnswer();
+    }
+
+    void writeAnswer() {
         std::error_code ec;
         std::size_t sent = socket_.write_some(asio::buffer(outbox_), ec);
         if (ec && ec != asio::error::would_block && ec != asio::error::try_again) return stop();
@@ -177,6 +189,7 @@ class Session : public std::enable_shared_from_this<Session> {
         stopped_ = true;
         std::error_code ignored;
         timer_.cancel();
+        pause_.cancel();
         socket_.shutdown(tcp::socket::shutdown_both, ignored);
         socket_.close(ignored);
         manager_.remove(shared_from_this());
@@ -184,6 +197,7 @@ class Session : public std::enable_shared_from_this<Session> {
 
     tcp::socket socket_;
     asio::steady_timer timer_;
+    asio::steady_timer pause_;  // holds back a late answer
     ConnectionManager& manager_;
     const Dispatcher& dispatcher_;
     WorkPool& pool_;

@@ -2,8 +2,13 @@
 //
 //   age-server serve [--listen HOST:PORT] [--db URL] [--db-pool N] [--now ISO] [--threads N]
 //                    [--workers N] [--max-queue N] [--idle-timeout S]
+//                    [--auth password|none] [--session-hours H] [--session-recheck S] [--login-delay-ms MS]
 //   age-server init | room add CODE NAME | room list | room renumber CODE | operator add CODE NAME
 //              | operator list | demo | check
+//   age-server operator password CODE [--password-stdin] | operator disable CODE | operator enable CODE
+//   age-server session list | session revoke CODE|TOKEN-PREFIX
+//   age-server history [--room R] [--seq S] [--day D] [--operator O] [--since D] [--json]
+//   age-server history prune --before D
 //
 // --db is "sqlite:PATH" (default sqlite:agenda.db) or "postgresql://user@host:port/dbname". Logs go to
 // stderr; `serve` prints one line "listening on HOST:PORT" to stdout once it accepts connections (with port
@@ -15,10 +20,14 @@
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
 #include <CLI/CLI.hpp>
+#include <asio/ip/address.hpp>
 
+#include "common/Booking.h"
 #include "server/Admin.h"
 #include "server/AgendaModule.h"
+#include "server/AuthAdmin.h"
 #include "server/Check.h"
+#include "server/SessionModule.h"
 #include "server/Clock.h"
 #include "server/NetServer.h"
 
@@ -39,7 +48,59 @@ struct Settings {
     std::string logLevel = "info";
     std::string code, name;
     bool withdrawPending = false;
+    // Sign-in and history.
+    std::string auth = "password";
+    int sessionHours = 12;
+    int sessionRecheck = 60;
+    int loginDelayMs = 500;
+    bool passwordStdin = false;
+    bool json = false;
+    std::string room, seq, day, since, operatorCode, before;
 };
+
+std::optional<age::Date> dayOption(const std::string& text, const char* option) {
+    if (text.empty()) return std::nullopt;
+    if (auto d = age::parseIsoDate(text)) return d;
+    throw std::runtime_error(std::string(option) + " must be YYYY-MM-DD");
+}
+
+bool anyPassword(Storage& storage) {
+    auto tx = storage.read();
+    for (const auto& op : tx->operators())
+        if (auto c = tx->credential(op.code); c && c->enabled && !c->passwordHash.empty()) return true;
+    return false;
+}
+
+SessionOptions sessionOptions(const Settings& s) {
+    SessionOptions o;
+    o.mode = s.auth == "none" ? AuthMode::None : AuthMode::Password;
+    o.lifetime = std::chrono::hours(s.sessionHours);
+    o.recheckEvery = std::chrono::seconds(s.sessionRecheck);
+    o.throttle.firstDelay = std::chrono::milliseconds(s.loginDelayMs);
+    o.throttle.maxDelay = std::max(o.throttle.maxDelay, o.throttle.firstDelay);
+    return o;
+}
+
+bool isLoopback(const std::string& host) {
+    std::error_code ec;
+    auto address = asio::ip::make_address(host, ec);
+    return !ec && address.is_loopback();
+}
+
+// --auth none trusts whoever connects; said at every start, loudest when others can reach the port. On a
+// plain listener others can reach, passwords cross the network in clear.
+void warnOfExposure(const std::string& auth, const std::string& host) {
+    if (auth == "none" && isLoopback(host)) {
+        spdlog::warn("--auth none: connections need no sign-in and may act as any operator; for tests and a "
+                     "single desk only");
+    } else if (auth == "none") {
+        spdlog::critical("--auth none on {}, which is NOT a loopback address: ANYONE who reaches this port can "
+                         "book, change and delete bookings as any operator. Use --auth password on a network.",
+                         host);
+    } else if (!isLoopback(host)) {
+        spdlog::warn("plain listener on {}: passwords and bookings cross the network unencrypted", host);
+    }
+}
 
 // "127.0.0.1:12100", "[::1]:12100".
 std::pair<std::string, unsigned short> splitListen(const std::string& text) {
@@ -77,8 +138,14 @@ int serve(const Settings& s) {
     Dispatcher dispatcher;
     AgendaModule agenda(*storage, clock);
     agenda.registerIn(dispatcher);
+    SessionModule sessions(*storage, clock, sessionOptions(s));
+    sessions.registerIn(dispatcher, std::string(age::kRemoteModule));
 
     auto [host, port] = splitListen(s.listen);
+    warnOfExposure(s.auth, host);
+    if (s.auth == "password" && !anyPassword(*storage))
+        spdlog::warn("no operator has a password yet, so nobody can sign in: set one with `age-server operator "
+                     "password CODE`");
     NetOptions options{host,
                        port,
                        std::max(1, s.threads),
@@ -88,8 +155,8 @@ int serve(const Settings& s) {
                        std::chrono::microseconds(s.busyPoll)};
     NetServer server(options, dispatcher);
     server.bind();
-    spdlog::info("serving {} on {} ({} network threads, {} workers{})", redactedUrl(s.db), server.boundAddress(),
-                 options.threads, options.workers,
+    spdlog::info("serving {} on {} ({} network threads, {} workers, --auth {}{})", redactedUrl(s.db),
+                 server.boundAddress(), options.threads, options.workers, s.auth,
                  clock.pinned() ? ", clock pinned at " + age::formatIsoDateTime(clock.now()) : std::string());
     std::cout << "listening on " << server.boundAddress() << std::endl;
     server.run();
@@ -138,6 +205,20 @@ int main(int argc, char** argv) {
     serveCmd->add_option("--idle-timeout", s.idleTimeout, "seconds before an idle connection is closed")
         ->check(CLI::Range(1, 86400 * 7))
         ->capture_default_str();
+    serveCmd->add_option("--auth", s.auth, "password: operators sign in; none: no sign-in (tests, one desk)")
+        ->check(CLI::IsMember({"password", "none"}))
+        ->capture_default_str();
+    serveCmd->add_option("--session-hours", s.sessionHours, "hours a sign-in lasts")
+        ->check(CLI::Range(1, 24 * 90))
+        ->capture_default_str();
+    serveCmd
+        ->add_option("--session-recheck", s.sessionRecheck,
+                     "seconds between checks that a connection's session was not revoked")
+        ->check(CLI::Range(1, 3600))
+        ->capture_default_str();
+    serveCmd->add_option("--login-delay-ms", s.loginDelayMs, "wait after a first failed sign-in (doubles after each)")
+        ->check(CLI::Range(1, 60000))
+        ->capture_default_str();
     serveCmd->add_option("--log-level", s.logLevel, "debug also logs every call's method")
         ->check(CLI::IsMember({"trace", "debug", "info", "warn", "error"}))
         ->capture_default_str();
@@ -161,6 +242,29 @@ int main(int argc, char** argv) {
     opAdd->add_option("CODE", s.code, "operator code (up to 12 characters)")->required();
     opAdd->add_option("NAME", s.name, "operator name (up to 40 characters)")->required();
     auto* opList = opCmd->add_subcommand("list", "list the operators");
+    auto* opPassword = opCmd->add_subcommand("password", "set an operator's password (asked twice)");
+    opPassword->add_option("CODE", s.code, "operator code")->required();
+    opPassword->add_flag("--password-stdin", s.passwordStdin, "read the password as one line of standard input");
+    auto* opDisable = opCmd->add_subcommand("disable", "stop an operator from signing in; ends its sessions");
+    opDisable->add_option("CODE", s.code, "operator code")->required();
+    auto* opEnable = opCmd->add_subcommand("enable", "let a disabled operator sign in again");
+    opEnable->add_option("CODE", s.code, "operator code")->required();
+
+    auto* sessionCmd = app.add_subcommand("session", "sign-in sessions")->require_subcommand(1);
+    auto* sessionList = sessionCmd->add_subcommand("list", "list the sessions (token prefix, operator, ...)");
+    auto* sessionRevoke = sessionCmd->add_subcommand("revoke", "end an operator's sessions, or one session");
+    sessionRevoke->add_option("CODE|TOKEN-PREFIX", s.code, "operator code, or the first characters of a token")
+        ->required();
+
+    auto* historyCmd = app.add_subcommand("history", "print the history of changes, newest first");
+    historyCmd->add_option("--room", s.room, "only this room");
+    historyCmd->add_option("--seq", s.seq, "only this sequence number");
+    historyCmd->add_option("--day", s.day, "only bookings of this day (YYYY-MM-DD)");
+    historyCmd->add_option("--operator", s.operatorCode, "only this operator");
+    historyCmd->add_option("--since", s.since, "only rows written on or after this day (YYYY-MM-DD)");
+    historyCmd->add_flag("--json", s.json, "one JSON object per line");
+    auto* historyPrune = historyCmd->add_subcommand("prune", "remove history rows written before a day");
+    historyPrune->add_option("--before", s.before, "YYYY-MM-DD")->required();
 
     auto* demoCmd = app.add_subcommand("demo", "seed demo rooms, operators and a week of bookings");
     demoCmd->add_option("--now", s.now, "take this date and time as now");
@@ -180,6 +284,17 @@ int main(int argc, char** argv) {
         if (*opAdd) admin::addOperator(*storage, s.code, s.name);
         if (*opList) admin::listOperators(*storage, std::cout);
         if (*demoCmd) admin::seedDemo(*storage, makeClock(s.now), std::cout);
+        if (*opPassword) admin::setPassword(*storage, s.code, admin::readPassword(s.code, s.passwordStdin, std::cin));
+        if (*opDisable) admin::setEnabled(*storage, s.code, false);
+        if (*opEnable) admin::setEnabled(*storage, s.code, true);
+        if (*sessionList) admin::listSessions(*storage, std::cout);
+        if (*sessionRevoke) admin::revokeSessions(*storage, s.code, std::cout);
+        if (*historyPrune)
+            admin::pruneHistory(*storage, *dayOption(s.before, "--before"), std::cout);
+        else if (*historyCmd)
+            admin::showHistory(*storage,
+                               {s.room, s.seq, s.operatorCode, dayOption(s.day, "--day"), dayOption(s.since, "--since")},
+                               s.json, std::cout);
         if (*checkCmd) return checkDatabase(*storage, std::cout) == 0 ? 0 : 1;
         return 0;
     } catch (const std::exception& e) {

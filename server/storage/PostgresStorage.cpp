@@ -7,6 +7,7 @@
 // Prepared statements only; text is compared in byte order (COLLATE "C"), as SQLite does.
 #include "server/storage/PostgresStorage.h"
 
+#include <nlohmann/json.hpp>
 #include <pqxx/pqxx>
 
 #include "server/storage/PostgresPool.h"
@@ -14,7 +15,7 @@
 namespace age::server {
 namespace {
 
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 // Serialises schema upgrades of servers starting at once (an arbitrary constant: "AGE1").
 constexpr long kSchemaLockKey = 0x41474531;
 
@@ -55,6 +56,32 @@ constexpr const char* kMigrations[] = {
            CDSALA text COLLATE "C" NOT NULL REFERENCES SALA (CDSALA),
            NRSEQ bigint NOT NULL,
            PRIMARY KEY (CDSALA, NRSEQ));)",
+    // Sign-in, sessions and the history of changes.
+    R"(CREATE TABLE IF NOT EXISTS ACESSOOPERADOR (
+           CDOPERADOR text COLLATE "C" NOT NULL PRIMARY KEY REFERENCES OPERADOR (CDOPERADOR),
+           DSHASHSENHA text,
+           IDATIVO text NOT NULL DEFAULT 'S' CHECK (IDATIVO IN ('S', 'N')));
+       CREATE TABLE IF NOT EXISTS SESSAO (
+           CDHASHTOKEN text COLLATE "C" NOT NULL PRIMARY KEY,
+           CDPREFIXO text COLLATE "C" NOT NULL,
+           CDOPERADOR text COLLATE "C" NOT NULL REFERENCES OPERADOR (CDOPERADOR),
+           DSENDERECO text NOT NULL,
+           DTCRIACAO timestamp NOT NULL,
+           DTEXPIRA timestamp NOT NULL);
+       CREATE TABLE IF NOT EXISTS HISTORICO (
+           NRHISTORICO bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+           DTHISTORICO timestamp NOT NULL,
+           CDOPERADOR text COLLATE "C",
+           DSENDERECO text,
+           DSMETODO text NOT NULL,
+           IDOPERACAO text NOT NULL,
+           CDSALA text COLLATE "C",
+           NRSEQAGESALA text COLLATE "C",
+           DTATIAGESALA date,
+           DSANTERIOR text,
+           DSNOVO text);
+       CREATE INDEX IF NOT EXISTS HISTORICO_SALA ON HISTORICO (CDSALA, NRSEQAGESALA);
+       CREATE INDEX IF NOT EXISTS HISTORICO_DATA ON HISTORICO (DTHISTORICO);)",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
@@ -63,6 +90,11 @@ static_assert(std::size(kMigrations) == kSchemaVersion);
     " to_char(a.DTATIAGESALA, 'YYYY-MM-DD'), a.CDOPERADOR, o.NMOPERADOR, a.HRINIAGESALA, a.HRFINAGESALA," \
     " to_char(a.DTINCAGESALA, 'YYYY-MM-DD\"T\"HH24:MI:SS')"                                               \
     " FROM AGESALA a LEFT JOIN OPERADOR o ON o.CDOPERADOR = a.CDOPERADOR"
+
+#define AGE_SESSION_COLUMNS                                                                               \
+    "SELECT s.CDHASHTOKEN, s.CDPREFIXO, s.CDOPERADOR, o.NMOPERADOR, s.DSENDERECO,"                          \
+    " to_char(s.DTCRIACAO, 'YYYY-MM-DD\"T\"HH24:MI:SS'), to_char(s.DTEXPIRA, 'YYYY-MM-DD\"T\"HH24:MI:SS')" \
+    " FROM SESSAO s JOIN OPERADOR o ON o.CDOPERADOR = s.CDOPERADOR"
 
 const std::vector<pg::Statement> kStatements = {
     {"rooms", "SELECT CDSALA, NMSALA FROM SALA ORDER BY CDSALA"},
@@ -123,9 +155,40 @@ const std::vector<pg::Statement> kStatements = {
      " a.HRINIAGESALA, a.HRFINAGESALA, s.CDSALA IS NOT NULL"
      " FROM AGESALA a LEFT JOIN SALA s ON s.CDSALA = a.CDSALA"
      " ORDER BY a.CDSALA, a.DTATIAGESALA, a.HRINIAGESALA, a.NRSEQAGESALA"},
+
+    {"credential",
+     "SELECT o.CDOPERADOR, o.NMOPERADOR, a.DSHASHSENHA, COALESCE(a.IDATIVO, 'S') FROM OPERADOR o"
+     " LEFT JOIN ACESSOOPERADOR a ON a.CDOPERADOR = o.CDOPERADOR WHERE o.CDOPERADOR = $1"},
+    {"set_password",
+     "INSERT INTO ACESSOOPERADOR (CDOPERADOR, DSHASHSENHA) SELECT CDOPERADOR, $2 FROM OPERADOR"
+     " WHERE CDOPERADOR = $1 ON CONFLICT (CDOPERADOR) DO UPDATE SET DSHASHSENHA = EXCLUDED.DSHASHSENHA"},
+    {"set_enabled",
+     "INSERT INTO ACESSOOPERADOR (CDOPERADOR, IDATIVO) SELECT CDOPERADOR, $2 FROM OPERADOR"
+     " WHERE CDOPERADOR = $1 ON CONFLICT (CDOPERADOR) DO UPDATE SET IDATIVO = EXCLUDED.IDATIVO"},
+    {"add_session",
+     "INSERT INTO SESSAO (CDHASHTOKEN, CDPREFIXO, CDOPERADOR, DSENDERECO, DTCRIACAO, DTEXPIRA)"
+     " VALUES ($1, $2, $3, $4, $5, $6)"},
+    {"session", AGE_SESSION_COLUMNS " WHERE s.CDHASHTOKEN = $1"},
+    {"sessions", AGE_SESSION_COLUMNS " ORDER BY s.DTCRIACAO, s.CDPREFIXO"},
+    {"delete_session", "DELETE FROM SESSAO WHERE CDHASHTOKEN = $1"},
+    {"delete_expired_sessions", "DELETE FROM SESSAO WHERE DTEXPIRA <= $1"},
+    // Every row of a call in one statement (a recurring booking writes 98), from a JSON array of rows.
+    {"add_history",
+     "INSERT INTO HISTORICO (DTHISTORICO, CDOPERADOR, DSENDERECO, DSMETODO, IDOPERACAO, CDSALA,"
+     " NRSEQAGESALA, DTATIAGESALA, DSANTERIOR, DSNOVO)"
+     " SELECT w, o, a, m, op, r, s, d, v0, v1 FROM json_to_recordset($1::json) AS x(w timestamp, o text,"
+     " a text, m text, op text, r text, s text, d date, v0 text, v1 text)"},
+    {"history",
+     "SELECT NRHISTORICO, to_char(DTHISTORICO, 'YYYY-MM-DD\"T\"HH24:MI:SS'), CDOPERADOR, DSENDERECO, DSMETODO,"
+     " IDOPERACAO, CDSALA, NRSEQAGESALA, to_char(DTATIAGESALA, 'YYYY-MM-DD'), DSANTERIOR, DSNOVO FROM HISTORICO"
+     " WHERE ($1::text IS NULL OR CDSALA = $1) AND ($2::text IS NULL OR NRSEQAGESALA = $2)"
+     " AND ($3::text IS NULL OR CDOPERADOR = $3) AND ($4::date IS NULL OR DTATIAGESALA = $4)"
+     " AND ($5::timestamp IS NULL OR DTHISTORICO >= $5) ORDER BY DTHISTORICO DESC, NRHISTORICO DESC"},
+    {"prune_history", "DELETE FROM HISTORICO WHERE DTHISTORICO < $1"},
 };
 
 #undef AGE_BOOKING_COLUMNS
+#undef AGE_SESSION_COLUMNS
 
 std::string text(const pqxx::field& f) {
     return f.is_null() ? std::string() : std::string(f.c_str(), f.size());
@@ -176,6 +239,21 @@ Booking readBooking(const pqxx::row& r) {
 
 std::string stampText(const Booking& b) {
     return b.stamp ? formatIsoDateTime(*b.stamp) : std::string();
+}
+
+DateTime readTime(const pqxx::field& f) {
+    auto t = parseIsoDateTime(text(f));
+    if (!t) throw StorageError("malformed date and time stored: " + text(f));
+    return *t;
+}
+
+SessionRecord readSession(const pqxx::row& r) {
+    return {text(r[0]), text(r[1]), text(r[2]), text(r[3]), text(r[4]), readTime(r[5]), readTime(r[6])};
+}
+
+// A filter value: NULL matches everything.
+const char* orAny(const std::string& s) {
+    return s.empty() ? nullptr : s.c_str();
 }
 
 // One snapshot for every read of the transaction, as a SQLite read transaction has.
@@ -374,6 +452,91 @@ class PostgresTransaction final : public Transaction {
     void forEachStoredRow(const std::function<void(const StoredRow&)>& visit) override {
         for (const auto& r : exec("stored_rows"))
             visit({text(r[0]), text(r[1]), text(r[2]), text(r[3]), text(r[4]), text(r[5]), r[6].as<bool>()});
+    }
+
+    std::optional<Credential> credential(const std::string& code) override {
+        if (hasNul(code)) return std::nullopt;
+        auto r = exec("credential", code);
+        if (r.empty()) return std::nullopt;
+        return Credential{text(r[0][0]), text(r[0][1]), text(r[0][2]), text(r[0][3]) == "S"};
+    }
+
+    bool setPasswordHash(const std::string& code, const std::string& hash) override {
+        refuseNul({&code, &hash});
+        return exec("set_password", code, hash).affected_rows() == 1;
+    }
+
+    bool setOperatorEnabled(const std::string& code, bool enabled) override {
+        refuseNul({&code});
+        return exec("set_enabled", code, enabled ? "S" : "N").affected_rows() == 1;
+    }
+
+    void addSession(const SessionRecord& s) override {
+        refuseNul({&s.tokenHash, &s.tokenPrefix, &s.operatorCode, &s.address});
+        exec("add_session", s.tokenHash, s.tokenPrefix, s.operatorCode, s.address, formatIsoDateTime(s.created),
+             formatIsoDateTime(s.expires));
+    }
+
+    std::optional<SessionRecord> session(const std::string& tokenHash) override {
+        if (hasNul(tokenHash)) return std::nullopt;
+        auto r = exec("session", tokenHash);
+        if (r.empty()) return std::nullopt;
+        return readSession(r[0]);
+    }
+
+    std::vector<SessionRecord> sessions() override {
+        std::vector<SessionRecord> out;
+        for (const auto& r : exec("sessions")) out.push_back(readSession(r));
+        return out;
+    }
+
+    bool deleteSession(const std::string& tokenHash) override {
+        if (hasNul(tokenHash)) return false;
+        return exec("delete_session", tokenHash).affected_rows() == 1;
+    }
+
+    int deleteExpiredSessions(DateTime now) override {
+        return static_cast<int>(exec("delete_expired_sessions", formatIsoDateTime(now)).affected_rows());
+    }
+
+    using Transaction::addHistory;
+    void addHistory(const std::vector<HistoryEntry>& entries) override {
+        if (entries.empty()) return;
+        auto orNull = [](const std::string& v) { return v.empty() ? nlohmann::json() : nlohmann::json(v); };
+        nlohmann::json rows = nlohmann::json::array();
+        for (const auto& h : entries) {
+            refuseNul({&h.operatorCode, &h.address, &h.method, &h.operation, &h.room, &h.seq, &h.oldValues,
+                       &h.newValues});
+            rows.push_back({{"w", formatIsoDateTime(h.when)},
+                            {"o", orNull(h.operatorCode)},
+                            {"a", orNull(h.address)},
+                            {"m", h.method},
+                            {"op", h.operation},
+                            {"r", orNull(h.room)},
+                            {"s", orNull(h.seq)},
+                            {"d", h.day ? nlohmann::json(formatIsoDate(*h.day)) : nlohmann::json()},
+                            {"v0", orNull(h.oldValues)},
+                            {"v1", orNull(h.newValues)}});
+        }
+        exec("add_history", rows.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    }
+
+    std::vector<HistoryEntry> history(const HistoryFilter& f) override {
+        std::vector<HistoryEntry> out;
+        if (hasNul(f.room) || hasNul(f.seq) || hasNul(f.operatorCode)) return out;
+        std::string day = f.day && storableDay(*f.day) ? formatIsoDate(*f.day) : std::string();
+        if (f.day && day.empty()) return out;
+        std::string since = f.since ? formatIsoDateTime(atMidnight(std::max(*f.since, firstStorableDay()))) : "";
+        for (const auto& r : exec("history", orAny(f.room), orAny(f.seq), orAny(f.operatorCode), orAny(day),
+                                  orAny(since)))
+            out.push_back({r[0].as<std::int64_t>(), readTime(r[1]), text(r[2]), text(r[3]), text(r[4]),
+                           text(r[5]), text(r[6]), text(r[7]), parseIsoDate(text(r[8])), text(r[9]),
+                           text(r[10])});
+        return out;
+    }
+
+    long pruneHistory(DateTime before) override {
+        return static_cast<long>(exec("prune_history", formatIsoDateTime(before)).affected_rows());
     }
 
   private:

@@ -15,7 +15,7 @@ namespace {
 using sqlite::Db;
 using sqlite::Query;
 
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 
 // Each step brings the schema from version i to i + 1; statements are idempotent so that a crash between
 // a step and the version update is harmless.
@@ -49,6 +49,30 @@ constexpr const char* kMigrations[] = {
            CDSALA TEXT NOT NULL REFERENCES SALA (CDSALA),
            NRSEQ INTEGER NOT NULL,
            PRIMARY KEY (CDSALA, NRSEQ)) WITHOUT ROWID;)",
+    // Sign-in, sessions and the history of changes.
+    R"(CREATE TABLE IF NOT EXISTS ACESSOOPERADOR (
+           CDOPERADOR TEXT NOT NULL PRIMARY KEY REFERENCES OPERADOR (CDOPERADOR),
+           DSHASHSENHA TEXT,
+           IDATIVO TEXT NOT NULL DEFAULT 'S' CHECK (IDATIVO IN ('S', 'N')));
+       CREATE TABLE IF NOT EXISTS SESSAO (
+           CDHASHTOKEN TEXT NOT NULL PRIMARY KEY,
+           CDPREFIXO TEXT NOT NULL,
+           CDOPERADOR TEXT NOT NULL REFERENCES OPERADOR (CDOPERADOR),
+           DSENDERECO TEXT NOT NULL,
+           DTCRIACAO TEXT NOT NULL,
+           DTEXPIRA TEXT NOT NULL);
+       CREATE TABLE IF NOT EXISTS HISTORICO (
+           NRHISTORICO INTEGER PRIMARY KEY,
+           DTHISTORICO TEXT NOT NULL,
+           CDOPERADOR TEXT,
+           DSENDERECO TEXT,
+           DSMETODO TEXT NOT NULL,
+           IDOPERACAO TEXT NOT NULL,
+           CDSALA TEXT,
+           NRSEQAGESALA TEXT,
+           DTATIAGESALA TEXT,
+           DSANTERIOR TEXT,
+           DSNOVO TEXT);)",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
@@ -77,6 +101,20 @@ Booking readBooking(const Query& q) {
 std::string stampText(const Booking& b) {
     return b.stamp ? formatIsoDateTime(*b.stamp) : std::string();
 }
+
+DateTime readTime(const Query& q, int column) {
+    auto t = parseIsoDateTime(q.text(column));
+    if (!t) throw StorageError("malformed date and time stored: " + q.text(column));
+    return *t;
+}
+
+SessionRecord readSession(const Query& q) {
+    return {q.text(0), q.text(1), q.text(2), q.text(3), q.text(4), readTime(q, 5), readTime(q, 6)};
+}
+
+constexpr const char* kSessionColumns =
+    "SELECT s.CDHASHTOKEN, s.CDPREFIXO, s.CDOPERADOR, o.NMOPERADOR, s.DSENDERECO, s.DTCRIACAO, s.DTEXPIRA"
+    " FROM SESSAO s JOIN OPERADOR o ON o.CDOPERADOR = s.CDOPERADOR";
 
 class SqliteStorage;
 
@@ -302,6 +340,113 @@ class SqliteTransaction final : public Transaction {
             " ORDER BY a.CDSALA, a.DTATIAGESALA, a.HRINIAGESALA, a.NRSEQAGESALA");
         while (q.step())
             visit({q.text(0), q.text(1), q.text(2), q.text(3), q.text(4), q.text(5), q.integer(6) != 0});
+    }
+
+    std::optional<Credential> credential(const std::string& code) override {
+        auto q = db_->query(
+            "SELECT o.CDOPERADOR, o.NMOPERADOR, a.DSHASHSENHA, COALESCE(a.IDATIVO, 'S') FROM OPERADOR o"
+            " LEFT JOIN ACESSOOPERADOR a ON a.CDOPERADOR = o.CDOPERADOR WHERE o.CDOPERADOR = ?1");
+        q.bindText(1, code);
+        if (!q.step()) return std::nullopt;
+        return Credential{q.text(0), q.text(1), q.text(2), q.text(3) == "S"};
+    }
+
+    bool setPasswordHash(const std::string& code, const std::string& hash) override {
+        auto q = db_->query(
+            "INSERT INTO ACESSOOPERADOR (CDOPERADOR, DSHASHSENHA) SELECT CDOPERADOR, ?2 FROM OPERADOR"
+            " WHERE CDOPERADOR = ?1 ON CONFLICT (CDOPERADOR) DO UPDATE SET DSHASHSENHA = excluded.DSHASHSENHA");
+        q.bindText(1, code).bindText(2, hash);
+        q.run();
+        return q.changes() == 1;
+    }
+
+    bool setOperatorEnabled(const std::string& code, bool enabled) override {
+        auto q = db_->query(
+            "INSERT INTO ACESSOOPERADOR (CDOPERADOR, IDATIVO) SELECT CDOPERADOR, ?2 FROM OPERADOR"
+            " WHERE CDOPERADOR = ?1 ON CONFLICT (CDOPERADOR) DO UPDATE SET IDATIVO = excluded.IDATIVO");
+        q.bindText(1, code).bindText(2, enabled ? "S" : "N");
+        q.run();
+        return q.changes() == 1;
+    }
+
+    void addSession(const SessionRecord& s) override {
+        auto q = db_->query(
+            "INSERT INTO SESSAO (CDHASHTOKEN, CDPREFIXO, CDOPERADOR, DSENDERECO, DTCRIACAO, DTEXPIRA)"
+            " VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+        q.bindText(1, s.tokenHash).bindText(2, s.tokenPrefix).bindText(3, s.operatorCode);
+        q.bindText(4, s.address).bindText(5, formatIsoDateTime(s.created)).bindText(6, formatIsoDateTime(s.expires));
+        q.run();
+    }
+
+    std::optional<SessionRecord> session(const std::string& tokenHash) override {
+        static const std::string sql = std::string(kSessionColumns) + " WHERE s.CDHASHTOKEN = ?1";
+        auto q = db_->query(sql.c_str());
+        q.bindText(1, tokenHash);
+        if (!q.step()) return std::nullopt;
+        return readSession(q);
+    }
+
+    std::vector<SessionRecord> sessions() override {
+        static const std::string sql = std::string(kSessionColumns) + " ORDER BY s.DTCRIACAO, s.CDPREFIXO";
+        auto q = db_->query(sql.c_str());
+        std::vector<SessionRecord> out;
+        while (q.step()) out.push_back(readSession(q));
+        return out;
+    }
+
+    bool deleteSession(const std::string& tokenHash) override {
+        auto q = db_->query("DELETE FROM SESSAO WHERE CDHASHTOKEN = ?1");
+        q.bindText(1, tokenHash);
+        q.run();
+        return q.changes() == 1;
+    }
+
+    int deleteExpiredSessions(DateTime now) override {
+        auto q = db_->query("DELETE FROM SESSAO WHERE DTEXPIRA <= ?1");
+        q.bindText(1, formatIsoDateTime(now));
+        q.run();
+        return q.changes();
+    }
+
+    using Transaction::addHistory;
+    void addHistory(const std::vector<HistoryEntry>& entries) override {
+        for (const auto& h : entries) addHistoryRow(h);
+    }
+
+    void addHistoryRow(const HistoryEntry& h) {
+        auto q = db_->query(
+            "INSERT INTO HISTORICO (DTHISTORICO, CDOPERADOR, DSENDERECO, DSMETODO, IDOPERACAO, CDSALA,"
+            " NRSEQAGESALA, DTATIAGESALA, DSANTERIOR, DSNOVO) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+        q.bindText(1, formatIsoDateTime(h.when)).bind(2, h.operatorCode).bind(3, h.address);
+        q.bindText(4, h.method).bindText(5, h.operation).bind(6, h.room).bind(7, h.seq);
+        q.bind(8, h.day ? formatIsoDate(*h.day) : std::string()).bind(9, h.oldValues).bind(10, h.newValues);
+        q.run();
+    }
+
+    std::vector<HistoryEntry> history(const HistoryFilter& f) override {
+        auto q = db_->query(
+            "SELECT NRHISTORICO, DTHISTORICO, CDOPERADOR, DSENDERECO, DSMETODO, IDOPERACAO, CDSALA,"
+            " NRSEQAGESALA, DTATIAGESALA, DSANTERIOR, DSNOVO FROM HISTORICO"
+            " WHERE (?1 = '' OR CDSALA = ?1) AND (?2 = '' OR NRSEQAGESALA = ?2) AND (?3 = '' OR CDOPERADOR = ?3)"
+            " AND (?4 = '' OR DTATIAGESALA = ?4) AND (?5 = '' OR DTHISTORICO >= ?5)"
+            " ORDER BY DTHISTORICO DESC, NRHISTORICO DESC");
+        q.bindText(1, f.room).bindText(2, f.seq).bindText(3, f.operatorCode);
+        q.bindText(4, f.day ? formatIsoDate(*f.day) : std::string());
+        q.bindText(5, f.since ? formatIsoDateTime(atMidnight(*f.since)) : std::string());
+        std::vector<HistoryEntry> out;
+        while (q.step()) {
+            HistoryEntry h{q.integer(0), readTime(q, 1), q.text(2), q.text(3), q.text(4), q.text(5),
+                           q.text(6), q.text(7), parseIsoDate(q.text(8)), q.text(9), q.text(10)};
+            out.push_back(std::move(h));
+        }
+        return out;
+    }
+
+    long pruneHistory(DateTime before) override {
+        auto q = db_->query("DELETE FROM HISTORICO WHERE DTHISTORICO < ?1");
+        q.bindText(1, formatIsoDateTime(before));
+        q.run();
+        return q.changes();
     }
 
   private:

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <functional>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <set>
@@ -42,6 +43,50 @@ struct Booking {
     std::string start;              // HRINIAGESALA, HHMM
     std::string end;                // HRFINAGESALA, HHMM
     std::optional<DateTime> stamp;  // DTINCAGESALA
+};
+
+// An operator's sign-in data. An operator without a password cannot sign in with --auth password.
+struct Credential {
+    std::string code;
+    std::string name;
+    std::string passwordHash;  // Argon2id string of crypto_pwhash_str; "" when none was set
+    bool enabled = true;
+};
+
+// A sign-in session. The token itself is never stored: only its hash, and its first characters so that an
+// administrator can tell sessions apart.
+struct SessionRecord {
+    std::string tokenHash;
+    std::string tokenPrefix;
+    std::string operatorCode;
+    std::string operatorName;  // read from OPERADOR
+    std::string address;       // of the connection that signed in
+    DateTime created{};
+    DateTime expires{};
+};
+
+// One row of the history: a booking changed by a call, a sign-in, or an administration command.
+struct HistoryEntry {
+    std::int64_t id = 0;  // given by the database
+    DateTime when{};
+    std::string operatorCode;  // signed in (or trying to); "" for none
+    std::string address;       // of the client, or "local:USER" for a command
+    std::string method;        // "SetAgendaSala", "Session.Login", "operator password", ...
+    std::string operation;     // "insert", "update", "delete", "sign-in", ...
+    std::string room;
+    std::string seq;
+    std::optional<Date> day;
+    std::string oldValues;  // JSON object text, "" for none
+    std::string newValues;
+};
+
+// Empty members match everything.
+struct HistoryFilter {
+    std::string room{};
+    std::string seq{};
+    std::string operatorCode{};
+    std::optional<Date> day{};    // of the booking
+    std::optional<Date> since{};  // rows written on or after this day
 };
 
 struct HourSpan {
@@ -148,6 +193,19 @@ class Transaction {
     virtual std::set<Date> fullDays(const std::string& room, Date from, Date to, long count) = 0;
     // Every booking as stored, ordered by room, day, start hour and sequence number.
     virtual void forEachStoredRow(const std::function<void(const StoredRow&)>& visit) = 0;
+    // Sign-in, sessions and the history. Writes need a write transaction. False: no such operator.
+    virtual std::optional<Credential> credential(const std::string& code) = 0;
+    virtual bool setPasswordHash(const std::string& code, const std::string& hash) = 0;
+    virtual bool setOperatorEnabled(const std::string& code, bool enabled) = 0;
+    virtual void addSession(const SessionRecord& session) = 0;
+    virtual std::optional<SessionRecord> session(const std::string& tokenHash) = 0;
+    virtual std::vector<SessionRecord> sessions() = 0;  // oldest first
+    virtual bool deleteSession(const std::string& tokenHash) = 0;
+    virtual int deleteExpiredSessions(DateTime now) = 0;
+    virtual void addHistory(const std::vector<HistoryEntry>& entries) = 0;  // one statement where it can
+    void addHistory(const HistoryEntry& entry) { addHistory(std::vector<HistoryEntry>{entry}); }
+    virtual std::vector<HistoryEntry> history(const HistoryFilter& filter) = 0;  // newest first
+    virtual long pruneHistory(DateTime before) = 0;  // rows written before; how many went
 };
 
 class Storage {

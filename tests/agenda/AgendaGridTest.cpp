@@ -97,7 +97,7 @@ TEST_F(AgendaGridTest, FirstLoadListsScheduledBookingsInTheNineColumns) {
     for (const auto& column : grid->Columns())
         first.push_back(cell(0, column.FieldName.c_str()).toStdString());
     EXPECT_EQ(first, (Strings{"00001", "Agendada", "Reunião de equipe", "101", "Ana Souza", "07/12/2026",
-                              "08:00", "09:00", "01/12/2026 09:00:00"}));
+                              "08:00", "09:00", "07/12/2026 10:00:00"}));  // stamped by the server
     EXPECT_EQ(cell(1, "CDOPERADOR"), QStringLiteral("Bruno Lima"));
     EXPECT_EQ(f->dbtNome->text(), QStringLiteral("Reunião de equipe"));
 }

@@ -218,6 +218,58 @@ TEST_P(StorageTest, SchemaSetUpByServersStartingTogetherAndAgainKeepsTheData) {
     EXPECT_EQ(again->read()->rooms().size(), 2u);
 }
 
+TEST_P(StorageTest, CredentialsSessionsAndHistoryReadBackAsStored) {
+    auto tx = storage->write();
+    EXPECT_EQ(tx->pruneHistory(makeDateTime(2100, 1, 1)), 3);  // the set-up's commands: two rooms, one operator
+    EXPECT_EQ(tx->credential("ana")->passwordHash, "");  // no password yet, enabled
+    EXPECT_TRUE(tx->credential("ana")->enabled);
+    EXPECT_FALSE(tx->credential("zé"));
+    EXPECT_TRUE(tx->setPasswordHash("ana", "$argon2id$x"));
+    EXPECT_FALSE(tx->setPasswordHash("zé", "$argon2id$y"));
+    EXPECT_TRUE(tx->setOperatorEnabled("ana", false));
+    EXPECT_FALSE(tx->setOperatorEnabled("zé", false));
+    const DateTime t = makeDateTime(2026, 12, 7, 10, 0, 0);
+    SessionRecord early{"h1", "p1", "ana", "", "10.0.0.1:5000", t, t + 1h};
+    SessionRecord late{"h2", "p2", "ana", "", "10.0.0.2:5000", t + 1min, t + 12h};
+    tx->addSession(late);
+    tx->addSession(early);
+    HistoryEntry change{0, t, "ana", "10.0.0.1:5000", "SetAgendaSala", "update", "101", "00001", kDay,
+                        R"({"A":1})", R"({"A":2})"};
+    tx->addHistory(change);
+    tx->addHistory({0, t + 1s, "", "local:root", "room add", "add", "", "", std::nullopt, "", R"({"B":1})"});
+    tx->commit();
+
+    auto read = storage->read();
+    EXPECT_EQ(read->credential("ana")->passwordHash, "$argon2id$x");
+    EXPECT_FALSE(read->credential("ana")->enabled);
+    auto sessions = read->sessions();
+    ASSERT_EQ(sessions.size(), 2u);
+    EXPECT_EQ(sessions[0].tokenHash, "h1");  // oldest first
+    EXPECT_EQ(sessions[0].operatorName, "Ana Souza");
+    EXPECT_EQ(sessions[1].expires, t + 12h);
+    EXPECT_EQ(read->session("h2")->address, "10.0.0.2:5000");
+    EXPECT_FALSE(read->session("h3"));
+    auto all = read->history({});
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].method, "room add");  // newest first
+    EXPECT_FALSE(all[0].day);
+    EXPECT_EQ(all[1].day, kDay);
+    EXPECT_EQ(all[1].oldValues, R"({"A":1})");
+    EXPECT_EQ(read->history({.day = kDay}).size(), 1u);
+    EXPECT_EQ(read->history({.operatorCode = "ana"}).size(), 1u);
+    EXPECT_EQ(read->history({.since = kDay + std::chrono::days(1)}).size(), 0u);
+    read.reset();
+
+    tx = storage->write();
+    EXPECT_EQ(tx->deleteExpiredSessions(t + 2h), 1);
+    EXPECT_TRUE(tx->deleteSession("h2"));
+    EXPECT_FALSE(tx->deleteSession("h2"));
+    EXPECT_EQ(tx->pruneHistory(t + 1s), 1);
+    tx->commit();
+    EXPECT_TRUE(storage->read()->sessions().empty());
+    EXPECT_EQ(storage->read()->history({}).size(), 1u);
+}
+
 AGE_ON_EACH_BACKEND(StorageTest);
 
 class PostgresOnly : public StorageTest {};

@@ -41,13 +41,18 @@ struct Spawned {
     int out;  // read end of the child's stdout
 };
 
-// Runs the server binary with `args`; stdout into a pipe, stderr appended to `errPath` (or the pipe).
-Spawned spawn(const std::vector<std::string>& args, const std::string& errPath) {
+// Runs the server binary with `args`; stdout into a pipe, stderr appended to `errPath` (or the pipe). With
+// `input`, standard input reads it (small enough for the pipe's buffer).
+Spawned spawn(const std::vector<std::string>& args, const std::string& errPath,
+              const std::optional<std::string>& input = std::nullopt) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    int in[2] = {-1, -1};
+    if (input && pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    if (input) posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
     if (errPath.empty())
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
     else
@@ -61,6 +66,12 @@ Spawned spawn(const std::vector<std::string>& args, const std::string& errPath) 
     int rc = posix_spawn(&pid, bin.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
+    if (input) {
+        close(in[0]);
+        if (rc == 0 && write(in[1], input->data(), input->size()) != static_cast<ssize_t>(input->size()))
+            rc = EIO;
+        close(in[1]);
+    }
     if (rc != 0) {
         close(fds[0]);
         throw std::runtime_error("cannot run " + bin + ": " + std::strerror(rc));
@@ -113,6 +124,11 @@ TestServer::TestServer(ServerSetup setup) : setup_(std::move(setup)), dir_(makeT
         must({"init"});
         for (const auto& [code, name] : setup_.rooms) must({"room", "add", code, name});
         for (const auto& [code, name] : setup_.operators) must({"operator", "add", code, name});
+        for (const auto& [code, password] : setup_.passwords) {
+            std::string output;
+            if (adminWithInput({"operator", "password", code, "--password-stdin"}, password + "\n", &output) != 0)
+                throw std::runtime_error("age-server setup failed: " + output);
+        }
         if (setup_.demo)
             must(setup_.now.empty() ? std::vector<std::string>{"demo"}
                                     : std::vector<std::string>{"demo", "--now", setup_.now});
@@ -150,9 +166,14 @@ std::string TestServer::log() const {
 }
 
 int TestServer::admin(const std::vector<std::string>& args, std::string* output) const {
+    return adminWithInput(args, {}, output);
+}
+
+int TestServer::adminWithInput(const std::vector<std::string>& args, const std::string& input,
+                               std::string* output) const {
     std::vector<std::string> all = args;
     all.insert(all.end(), {"--db", dbUrl()});
-    Spawned child = spawn(all, "");
+    Spawned child = spawn(all, "", input.empty() ? std::nullopt : std::optional<std::string>(input));
     std::string text;
     char chunk[4096];
     ssize_t n;
@@ -176,10 +197,12 @@ void TestServer::start(int port) {
                                   "--threads",
                                   std::to_string(setup_.threads),
                                   "--idle-timeout",
-                                  std::to_string(setup_.idleTimeoutSeconds)};
+                                  std::to_string(setup_.idleTimeoutSeconds),
+                                  "--auth",
+                                  setup_.auth};
+    args.insert(args.end(), setup_.serveArgs.begin(), setup_.serveArgs.end());
     if (!setup_.now.empty()) args.insert(args.end(), {"--now", setup_.now});
     if (setup_.dbPool > 0) args.insert(args.end(), {"--db-pool", std::to_string(setup_.dbPool)});
-    args.insert(args.end(), setup_.serveArgs.begin(), setup_.serveArgs.end());
     Spawned child = spawn(args, (dir_ / "server.log").string());
     pid_ = child.pid;
     stdoutFd_ = child.out;
@@ -262,7 +285,13 @@ std::string LineClient::request(const nlohmann::json& id, const std::string& met
 }
 
 nlohmann::json LineClient::call(const std::string& method, const nlohmann::json& params, int id) {
-    if (!sendLine(request(id, method, params))) throw std::runtime_error("send failed");
+    return callFull("AGE12100.rdmAgendaSala." + method, params, id);
+}
+
+nlohmann::json LineClient::callFull(const std::string& method, const nlohmann::json& params, int id) {
+    std::string sent =
+        nlohmann::json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}.dump();
+    if (!sendLine(sent)) throw std::runtime_error("send failed");
     auto line = readLine();
     if (!line) throw std::runtime_error("no response to " + method);
     return nlohmann::json::parse(*line);

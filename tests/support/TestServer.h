@@ -42,7 +42,11 @@ struct ServerSetup {
     // (for a second server on another's database: leave rooms and operators empty).
     std::string db{};
     int dbPool = 0;  // --db-pool; 0 leaves the server's default
-    std::vector<std::string> serveArgs{};  // more `serve` options, as they are
+    // --auth: "none" lets every connection in unsigned, as the screens' tests need; "password" makes
+    // operators sign in with the passwords below.
+    std::string auth = "none";
+    std::vector<std::pair<std::string, std::string>> passwords{};  // operator, password (set at creation)
+    std::vector<std::string> serveArgs{};  // more options for `serve` ("--login-delay-ms", "1", ...)
 };
 
 class TestServer {
@@ -71,6 +75,9 @@ class TestServer {
     std::string log() const;
     // Runs `age-server ARGS... --db URL`; returns the exit code, stdout and stderr go to `output`.
     int admin(const std::vector<std::string>& args, std::string* output = nullptr) const;
+    // The same with `input` on its standard input (a password for --password-stdin).
+    int adminWithInput(const std::vector<std::string>& args, const std::string& input,
+                       std::string* output = nullptr) const;
     // Sets Host and Port of the connection to this server (and a 10 s timeout).
     void configure(TNetConnection& connection) const;
 
@@ -108,6 +115,8 @@ class LineClient {
                                const nlohmann::json& params);
     // Sends one request and reads its response (throws std::runtime_error when none comes).
     nlohmann::json call(const std::string& method, const nlohmann::json& params, int id = 1);
+    // The same for a method named in full ("Session.Login").
+    nlohmann::json callFull(const std::string& method, const nlohmann::json& params, int id = 1);
     // True when the server closed the connection (end of stream or reset) within the timeout.
     bool closedByPeer(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
