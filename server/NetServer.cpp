@@ -7,6 +7,9 @@
 
 #include <spdlog/spdlog.h>
 #include <asio.hpp>
+#include <asio/ssl.hpp>
+
+#include "platform/rpc/Tls.h"
 
 namespace age::server {
 namespace {
@@ -42,8 +45,9 @@ class ConnectionManager {
 class Session : public std::enable_shared_from_this<Session> {
   public:
     Session(tcp::socket socket, ConnectionManager& manager, const Dispatcher& dispatcher,
-            std::chrono::seconds idleTimeout)
+            std::chrono::seconds idleTimeout, asio::ssl::context* tls = nullptr)
         : socket_(std::move(socket)),
+          tls_(tls ? std::make_unique<asio::ssl::stream<tcp::socket&>>(socket_, *tls) : nullptr),
           timer_(socket_.get_executor()),
           manager_(manager),
           dispatcher_(dispatcher),
@@ -53,7 +57,7 @@ class Session : public std::enable_shared_from_this<Session> {
         std::error_code ignored;
         socket_.set_option(tcp::no_delay(true), ignored);
         caller_.address = peerAddress();
-        asio::dispatch(socket_.get_executor(), [self = shared_from_this()] { self->readLine(); });
+        asio::dispatch(socket_.get_executor(), [self = shared_from_this()] { self->handshake(); });
     }
 
     // From any thread.
@@ -71,11 +75,37 @@ class Session : public std::enable_shared_from_this<Session> {
         return host + ":" + std::to_string(endpoint.port());
     }
 
+    // The byte stream of the connection: the socket itself, or the TLS stream over it.
+    template <class Operation>
+    void withStream(Operation&& operation) {
+        if (tls_)
+            operation(*tls_);
+        else
+            operation(socket_);
+    }
+
+    // A TLS connection must finish its handshake within the idle time before its first line is read.
+    void handshake() {
+        if (!tls_) return readLine();
+        armTimer(idleTimeout_);
+        tls_->async_handshake(asio::ssl::stream_base::server, [self = shared_from_this()](std::error_code ec) {
+            ++self->timerGeneration_;
+            self->timer_.cancel();
+            if (ec) {
+                spdlog::info("TLS handshake with {} failed: {}", self->caller_.address, ec.message());
+                return self->stop();
+            }
+            self->readLine();
+        });
+    }
+
     void readLine() {
         armTimer(idleTimeout_);
-        asio::async_read_until(
-            socket_, asio::dynamic_buffer(inbox_, rpc::kMaxLineBytes + 1), '\n',
-            [self = shared_from_this()](std::error_code ec, std::size_t n) { self->onLine(ec, n); });
+        withStream([&](auto& stream) {
+            asio::async_read_until(
+                stream, asio::dynamic_buffer(inbox_, rpc::kMaxLineBytes + 1), '\n',
+                [self = shared_from_this()](std::error_code ec, std::size_t n) { self->onLine(ec, n); });
+        });
     }
 
     void onLine(std::error_code ec, std::size_t n) {
@@ -90,12 +120,14 @@ class Session : public std::enable_shared_from_this<Session> {
         inbox_.erase(0, n);
         // An idle connection keeps no large buffer from an earlier big request.
         if (inbox_.empty() && inbox_.capacity() > kKeptBuffer) inbox_.shrink_to_fit();
-        asio::async_write(socket_, asio::buffer(outbox_),
-                          [self = shared_from_this()](std::error_code ec, std::size_t) {
-                              if (ec) return self->stop();
-                              if (self->outbox_.capacity() > kKeptBuffer) std::string().swap(self->outbox_);
-                              self->readLine();
-                          });
+        withStream([&](auto& stream) {
+            asio::async_write(stream, asio::buffer(outbox_),
+                              [self = shared_from_this()](std::error_code ec, std::size_t) {
+                                  if (ec) return self->stop();
+                                  if (self->outbox_.capacity() > kKeptBuffer) std::string().swap(self->outbox_);
+                                  self->readLine();
+                              });
+        });
     }
 
     void refuseOversized() {
@@ -104,18 +136,21 @@ class Session : public std::enable_shared_from_this<Session> {
         outbox_ = rpc::encodeResponse(
             rpc::errorResponse(nullptr, rpc::code::InvalidRequest, "Linha de requisição maior que 1 MiB."));
         outbox_ += '\n';
-        asio::async_write(socket_, asio::buffer(outbox_),
-                          [self = shared_from_this()](std::error_code ec, std::size_t) {
-                              if (ec) return self->stop();
-                              std::error_code ignored;
-                              self->socket_.shutdown(tcp::socket::shutdown_send, ignored);
-                              self->armTimer(kDrainTime);
-                              self->drain();
-                          });
+        withStream([&](auto& stream) {
+            asio::async_write(stream, asio::buffer(outbox_),
+                              [self = shared_from_this()](std::error_code ec, std::size_t) {
+                                  if (ec) return self->stop();
+                                  std::error_code ignored;
+                                  self->socket_.shutdown(tcp::socket::shutdown_send, ignored);
+                                  self->armTimer(kDrainTime);
+                                  self->drain();
+                              });
+        });
     }
 
     void drain() {
         if (scratch_.empty()) scratch_.resize(64 * 1024);
+        // Raw bytes: what is left of the client's records is dropped unread.
         socket_.async_read_some(asio::buffer(scratch_),
                                 [self = shared_from_this()](std::error_code ec, std::size_t) {
                                     if (ec) return self->stop();
@@ -143,6 +178,7 @@ class Session : public std::enable_shared_from_this<Session> {
     }
 
     tcp::socket socket_;
+    std::unique_ptr<asio::ssl::stream<tcp::socket&>> tls_;  // null on the plain listener
     asio::steady_timer timer_;
     ConnectionManager& manager_;
     const Dispatcher& dispatcher_;
@@ -176,6 +212,8 @@ struct NetServer::Impl {
     std::vector<asio::executor_work_guard<asio::io_context::executor_type>> guards;
     std::size_t nextContext = 0;
     tcp::acceptor acceptor;  // on the first context, like everything below
+    tcp::acceptor tlsAcceptor;
+    std::shared_ptr<asio::ssl::context> tls;
     asio::signal_set signals;
     ConnectionManager manager;
 
@@ -190,21 +228,23 @@ struct NetServer::Impl {
           dispatcher(d),
           contexts(makeContexts(o.threads)),
           acceptor(*contexts[0]),
+          tlsAcceptor(*contexts[0]),
           signals(*contexts[0], SIGINT, SIGTERM) {}
 
-    void accept() {
+    void accept(tcp::acceptor& acceptor, asio::ssl::context* tls) {
+        if (!acceptor.is_open()) return;
         auto& context = *contexts[nextContext++ % contexts.size()];
-        acceptor.async_accept(context, [this](std::error_code ec, tcp::socket socket) {
+        acceptor.async_accept(context, [this, &acceptor, tls](std::error_code ec, tcp::socket socket) {
             if (!acceptor.is_open()) return;
             if (!ec) {
-                auto session =
-                    std::make_shared<Session>(std::move(socket), manager, dispatcher, options.idleTimeout);
+                auto session = std::make_shared<Session>(std::move(socket), manager, dispatcher,
+                                                         options.idleTimeout, tls);
                 manager.add(session);
                 session->start();
             } else {
                 spdlog::warn("accept failed: {}", ec.message());
             }
-            accept();
+            accept(acceptor, tls);
         });
     }
 
@@ -214,6 +254,7 @@ struct NetServer::Impl {
             spdlog::info("signal {} received: finishing running calls and closing connections", signal);
             std::error_code ignored;
             acceptor.close(ignored);
+            tlsAcceptor.close(ignored);
             manager.stopAll();
             guards.clear();  // each thread returns once its connections are closed
         });
@@ -225,26 +266,46 @@ NetServer::NetServer(const NetOptions& options, const Dispatcher& dispatcher)
 
 NetServer::~NetServer() = default;
 
-void NetServer::bind() {
-    tcp::endpoint endpoint(asio::ip::make_address(impl_->options.host), impl_->options.port);
-    auto& acceptor = impl_->acceptor;
+namespace {
+
+void listen(tcp::acceptor& acceptor, const std::string& host, unsigned short port) {
+    tcp::endpoint endpoint(asio::ip::make_address(host), port);
     acceptor.open(endpoint.protocol());
     acceptor.set_option(tcp::acceptor::reuse_address(true));
     acceptor.bind(endpoint);
     acceptor.listen(asio::socket_base::max_listen_connections);
 }
 
-std::string NetServer::boundAddress() const {
-    auto endpoint = impl_->acceptor.local_endpoint();
+std::string addressOf(const tcp::acceptor& acceptor) {
+    if (!acceptor.is_open()) return {};
+    auto endpoint = acceptor.local_endpoint();
     std::string host = endpoint.address().to_string();
     if (endpoint.address().is_v6()) host = "[" + host + "]";
     return host + ":" + std::to_string(endpoint.port());
 }
 
+}  // namespace
+
+void NetServer::bind() {
+    const NetOptions& o = impl_->options;
+    if (!o.tlsHost.empty()) impl_->tls = rpc::makeServerTlsContext(o.tlsCertFile, o.tlsKeyFile);
+    if (!o.host.empty()) listen(impl_->acceptor, o.host, o.port);
+    if (!o.tlsHost.empty()) listen(impl_->tlsAcceptor, o.tlsHost, o.tlsPort);
+}
+
+std::string NetServer::boundAddress() const {
+    return addressOf(impl_->acceptor);
+}
+
+std::string NetServer::boundTlsAddress() const {
+    return addressOf(impl_->tlsAcceptor);
+}
+
 void NetServer::run() {
     for (auto& context : impl_->contexts) impl_->guards.push_back(asio::make_work_guard(*context));
     impl_->awaitStop();
-    impl_->accept();
+    impl_->accept(impl_->acceptor, nullptr);
+    impl_->accept(impl_->tlsAcceptor, impl_->tls.get());
     std::vector<std::thread> pool;
     for (std::size_t i = 1; i < impl_->contexts.size(); ++i)
         pool.emplace_back([this, i] { impl_->contexts[i]->run(); });

@@ -16,6 +16,11 @@ struct NetOptions {
     unsigned short port = 12100;  // 0 binds a free port
     int threads = 2;
     std::chrono::seconds idleTimeout{600};
+    // The TLS listener (TLS 1.2 or later), beside the plain one or alone (an empty `host`): none when
+    // tlsHost is empty. Certificate chain and key are PEM files.
+    std::string tlsHost;
+    unsigned short tlsPort = 0;
+    std::string tlsCertFile, tlsKeyFile;
 };
 
 class NetServer {
@@ -23,9 +28,11 @@ class NetServer {
     NetServer(const NetOptions& options, const Dispatcher& dispatcher);
     ~NetServer();
 
-    // Binds the listener; throws std::system_error when the address cannot be bound.
+    // Binds the listeners; throws std::system_error when an address cannot be bound and
+    // std::runtime_error when the TLS certificate or key cannot be used.
     void bind();
-    std::string boundAddress() const;  // "host:port", the real port when 0 was asked for
+    std::string boundAddress() const;     // "host:port", the real port when 0 was asked for; empty: none
+    std::string boundTlsAddress() const;  // the same for the TLS listener
     // Serves until SIGINT or SIGTERM. Calls already running finish (their transactions complete); then
     // every connection is closed and run() returns.
     void run();

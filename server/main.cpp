@@ -1,12 +1,13 @@
 // age-server: the application server of the room booking system and its administration tool.
 //
-//   age-server serve [--listen HOST:PORT] [--db URL] [--db-pool N] [--now ISO] [--threads N]
-//                    [--idle-timeout S]
+//   age-server serve [--listen HOST:PORT] [--listen-tls HOST:PORT --tls-cert FILE --tls-key FILE]
+//                    [--db URL] [--db-pool N] [--now ISO] [--threads N] [--idle-timeout S]
 //   age-server init | room add CODE NAME | room list | operator add CODE NAME | operator list | demo
 //
 // --db is "sqlite:PATH" (default sqlite:agenda.db) or "postgresql://user@host:port/dbname". Logs go to
 // stderr; `serve` prints one line "listening on HOST:PORT" to stdout once it accepts connections (with port
-// 0, the port it was given).
+// 0, the port it was given), then "listening on tls://HOST:PORT" for the TLS listener. Given only
+// --listen-tls, the server has no plain listener.
 #include <csignal>
 #include <iostream>
 #include <thread>
@@ -27,6 +28,8 @@ using namespace age::server;
 struct Settings {
     std::string db = "sqlite:agenda.db";
     std::string listen = "127.0.0.1:12100";
+    bool plainListener = true;
+    std::string listenTls, tlsCert, tlsKey;
     std::string now;
     int threads = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
     int idleTimeout = 600;
@@ -72,13 +75,26 @@ int serve(const Settings& s) {
     AgendaModule agenda(*storage, clock);
     agenda.registerIn(dispatcher);
 
-    auto [host, port] = splitListen(s.listen);
-    NetOptions options{host, port, std::max(1, s.threads), std::chrono::seconds(std::max(1, s.idleTimeout))};
+    NetOptions options;
+    if (s.plainListener) std::tie(options.host, options.port) = splitListen(s.listen);
+    else options.host.clear();
+    options.threads = std::max(1, s.threads);
+    options.idleTimeout = std::chrono::seconds(std::max(1, s.idleTimeout));
+    if (!s.listenTls.empty()) {
+        std::tie(options.tlsHost, options.tlsPort) = splitListen(s.listenTls);
+        options.tlsCertFile = s.tlsCert;
+        options.tlsKeyFile = s.tlsKey;
+    }
     NetServer server(options, dispatcher);
     server.bind();
-    spdlog::info("serving {} on {} ({} threads{})", redactedUrl(s.db), server.boundAddress(), options.threads,
+    std::string plain = server.boundAddress(), tls = server.boundTlsAddress();
+    spdlog::info("serving {} on {} ({} threads{})", redactedUrl(s.db),
+                 plain.empty() ? "tls://" + tls : tls.empty() ? plain : plain + " and tls://" + tls,
+                 options.threads,
                  clock.pinned() ? ", clock pinned at " + age::formatIsoDateTime(clock.now()) : std::string());
-    std::cout << "listening on " << server.boundAddress() << std::endl;
+    if (!plain.empty()) std::cout << "listening on " << plain << '\n';
+    if (!tls.empty()) std::cout << "listening on tls://" << tls << '\n';
+    std::cout << std::flush;
     server.run();
     spdlog::info("stopped");
     return 0;
@@ -101,6 +117,14 @@ int main(int argc, char** argv) {
     auto* serveCmd = app.add_subcommand("serve", "serve the remote data module over TCP");
     serveCmd->add_option("--listen", s.listen, "HOST:PORT to listen on (port 0: any free port)")
         ->capture_default_str();
+    auto* listenTls = serveCmd->add_option("--listen-tls", s.listenTls,
+                                           "HOST:PORT of a TLS listener (alone unless --listen is given too)");
+    auto* tlsCert = serveCmd->add_option("--tls-cert", s.tlsCert, "TLS certificate chain (PEM)")
+                        ->check(CLI::ExistingFile);
+    auto* tlsKey = serveCmd->add_option("--tls-key", s.tlsKey, "TLS private key (PEM)")->check(CLI::ExistingFile);
+    listenTls->needs(tlsCert)->needs(tlsKey);
+    tlsCert->needs(listenTls)->needs(tlsKey);
+    tlsKey->needs(listenTls)->needs(tlsCert);
     serveCmd->add_option("--now", s.now, "pin the clock at this local date and time (tests, demos)");
     serveCmd->add_option("--threads", s.threads, "worker threads")
         ->check(CLI::Range(1, 256))
@@ -134,6 +158,7 @@ int main(int argc, char** argv) {
     demoCmd->add_option("--now", s.now, "take this date and time as now");
 
     CLI11_PARSE(app, argc, argv);
+    s.plainListener = s.listenTls.empty() || serveCmd->count("--listen") > 0;
     spdlog::set_level(spdlog::level::from_str(s.logLevel));
     try {
         if (*serveCmd) return serve(s);

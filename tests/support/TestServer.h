@@ -42,6 +42,7 @@ struct ServerSetup {
     // (for a second server on another's database: leave rooms and operators empty).
     std::string db{};
     int dbPool = 0;  // --db-pool; 0 leaves the server's default
+    std::vector<std::string> serveArgs{};  // more options of `serve` (e.g. --listen-tls and its files)
 };
 
 class TestServer {
@@ -54,6 +55,7 @@ class TestServer {
     const std::string& host() const { return host_; }  // "127.0.0.1"
     int port() const { return port_; }                 // 0 when not running
     std::string address() const;                       // "127.0.0.1:PORT"
+    int tlsPort() const { return tlsPort_; }           // of the --listen-tls listener; 0 when none
     std::string dbUrl() const;                         // "sqlite:/tmp/.../agenda.db", "postgresql://..."
     const std::filesystem::path& dir() const { return dir_; }
 
@@ -84,6 +86,7 @@ class TestServer {
     std::string dbUrl_;
     std::string host_ = "127.0.0.1";
     int port_ = 0;
+    int tlsPort_ = 0;
     pid_t pid_ = -1;
     int stdoutFd_ = -1;
     int lastExit_ = 0;
