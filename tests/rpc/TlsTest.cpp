@@ -1,0 +1,130 @@
+// TLS between the connection and a real age-server, with certificates the test makes (openssl): a round
+// trip, the server's certificate checked against the given authority and the host name, an idle TLS
+// connection the server closed reopened by the next call, and the plain and TLS listeners side by side.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include <unistd.h>
+
+#include "platform/rpc/CheckResult.h"
+#include "platform/rpc/NetConnection.h"
+#include "tests/support/TestServer.h"
+
+namespace {
+
+using age::test::TestServer;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// A self-signed certificate and its key in `dir`, valid for the given subjectAltName ("DNS:localhost").
+void makeCertificate(const fs::path& dir, const std::string& name, const std::string& altNames) {
+    std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
+                          " -subj /CN=age-test -addext subjectAltName=" + altNames +
+                          " -keyout " + (dir / (name + ".key")).string() + " -out " + (dir / (name + ".pem")).string() +
+                          " 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+class TlsTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir = new fs::path(fs::temp_directory_path() / ("age-tls-" + std::to_string(getpid())));
+        fs::create_directories(*dir);
+        makeCertificate(*dir, "server", "DNS:localhost");
+        makeCertificate(*dir, "other", "DNS:localhost,IP:127.0.0.1");
+        age::test::ServerSetup setup;
+        setup.idleTimeoutSeconds = 1;
+        setup.serveArgs = {"--listen-tls", "127.0.0.1:0", "--tls-cert", (*dir / "server.pem").string(),
+                           "--tls-key", (*dir / "server.key").string()};
+        server = new TestServer(setup);
+    }
+    static void TearDownTestSuite() {
+        delete server;
+        fs::remove_all(*dir);
+        delete dir;
+    }
+    void SetUp() override { TNetConnection::DefaultTransport = {}; }
+    void TearDown() override { TNetConnection::DefaultTransport = {}; }
+
+    static TNetConnection::TTransport tls(const std::string& ca) { return {true, (*dir / ca).string(), false}; }
+    void point(TNetConnection& net, const std::string& host = "127.0.0.1") {
+        server->configure(net);
+        net.Host = host;
+        net.Port = server->tlsPort();
+    }
+    static std::string rooms(TNetConnection& net) {
+        auto packet = Consiste::CheckResultServ(net.AppServer().Call("GetSala"), false, 0);
+        std::string out;
+        for (const auto& row : packet.rows) out += std::get<std::string>(row[0]) + " ";
+        return out;
+    }
+    static std::string connectError(TNetConnection& net) {
+        try {
+            net.AppServer().Call("GetSala");
+        } catch (const EConnectionError& e) {
+            return e.what();
+        }
+        return "connected";
+    }
+
+    static inline fs::path* dir = nullptr;
+    static inline TestServer* server = nullptr;
+};
+
+TEST_F(TlsTest, RoundTripAndAReconnectAfterTheServerClosedTheIdleConnection) {
+    TNetConnection net;
+    net.Transport = tls("server.pem");
+    point(net, "localhost");
+    EXPECT_EQ(rooms(net), "101 102 201 ");
+    std::this_thread::sleep_for(1500ms);  // past the server's idle time: it closed the connection
+    EXPECT_EQ(rooms(net), "101 102 201 ");
+
+    TNetConnection plain;  // the plain listener still serves beside it
+    server->configure(plain);
+    EXPECT_EQ(rooms(plain), "101 102 201 ");
+}
+
+TEST_F(TlsTest, ACertificateNotFromTheGivenAuthorityOrNotNamingTheHostIsRefused) {
+    TNetConnection strange;
+    strange.Transport = tls("other.pem");
+    point(strange, "localhost");
+    std::string error = connectError(strange);
+    EXPECT_NE(error.find("o certificado do servidor não foi aceito"), std::string::npos) << error;
+    EXPECT_NE(error.find(":" + std::to_string(server->tlsPort())), std::string::npos) << error;
+
+    TNetConnection system;  // a self-signed certificate is in no system store
+    system.Transport = tls("");
+    system.Transport.CaFile.clear();
+    point(system, "localhost");
+    error = connectError(system);
+    EXPECT_NE(error.find("o certificado do servidor não foi aceito"), std::string::npos) << error;
+
+    // The right certificate, reached by an address it does not name.
+    TNetConnection byAddress;
+    byAddress.Transport = tls("server.pem");
+    point(byAddress, "127.0.0.1");
+    error = connectError(byAddress);
+    EXPECT_NE(error.find("o certificado do servidor não foi aceito"), std::string::npos) << error;
+    EXPECT_NE(error.find("mismatch"), std::string::npos) << error;
+
+    TNetConnection missing;
+    missing.Transport = tls("nothing.pem");
+    point(missing);
+    error = connectError(missing);
+    EXPECT_NE(error.find("nothing.pem"), std::string::npos) << error;
+}
+
+TEST_F(TlsTest, APlainClientOnTheTlsPortGetsNoAnswerAndTheServerGoesOn) {
+    age::test::LineClient client(server->host(), server->tlsPort());
+    client.sendLine(age::test::LineClient::request(1, "GetSala", nlohmann::json::array()));
+    EXPECT_TRUE(client.closedByPeer());
+    TNetConnection net;
+    net.Transport = tls("server.pem");
+    point(net, "localhost");
+    EXPECT_EQ(rooms(net), "101 102 201 ");
+}
+
+}  // namespace
