@@ -45,13 +45,22 @@ HostWindow::HostWindow(const QString& modulesDir, QWidget* parent) : QMainWindow
         auto* label = new QLabel(text, this);
         label->setAccessibleName(text);
         statusBar()->addPermanentWidget(label);
+        return label;
     };
     addStatus(QStringLiteral("Filial: %1").arg(QString::fromStdString(values.branch)));
-    addStatus(QStringLiteral("Operador: %1").arg(QString::fromStdString(values.operatorCode)));
+    operatorLabel_ = addStatus({});
+    operatorLabel_->setObjectName("lblOperador");
+    ShowOperator(QString::fromStdString(values.operatorCode));
     addStatus(QStringLiteral("Servidor: %1:%2").arg(QString::fromStdString(values.serverHost)).arg(values.serverPort));
 
     Application::SetMainWindow(this, mdi_);
     Ormelin::SetUnloadHandler([this](const std::string&, QWidget* form) { screenGone(form); });
+}
+
+void HostWindow::ShowOperator(const QString& name) {
+    const QString text = QStringLiteral("Operador: %1").arg(name);
+    operatorLabel_->setText(text);
+    operatorLabel_->setAccessibleName(text);
 }
 
 HostWindow::~HostWindow() {
