@@ -8,6 +8,12 @@ namespace {
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 
+// The server as the dialog names it, with whether the password travels encrypted.
+QString serverText(const TNetConnection& net) {
+    return qs(net.Address()) +
+           (net.Transport.Tls ? QStringLiteral(" (TLS)") : QStringLiteral(" (sem criptografia)"));
+}
+
 void adopt(const TSessionInfo& session, const QString& branch) {
     Ormelin::HostValues values = Ormelin::CurrentHostValues();
     values.operatorCode = session.Operator;
@@ -42,7 +48,7 @@ StartSignIn signInAtStart(TNetConnection& net, const HostOptions& options, bool 
     if (!interactive)
         return {false, QStringLiteral("Sem janela para entrar: informe operador, filial e AGE_PASSWORD.")};
     for (;;) {
-        auto answer = SignInDialog::Ask({operatorCode, branch, reason, false});
+        auto answer = SignInDialog::Ask({operatorCode, branch, reason, false, serverText(net)});
         if (!answer) return {};
         operatorCode = answer->operatorCode;
         branch = answer->branch;

@@ -42,6 +42,12 @@ SignInDialog::SignInDialog(const SignInRequest& request, QWidget* parent) : QDia
     form->addRow(QStringLiteral("&Operador:"), operator_);
     form->addRow(QStringLiteral("&Senha:"), password_);
     form->addRow(QStringLiteral("&Filial:"), branch_);
+    if (!request.server.isEmpty()) {
+        auto* server = new QLabel(request.server, this);
+        server->setObjectName("lblServidor");
+        server->setAccessibleName(QStringLiteral("Servidor: ") + request.server);
+        form->addRow(QStringLiteral("Servidor:"), server);
+    }
 
     auto* buttons = new QDialogButtonBox(this);
     enter_ = buttons->addButton(QStringLiteral("&Entrar"), QDialogButtonBox::AcceptRole);

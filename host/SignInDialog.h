@@ -15,6 +15,7 @@ struct SignInRequest {
     QString branch;
     QString reason;        // shown above the fields: a refusal, an expired session; empty at first
     bool again = false;    // operator and branch locked
+    QString server;        // where the password goes, e.g. "agenda.example:12443 (TLS)"
 };
 
 struct SignInAnswer {
