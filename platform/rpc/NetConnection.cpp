@@ -404,8 +404,8 @@ void TNetConnection::signInAsking(std::string reason) {
     for (;;) {
         std::optional<TCredentials> credentials = AskSignIn(reason);
         if (!credentials)
-            throw EConnectionError("O servidor de aplicação em " + Address() +
-                                   " só atende quem entra com operador e senha; a entrada foi cancelada.");
+            throw EConnectionError("A entrada foi cancelada: o servidor de aplicação em " + Address() +
+                                   " só atende quem entra com operador e senha.");
         try {
             login(*credentials);
             return;
@@ -446,6 +446,9 @@ TSessionInfo TNetConnection::SignIn(const TCredentials& credentials) {
 void TNetConnection::SignOut() noexcept {
     if (!Session || impl_->busy) return;
     BusyScope busy(impl_->busy);
+    // Leaving should not wait long on a server that is gone.
+    const auto timeout = Timeout;
+    Timeout = std::min(Timeout, std::chrono::milliseconds(3000));
     try {
         if (!Connected() || impl_->peerClosed()) openTransport();
         if (impl_->boundToken == Session->Token || resume())
@@ -453,6 +456,7 @@ void TNetConnection::SignOut() noexcept {
     } catch (const std::exception&) {
         // Unreachable or already ended: the session expires by itself.
     }
+    Timeout = timeout;
     Session.reset();
     impl_->boundToken.clear();
 }

@@ -124,7 +124,7 @@ TEST_F(SignInTest, GivingUpFailsTheCallWithoutSendingIt) {
         net.AppServer().Call("GetSala");
         ADD_FAILURE() << "the call went through";
     } catch (const EConnectionError& e) {
-        EXPECT_NE(std::string(e.what()).find("a entrada foi cancelada"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("A entrada foi cancelada"), std::string::npos) << e.what();
     }
     EXPECT_TRUE(peer.methods().empty());
     EXPECT_FALSE(TNetConnection::Session);
