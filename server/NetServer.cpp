@@ -7,9 +7,9 @@
 
 #include <spdlog/spdlog.h>
 #include <asio.hpp>
-#include <asio/ssl.hpp>
 
 #include "platform/rpc/Tls.h"
+#include "server/TlsSocket.h"
 
 namespace age::server {
 namespace {
@@ -46,8 +46,7 @@ class Session : public std::enable_shared_from_this<Session> {
   public:
     Session(tcp::socket socket, ConnectionManager& manager, const Dispatcher& dispatcher,
             std::chrono::seconds idleTimeout, asio::ssl::context* tls = nullptr)
-        : socket_(std::move(socket)),
-          tls_(tls ? std::make_unique<asio::ssl::stream<tcp::socket&>>(socket_, *tls) : nullptr),
+        : socket_(std::move(socket), tls),
           timer_(socket_.get_executor()),
           manager_(manager),
           dispatcher_(dispatcher),
@@ -75,37 +74,24 @@ class Session : public std::enable_shared_from_this<Session> {
         return host + ":" + std::to_string(endpoint.port());
     }
 
-    // The byte stream of the connection: the socket itself, or the TLS stream over it.
-    template <class Operation>
-    void withStream(Operation&& operation) {
-        if (tls_)
-            operation(*tls_);
-        else
-            operation(socket_);
-    }
-
-    // A TLS connection must finish its handshake within the idle time before its first line is read.
+    // A TLS client must finish its handshake within the idle time; a plain one goes straight to reading.
     void handshake() {
-        if (!tls_) return readLine();
+        if (!socket_.tls()) return readLine();
         armTimer(idleTimeout_);
-        tls_->async_handshake(asio::ssl::stream_base::server, [self = shared_from_this()](std::error_code ec) {
+        socket_.async_handshake([self = shared_from_this()](std::error_code ec) {
             ++self->timerGeneration_;
             self->timer_.cancel();
-            if (ec) {
-                spdlog::info("TLS handshake with {} failed: {}", self->caller_.address, ec.message());
-                return self->stop();
-            }
-            self->readLine();
+            if (!ec) return self->readLine();
+            spdlog::info("TLS handshake with {} failed: {}", self->caller_.address, ec.message());
+            self->stop();
         });
     }
 
     void readLine() {
         armTimer(idleTimeout_);
-        withStream([&](auto& stream) {
-            asio::async_read_until(
-                stream, asio::dynamic_buffer(inbox_, rpc::kMaxLineBytes + 1), '\n',
-                [self = shared_from_this()](std::error_code ec, std::size_t n) { self->onLine(ec, n); });
-        });
+        asio::async_read_until(
+            socket_, asio::dynamic_buffer(inbox_, rpc::kMaxLineBytes + 1), '\n',
+            [self = shared_from_this()](std::error_code ec, std::size_t n) { self->onLine(ec, n); });
     }
 
     void onLine(std::error_code ec, std::size_t n) {
@@ -120,14 +106,12 @@ class Session : public std::enable_shared_from_this<Session> {
         inbox_.erase(0, n);
         // An idle connection keeps no large buffer from an earlier big request.
         if (inbox_.empty() && inbox_.capacity() > kKeptBuffer) inbox_.shrink_to_fit();
-        withStream([&](auto& stream) {
-            asio::async_write(stream, asio::buffer(outbox_),
-                              [self = shared_from_this()](std::error_code ec, std::size_t) {
-                                  if (ec) return self->stop();
-                                  if (self->outbox_.capacity() > kKeptBuffer) std::string().swap(self->outbox_);
-                                  self->readLine();
-                              });
-        });
+        asio::async_write(socket_, asio::buffer(outbox_),
+                          [self = shared_from_this()](std::error_code ec, std::size_t) {
+                              if (ec) return self->stop();
+                              if (self->outbox_.capacity() > kKeptBuffer) std::string().swap(self->outbox_);
+                              self->readLine();
+                          });
     }
 
     void refuseOversized() {
@@ -136,21 +120,18 @@ class Session : public std::enable_shared_from_this<Session> {
         outbox_ = rpc::encodeResponse(
             rpc::errorResponse(nullptr, rpc::code::InvalidRequest, "Linha de requisição maior que 1 MiB."));
         outbox_ += '\n';
-        withStream([&](auto& stream) {
-            asio::async_write(stream, asio::buffer(outbox_),
-                              [self = shared_from_this()](std::error_code ec, std::size_t) {
-                                  if (ec) return self->stop();
-                                  std::error_code ignored;
-                                  self->socket_.shutdown(tcp::socket::shutdown_send, ignored);
-                                  self->armTimer(kDrainTime);
-                                  self->drain();
-                              });
-        });
+        asio::async_write(socket_, asio::buffer(outbox_),
+                          [self = shared_from_this()](std::error_code ec, std::size_t) {
+                              if (ec) return self->stop();
+                              std::error_code ignored;
+                              self->socket_.shutdown(tcp::socket::shutdown_send, ignored);
+                              self->armTimer(kDrainTime);
+                              self->drain();
+                          });
     }
 
     void drain() {
         if (scratch_.empty()) scratch_.resize(64 * 1024);
-        // Raw bytes: what is left of the client's records is dropped unread.
         socket_.async_read_some(asio::buffer(scratch_),
                                 [self = shared_from_this()](std::error_code ec, std::size_t) {
                                     if (ec) return self->stop();
@@ -177,8 +158,7 @@ class Session : public std::enable_shared_from_this<Session> {
         manager_.remove(shared_from_this());
     }
 
-    tcp::socket socket_;
-    std::unique_ptr<asio::ssl::stream<tcp::socket&>> tls_;  // null on the plain listener
+    TlsSocket socket_;
     asio::steady_timer timer_;
     ConnectionManager& manager_;
     const Dispatcher& dispatcher_;
