@@ -9,6 +9,11 @@
 
 #include <unistd.h>
 
+#include <openssl/ssl.h>
+
+#include <asio.hpp>
+#include <asio/ssl.hpp>
+
 #include "platform/rpc/CheckResult.h"
 #include "platform/rpc/NetConnection.h"
 #include "tests/support/TestServer.h"
@@ -125,6 +130,24 @@ TEST_F(TlsTest, APlainClientOnTheTlsPortGetsNoAnswerAndTheServerGoesOn) {
     net.Transport = tls("server.pem");
     point(net, "localhost");
     EXPECT_EQ(rooms(net), "101 102 201 ");
+}
+
+TEST_F(TlsTest, AClientThatNeverCompletesTheHandshakeIsClosedAfterTheIdleTime) {
+    age::test::LineClient silent(server->host(), server->tlsPort());
+    EXPECT_TRUE(silent.closedByPeer(5s));
+}
+
+TEST_F(TlsTest, AClientOfferingOnlyTls11IsRefused) {
+    asio::io_context io;
+    asio::ssl::context context(asio::ssl::context::tls_client);
+    SSL_CTX_set_security_level(context.native_handle(), 0);  // let this client offer the old protocol at all
+    SSL_CTX_set_min_proto_version(context.native_handle(), TLS1_VERSION);
+    SSL_CTX_set_max_proto_version(context.native_handle(), TLS1_1_VERSION);
+    asio::ssl::stream<asio::ip::tcp::socket> old(io, context);
+    old.lowest_layer().connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(server->tlsPort())});
+    std::error_code ec;
+    old.handshake(asio::ssl::stream_base::client, ec);
+    EXPECT_TRUE(ec) << "a TLS 1.1 handshake succeeded";
 }
 
 }  // namespace
