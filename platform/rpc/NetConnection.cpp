@@ -177,7 +177,12 @@ void TNetConnection::SetConnected(bool connected) {
 
 void TNetConnection::connect() {
     openTransport();
-    establishSession();
+    try {
+        establishSession();
+    } catch (...) {
+        impl_->close();  // a connection without its session is not kept: the next call signs in again
+        throw;
+    }
 }
 
 void TNetConnection::openTransport() {
@@ -335,6 +340,7 @@ void TNetConnection::establishSession() {
 bool TNetConnection::resume() {
     Impl& d = *impl_;
     const std::string token = Session->Token;
+    if (token.empty()) return true;  // signed in with a server that keeps no sessions
     Exchange reply = exchange("Session.Resume", json::array({token}), "Session.Resume");
     if (reply.unknownMethod()) return true;  // a server that knows no sign-in
     if (reply.response.error) throw ERpcError(reply.response.error->code, reply.response.error->message);
@@ -379,9 +385,9 @@ void TNetConnection::login(const TCredentials& credentials) {
     checkPasswordMayTravel();
     Exchange reply = exchange("Session.Login", json::array({credentials.Operator, credentials.Password}),
                               "Session.Login");
-    if (reply.unknownMethod()) {
-        Session.reset();
-        if (SignedIn) SignedIn(TSessionInfo{credentials.Operator, {}, {}, {}});
+    if (reply.unknownMethod()) {  // a server that knows no sign-in: a session without a token
+        Session = TSessionInfo{credentials.Operator, {}, {}, {}};
+        if (SignedIn) SignedIn(*Session);
         return;
     }
     if (reply.response.error) throw ERpcError(reply.response.error->code, reply.response.error->message);
@@ -440,11 +446,12 @@ TSessionInfo TNetConnection::SignIn(const TCredentials& credentials) {
                                " ainda aguarda resposta; a entrada não foi feita.");
     BusyScope busy(impl_->busy);
     login(credentials);
-    return Session.value_or(TSessionInfo{credentials.Operator, {}, {}, {}});
+    return *Session;
 }
 
 void TNetConnection::SignOut() noexcept {
     if (!Session || impl_->busy) return;
+    if (Session->Token.empty()) return Session.reset();  // nothing to end on a server without sessions
     BusyScope busy(impl_->busy);
     // Leaving should not wait long on a server that is gone.
     const auto timeout = Timeout;

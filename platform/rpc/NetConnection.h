@@ -180,8 +180,8 @@ class TNetConnection {
     std::string Address() const;
 
     // Connects when needed and signs in (Session.Login); the session becomes the process's. Throws
-    // ESignInRefused with the server's text, EInsecureTransport, or EConnectionError. A server that knows no
-    // sign-in (it answers "unknown method") leaves the process without a session and returns what was given.
+    // ESignInRefused with the server's text, EInsecureTransport, or EConnectionError. With a server that knows
+    // no sign-in (it answers "unknown method") the session has no token and nothing is resumed.
     TSessionInfo SignIn(const TCredentials& credentials);
     // Ends the process's session on the server (Session.Logout) and forgets it. A failure only means the
     // session will expire by itself, so nothing is thrown.

@@ -128,6 +128,15 @@ TEST_F(SignInTest, GivingUpFailsTheCallWithoutSendingIt) {
     }
     EXPECT_TRUE(peer.methods().empty());
     EXPECT_FALSE(TNetConnection::Session);
+
+    // Given up while connecting: the connection is not kept half signed in; the next call asks again.
+    net.ThrowException = true;
+    EXPECT_THROW(net.SetConnected(true), EConnectionError);
+    EXPECT_FALSE(net.Connected());
+    answer({{"ana", "certa"}});
+    net.AppServer().Call("GetSala");
+    EXPECT_EQ(reasons, std::vector<std::string>{""});
+    EXPECT_EQ(peer.methods(), (std::vector<std::string>{"Session.Login", kGetSala}));
 }
 
 TEST_F(SignInTest, AReconnectResumesTheSessionWithoutAsking) {
@@ -225,10 +234,16 @@ TEST_F(SignInTest, AServerThatKnowsNoSignInIsUsedAsBefore) {
     TNetConnection net;
     point(net, peer);
     EXPECT_EQ(net.SignIn({"ana", "x"}).Operator, "ana");
-    EXPECT_FALSE(TNetConnection::Session);
+    ASSERT_TRUE(TNetConnection::Session);
+    EXPECT_TRUE(TNetConnection::Session->Token.empty());
     answer({{"ana", "x"}});
-    net.AppServer().Call("GetSala");
-    EXPECT_TRUE(reasons.empty());  // signed in already on this connection
+    peer.hangUp();  // a screen's connection after the host's: nothing to resume, nobody asked
+    std::this_thread::sleep_for(50ms);
+    TNetConnection screen;
+    point(screen, peer);
+    screen.AppServer().Call("GetSala");
+    EXPECT_TRUE(reasons.empty());
+    EXPECT_EQ(peer.methods(), (std::vector<std::string>{"Session.Login", kGetSala}));
 }
 
 // An address of this machine that is not loopback, when it has one.
