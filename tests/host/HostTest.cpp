@@ -24,6 +24,7 @@
 #include "platform/ui/Showavi.h"
 #include "tests/agenda/ModalDialog.h"
 #include "tests/support/SignInPeer.h"
+#include "tests/support/TestCertificate.h"
 #include "tests/support/TestServer.h"
 
 namespace {
@@ -303,6 +304,36 @@ TEST_F(HostWindowTest, ExecutableOpensTheScreenAndSavesAPicture) {
     ASSERT_TRUE(process.waitForFinished(60000));
     EXPECT_EQ(process.exitCode(), 1);
     EXPECT_NE(process.readAllStandardError().indexOf("AGE_PASSWORD"), -1);
+}
+
+TEST(HostExecutableTest, OverTlsTheServersCertificateMustComeFromTheGivenAuthority) {
+    QTemporaryDir dir;
+    auto certificate = age::test::makeTestCertificate(dir.path().toStdString(), "server", "DNS:localhost");
+    age::test::ServerSetup setup;
+    setup.serveArgs = age::test::tlsServeArgs(certificate);
+    age::test::TestServer server(setup);
+    const QString address = QStringLiteral("tls://localhost:%1").arg(server.tlsPort());
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("AGE_PASSWORD", "demo");
+    process.setProcessEnvironment(env);
+    const QStringList common{"--branch", "0001", "--operator", "ana", "--open", "AGE12100", "--screenshot",
+                             dir.filePath("screen.png")};
+
+    process.start(AGE_HOST_BINARY, QStringList{"--server", address, "--tls-ca",
+                                               QString::fromStdString(certificate.certificate.string())} + common);
+    ASSERT_TRUE(process.waitForFinished(60000));
+    QString errors = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_EQ(process.exitCode(), 0) << errors.toStdString();
+    EXPECT_FALSE(errors.contains(QStringLiteral("age-host:"))) << errors.toStdString();  // no box came up
+    EXPECT_FALSE(QImage(dir.filePath("screen.png")).isNull());
+
+    process.start(AGE_HOST_BINARY, QStringList{"--server", address} + common);  // the system's store only
+    ASSERT_TRUE(process.waitForFinished(60000));
+    errors = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_TRUE(errors.contains(QStringLiteral("o certificado do servidor não foi aceito"))) << errors.toStdString();
 }
 
 }  // namespace

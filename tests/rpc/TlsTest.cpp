@@ -3,7 +3,6 @@
 // connection the server closed reopened by the next call, and the plain and TLS listeners side by side.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -16,6 +15,7 @@
 
 #include "platform/rpc/CheckResult.h"
 #include "platform/rpc/NetConnection.h"
+#include "tests/support/TestCertificate.h"
 #include "tests/support/TestServer.h"
 
 namespace {
@@ -24,26 +24,16 @@ using age::test::TestServer;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-// A self-signed certificate and its key in `dir`, valid for the given subjectAltName ("DNS:localhost").
-void makeCertificate(const fs::path& dir, const std::string& name, const std::string& altNames) {
-    std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
-                          " -subj /CN=age-test -addext subjectAltName=" + altNames +
-                          " -keyout " + (dir / (name + ".key")).string() + " -out " + (dir / (name + ".pem")).string() +
-                          " 2>/dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-}
-
 class TlsTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         dir = new fs::path(fs::temp_directory_path() / ("age-tls-" + std::to_string(getpid())));
         fs::create_directories(*dir);
-        makeCertificate(*dir, "server", "DNS:localhost");
-        makeCertificate(*dir, "other", "DNS:localhost,IP:127.0.0.1");
+        auto certificate = age::test::makeTestCertificate(*dir, "server", "DNS:localhost");
+        age::test::makeTestCertificate(*dir, "other", "DNS:localhost,IP:127.0.0.1");
         age::test::ServerSetup setup;
         setup.idleTimeoutSeconds = 1;
-        setup.serveArgs = {"--listen-tls", "127.0.0.1:0", "--tls-cert", (*dir / "server.pem").string(),
-                           "--tls-key", (*dir / "server.key").string()};
+        setup.serveArgs = age::test::tlsServeArgs(certificate);
         server = new TestServer(setup);
     }
     static void TearDownTestSuite() {
