@@ -67,6 +67,7 @@ void installSignInHooks(HostWindow& window, bool interactive) {
     TNetConnection::SignedIn = [&window](const TSessionInfo& session) {
         window.ShowOperator(qs(session.Name.empty() ? session.Operator : session.Name));
     };
+    if (TNetConnection::Session) TNetConnection::SignedIn(*TNetConnection::Session);
 }
 
 void removeSignInHooks() {

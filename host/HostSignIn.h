@@ -21,6 +21,7 @@ struct StartSignIn {
 StartSignIn signInAtStart(TNetConnection& net, const HostOptions& options, bool interactive);
 
 // Every connection's hooks: the dialog (operator and branch locked) when a session ended, and the status
-// bar told the operator's name. Not interactive, an ended session fails the call.
+// bar told the operator's name (shown at once for the session there is). Not interactive, an ended
+// session fails the call.
 void installSignInHooks(HostWindow& window, bool interactive);
 void removeSignInHooks();

@@ -68,8 +68,6 @@ int main(int argc, char** argv) {
     }
 
     HostWindow window(options.modulesDir);
-    if (TNetConnection::Session && !TNetConnection::Session->Name.empty())
-        window.ShowOperator(QString::fromStdString(TNetConnection::Session->Name));
     installSignInHooks(window, interactive);
     window.show();
 

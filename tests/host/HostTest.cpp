@@ -96,6 +96,7 @@ class SignInDialogTest : public GuiTest {
         Ormelin::SetHostValues({"0001", "ana", "127.0.0.1", peer.port()});
     }
     void TearDown() override {
+        removeSignInHooks();
         TNetConnection::Session.reset();
         GuiTest::TearDown();
     }
@@ -154,6 +155,20 @@ TEST_F(SignInDialogTest, AWrongPasswordFromTheEnvironmentBringsTheDialogWithTheS
     ASSERT_TRUE(TNetConnection::Session);
     EXPECT_EQ(TNetConnection::Session->Name, "Ana Souza");
     EXPECT_EQ(peer.methods(), (std::vector<std::string>{"Session.Login", "Session.Login"}));
+}
+
+TEST_F(SignInDialogTest, TheStatusBarNamesTheSignedInOperatorAndFollowsAnotherSignIn) {
+    TNetConnection net;
+    net.Port = peer.port();
+    net.SignIn({"ana", "certa"});
+    HostWindow window(AGE_MODULES_DIR);
+    installSignInHooks(window, true);
+    auto* label = window.findChild<QLabel*>("lblOperador");
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text(), QStringLiteral("Operador: Ana Souza"));
+    EXPECT_EQ(label->accessibleName(), label->text());
+    TNetConnection::SignedIn({"bruno", "", "t9", ""});  // a server that sends no name: the code
+    EXPECT_EQ(label->text(), QStringLiteral("Operador: bruno"));
 }
 
 TEST_F(SignInDialogTest, CancellingEndsWithoutAnErrorAndWithoutAWindowARefusalIsTheAnswer) {
