@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QStringLiteral("age-host"));
 
     HostOptionsResult resolved = resolveHostOptions(app.arguments(), environmentValues());
+    qunsetenv("AGE_PASSWORD");  // read once; not handed down to anything this process starts
     if (resolved.help) {
         std::printf("%s", qPrintable(resolved.helpText));
         return 0;
