@@ -28,8 +28,9 @@ SignInDialog::SignInDialog(const SignInRequest& request, QWidget* parent) : QDia
     password_ = field(this, "edtSenha", QStringLiteral("Senha"), QString(), 1024);
     password_->setEchoMode(QLineEdit::Password);
     branch_ = field(this, "edtFilial", QStringLiteral("Filial"), request.branch, 4);
-    operator_->setReadOnly(request.again);
-    branch_->setReadOnly(request.again);
+    // Greyed rather than read-only, so that it shows they cannot change.
+    operator_->setEnabled(!request.again);
+    branch_->setEnabled(!request.again);
 
     message_ = new QLabel(request.reason, this);
     message_->setObjectName("lblMensagem");

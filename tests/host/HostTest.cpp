@@ -124,12 +124,12 @@ TEST_F(SignInDialogTest, TheThreeFieldsEnterOnlyWhenAllAreFilledAndAgainOnlyTheP
     EXPECT_TRUE(enter(first)->isEnabled());
     edit(first, "edtFilial")->clear();
     EXPECT_FALSE(enter(first)->isEnabled());
-    EXPECT_FALSE(edit(first, "edtOperador")->isReadOnly());
+    EXPECT_TRUE(edit(first, "edtOperador")->isEnabled());
 
     SignInDialog again({"ana", "0001", "Sua sessão terminou.", true});
-    EXPECT_TRUE(edit(again, "edtOperador")->isReadOnly());
-    EXPECT_TRUE(edit(again, "edtFilial")->isReadOnly());
-    EXPECT_FALSE(edit(again, "edtSenha")->isReadOnly());
+    EXPECT_FALSE(edit(again, "edtOperador")->isEnabled());
+    EXPECT_FALSE(edit(again, "edtFilial")->isEnabled());
+    EXPECT_TRUE(edit(again, "edtSenha")->isEnabled());
     EXPECT_EQ(again.findChild<QLabel*>("lblMensagem")->text(), QStringLiteral("Sua sessão terminou."));
     EXPECT_TRUE(again.findChild<QLabel*>("lblMensagem")->isVisibleTo(&again));
 }
@@ -155,6 +155,30 @@ TEST_F(SignInDialogTest, AWrongPasswordFromTheEnvironmentBringsTheDialogWithTheS
     ASSERT_TRUE(TNetConnection::Session);
     EXPECT_EQ(TNetConnection::Session->Name, "Ana Souza");
     EXPECT_EQ(peer.methods(), (std::vector<std::string>{"Session.Login", "Session.Login"}));
+}
+
+TEST_F(SignInDialogTest, AnEndedSessionBringsTheDialogBackForTheSameOperatorAndBranch) {
+    HostWindow window(AGE_MODULES_DIR);
+    window.show();
+    installSignInHooks(window, true);
+    std::optional<TCredentials> given;
+    withModal<SignInDialog>([&] { given = TNetConnection::AskSignIn("Sua sessão terminou."); },
+                            [&](SignInDialog& d) {
+                                EXPECT_EQ(d.parentWidget(), &window);
+                                EXPECT_EQ(d.findChild<QLabel*>("lblMensagem")->text(),
+                                          QStringLiteral("Sua sessão terminou."));
+                                EXPECT_EQ(edit(d, "edtOperador")->text(), QStringLiteral("ana"));
+                                EXPECT_FALSE(edit(d, "edtOperador")->isEnabled());
+                                EXPECT_EQ(edit(d, "edtFilial")->text(), QStringLiteral("0001"));
+                                QTest::keyClicks(edit(d, "edtSenha"), "certa");
+                                QTest::keyClick(edit(d, "edtSenha"), Qt::Key_Return);
+                            });
+    ASSERT_TRUE(given);
+    EXPECT_EQ(given->Operator, "ana");
+    EXPECT_EQ(given->Password, "certa");
+
+    installSignInHooks(window, false);  // --screenshot: nobody to ask
+    EXPECT_FALSE(TNetConnection::AskSignIn("Sua sessão terminou."));
 }
 
 TEST_F(SignInDialogTest, TheStatusBarNamesTheSignedInOperatorAndFollowsAnotherSignIn) {
