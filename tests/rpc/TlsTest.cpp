@@ -122,6 +122,18 @@ TEST_F(TlsTest, APlainClientOnTheTlsPortGetsNoAnswerAndTheServerGoesOn) {
     EXPECT_EQ(rooms(net), "101 102 201 ");
 }
 
+TEST_F(TlsTest, TheServerWillNotStartWithoutAUsableCertificateAndKey) {
+    std::string output;
+    EXPECT_NE(server->admin({"serve", "--listen-tls", "127.0.0.1:0"}, &output), 0);
+    EXPECT_NE(output.find("--tls-cert"), std::string::npos) << output;
+    const std::string certificate = (*dir / "server.pem").string();
+    EXPECT_EQ(server->admin({"serve", "--listen", "127.0.0.1:0", "--listen-tls", "127.0.0.1:0", "--tls-cert",
+                             certificate, "--tls-key", (*dir / "other.key").string()},
+                            &output),
+              1);
+    EXPECT_NE(output.find("TLS key"), std::string::npos) << output;
+}
+
 TEST_F(TlsTest, AClientThatNeverCompletesTheHandshakeIsClosedAfterTheIdleTime) {
     age::test::LineClient silent(server->host(), server->tlsPort());
     EXPECT_TRUE(silent.closedByPeer(5s));
