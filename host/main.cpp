@@ -68,6 +68,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    session.SetConnected(false);  // the screens' connections carry the session; this one is back at exit
+
     HostWindow window(options.modulesDir);
     installSignInHooks(window, interactive);
     window.show();
