@@ -156,7 +156,8 @@ class TNetConnection {
     TTransport Transport = DefaultTransport;
 
     // The process's session: set by a successful sign-in, resumed by every connection after it connects,
-    // forgotten when the server refuses it.
+    // forgotten when the server refuses it. Like the hooks below, it is not guarded for use from several
+    // threads: the host signs in and answers for the user interface's thread.
     static std::optional<TSessionInfo> Session;
     // Asked for the operator and password when a connection has no session to resume (the server ended
     // it): `reason` says why, for the user. Nothing means the user gave up and the call fails. Unset,
@@ -180,8 +181,9 @@ class TNetConnection {
     std::string Address() const;
 
     // Connects when needed and signs in (Session.Login); the session becomes the process's. Throws
-    // ESignInRefused with the server's text, EInsecureTransport, or EConnectionError. With a server that knows
-    // no sign-in (it answers "unknown method") the session has no token and nothing is resumed.
+    // ESignInRefused with the server's text, EInsecureTransport, EConnectionError, or ERpcError for an error
+    // answer. With a server that knows no sign-in (it answers "unknown method") the session has no token
+    // and nothing is resumed.
     TSessionInfo SignIn(const TCredentials& credentials);
     // Ends the process's session on the server (Session.Logout) and forgets it. A failure only means the
     // session will expire by itself, so nothing is thrown.
