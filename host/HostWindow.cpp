@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 
+#include "platform/rpc/NetConnection.h"
 #include "platform/ui/Boundary.h"
 #include "platform/ui/Forms.h"
 #include "platform/ui/Ormelin.h"
@@ -51,7 +52,8 @@ HostWindow::HostWindow(const QString& modulesDir, QWidget* parent) : QMainWindow
     operatorLabel_ = addStatus({});
     operatorLabel_->setObjectName("lblOperador");
     ShowOperator(QString::fromStdString(values.operatorCode));
-    addStatus(QStringLiteral("Servidor: %1:%2").arg(QString::fromStdString(values.serverHost)).arg(values.serverPort));
+    const QString scheme = TNetConnection::DefaultTransport.Tls ? QStringLiteral("tls://") : QString();
+    addStatus(QStringLiteral("Servidor: %1%2:%3").arg(scheme, QString::fromStdString(values.serverHost)).arg(values.serverPort));
 
     Application::SetMainWindow(this, mdi_);
     Ormelin::SetUnloadHandler([this](const std::string&, QWidget* form) { screenGone(form); });

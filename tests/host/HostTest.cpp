@@ -98,6 +98,7 @@ class SignInDialogTest : public GuiTest {
     void TearDown() override {
         removeSignInHooks();
         TNetConnection::Session.reset();
+        TNetConnection::DefaultTransport = {};
         GuiTest::TearDown();
     }
     static QLineEdit* edit(QDialog& d, const char* name) { return d.findChild<QLineEdit*>(name); }
@@ -193,6 +194,19 @@ TEST_F(SignInDialogTest, TheStatusBarNamesTheSignedInOperatorAndFollowsAnotherSi
     EXPECT_EQ(label->accessibleName(), label->text());
     TNetConnection::SignedIn({"bruno", "", "t9", ""});  // a server that sends no name: the code
     EXPECT_EQ(label->text(), QStringLiteral("Operador: bruno"));
+
+    // Over TLS the server's address says so.
+    auto servers = [](const QWidget& w) {
+        QStringList texts;
+        for (auto* l : w.findChildren<QLabel*>())
+            if (l->text().startsWith(QStringLiteral("Servidor: "))) texts << l->text();
+        return texts;
+    };
+    EXPECT_EQ(servers(window), QStringList{QStringLiteral("Servidor: 127.0.0.1:%1").arg(peer.port())});
+    TNetConnection::DefaultTransport.Tls = true;
+    HostWindow secured(AGE_MODULES_DIR);
+    TNetConnection::DefaultTransport = {};
+    EXPECT_EQ(servers(secured), QStringList{QStringLiteral("Servidor: tls://127.0.0.1:%1").arg(peer.port())});
 }
 
 TEST_F(SignInDialogTest, CancellingEndsWithoutAnErrorAndWithoutAWindowARefusalIsTheAnswer) {
