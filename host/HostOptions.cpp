@@ -5,27 +5,42 @@
 #include <QSettings>
 #include <QStandardPaths>
 
-std::optional<std::pair<std::string, int>> parseServerAddress(const QString& text) {
-    int colon = text.lastIndexOf(QLatin1Char(':'));
+std::optional<ServerAddress> parseServerAddress(const QString& text) {
+    ServerAddress address;
+    QString rest = text;
+    if (rest.startsWith(QStringLiteral("tls://"), Qt::CaseInsensitive)) {
+        address.tls = true;
+        rest = rest.mid(6);
+    }
+    int colon = rest.lastIndexOf(QLatin1Char(':'));
     if (colon <= 0) return std::nullopt;
     bool ok = false;
-    int port = text.mid(colon + 1).toInt(&ok);
-    if (!ok || port < 1 || port > 65535) return std::nullopt;
-    return std::pair{text.left(colon).toStdString(), port};
+    address.port = rest.mid(colon + 1).toInt(&ok);
+    if (!ok || address.port < 1 || address.port > 65535) return std::nullopt;
+    QString host = rest.left(colon);
+    if (host.size() > 2 && host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    if (host.contains(QLatin1Char('/'))) return std::nullopt;
+    address.host = host.toStdString();
+    return address;
 }
 
 HostOptionsResult resolveHostOptions(const QStringList& arguments, const std::map<QString, QString>& environment) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Aplicação hospedeira dos módulos."));
     parser.addHelpOption();
-    QCommandLineOption server("server", "Servidor de aplicação (HOST:PORTA).", "HOST:PORT");
+    QCommandLineOption server("server", "Servidor de aplicação (HOST:PORTA, ou tls://HOST:PORTA cifrado).",
+                              "HOST:PORT");
     QCommandLineOption branch("branch", "Filial de trabalho.", "CODE");
     QCommandLineOption op("operator", "Operador conectado.", "CODE");
     QCommandLineOption config("config", "Arquivo de configuração (INI).", "FILE");
     QCommandLineOption modules("modules", "Pasta dos módulos.", "DIR");
     QCommandLineOption open("open", "Tela a abrir ao iniciar (AGE12100).", "CODE");
     QCommandLineOption screenshot("screenshot", "Salva uma imagem da janela e termina.", "FILE");
-    parser.addOptions({server, branch, op, config, modules, open, screenshot});
+    QCommandLineOption tlsCa("tls-ca", "Certificados de autoridade para verificar o servidor TLS (PEM).", "FILE");
+    QCommandLineOption insecure("insecure-password",
+                                "Envia a senha sem criptografia a um servidor fora desta máquina.");
+    parser.addOptions({server, branch, op, config, modules, open, screenshot, tlsCa, insecure});
 
     HostOptionsResult result;
     if (!parser.parse(arguments)) {
@@ -57,12 +72,17 @@ HostOptionsResult resolveHostOptions(const QStringList& arguments, const std::ma
     if (!address.isEmpty()) {
         auto parsed = parseServerAddress(address);
         if (!parsed) {
-            result.error = QStringLiteral("Endereço de servidor inválido: %1 (use HOST:PORTA).").arg(address);
+            result.error =
+                QStringLiteral("Endereço de servidor inválido: %1 (use HOST:PORTA ou tls://HOST:PORTA).").arg(address);
             return result;
         }
-        options.values.serverHost = parsed->first;
-        options.values.serverPort = parsed->second;
+        options.values.serverHost = parsed->host;
+        options.values.serverPort = parsed->port;
+        options.tls = parsed->tls;
     }
+    options.tlsCa = parser.isSet(tlsCa) ? parser.value(tlsCa) : file.value(QStringLiteral("tls-ca")).toString();
+    options.insecurePassword = parser.isSet(insecure);
+    options.password = env("AGE_PASSWORD");
     options.values.branch = pick(branch, "AGE_BRANCH", "branch").toStdString();
     options.values.operatorCode = pick(op, "AGE_OPERATOR", "operator").toStdString();
     options.modulesDir = parser.value(modules);

@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 
+#include "platform/rpc/NetConnection.h"
 #include "platform/ui/Boundary.h"
 #include "platform/ui/Forms.h"
 #include "platform/ui/Ormelin.h"
@@ -45,13 +46,23 @@ HostWindow::HostWindow(const QString& modulesDir, QWidget* parent) : QMainWindow
         auto* label = new QLabel(text, this);
         label->setAccessibleName(text);
         statusBar()->addPermanentWidget(label);
+        return label;
     };
     addStatus(QStringLiteral("Filial: %1").arg(QString::fromStdString(values.branch)));
-    addStatus(QStringLiteral("Operador: %1").arg(QString::fromStdString(values.operatorCode)));
-    addStatus(QStringLiteral("Servidor: %1:%2").arg(QString::fromStdString(values.serverHost)).arg(values.serverPort));
+    operatorLabel_ = addStatus({});
+    operatorLabel_->setObjectName("lblOperador");
+    ShowOperator(QString::fromStdString(values.operatorCode));
+    const QString scheme = TNetConnection::DefaultTransport.Tls ? QStringLiteral("tls://") : QString();
+    addStatus(QStringLiteral("Servidor: %1%2:%3").arg(scheme, QString::fromStdString(values.serverHost)).arg(values.serverPort));
 
     Application::SetMainWindow(this, mdi_);
     Ormelin::SetUnloadHandler([this](const std::string&, QWidget* form) { screenGone(form); });
+}
+
+void HostWindow::ShowOperator(const QString& name) {
+    const QString text = QStringLiteral("Operador: %1").arg(name);
+    operatorLabel_->setText(text);
+    operatorLabel_->setAccessibleName(text);
 }
 
 HostWindow::~HostWindow() {

@@ -27,6 +27,8 @@ public:
     // Screens of the module that are open; 0 once the module has been released.
     int OpenScreens(const QString& code) const;
     bool Loaded(const QString& code) const;
+    // The signed-in operator in the status bar: the name the server gave, or the code.
+    void ShowOperator(const QString& name);
 
 private:
     struct Module {
@@ -41,5 +43,6 @@ private:
     void screenGone(QWidget* form);
     QString modulesDir_;
     QMdiArea* mdi_;
+    QLabel* operatorLabel_ = nullptr;
     std::map<QString, Module> modules_;
 };

@@ -1,5 +1,6 @@
-// age-host: the host application. Reads its values (server, branch, operator), shows the main window and
-// opens modules from its menu, or at start with --open; --screenshot saves a picture and exits.
+// age-host: the host application. Reads its values (server, branch, operator), signs the operator in, shows
+// the main window and opens modules from its menu, or at start with --open; --screenshot saves a picture and
+// exits. The session ends on the server when the host exits.
 #include <QApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -8,6 +9,7 @@
 #include <cstdio>
 
 #include "host/HostOptions.h"
+#include "host/HostSignIn.h"
 #include "host/HostWindow.h"
 #include "platform/ui/Forms.h"
 #include "platform/ui/Services.h"
@@ -17,7 +19,7 @@ namespace {
 std::map<QString, QString> environmentValues() {
     std::map<QString, QString> env;
     auto system = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"AGE_SERVER", "AGE_BRANCH", "AGE_OPERATOR"})
+    for (const char* name : {"AGE_SERVER", "AGE_BRANCH", "AGE_OPERATOR", "AGE_PASSWORD"})
         if (system.contains(name)) env[name] = system.value(name);
     return env;
 }
@@ -36,6 +38,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QStringLiteral("age-host"));
 
     HostOptionsResult resolved = resolveHostOptions(app.arguments(), environmentValues());
+    qunsetenv("AGE_PASSWORD");  // read once; not handed down to anything this process starts
     if (resolved.help) {
         std::printf("%s", qPrintable(resolved.helpText));
         return 0;
@@ -49,12 +52,26 @@ int main(int argc, char** argv) {
     Application::Initialize();
 
     auto& messages = age::ui::MessageService::Instance();
-    if (!options.screenshot.isEmpty()) {
+    const bool interactive = options.screenshot.isEmpty();
+    if (!interactive) {
         messages.StartRecording();
         messages.OnUnscripted = [](const std::string&) {};
     }
 
+    TNetConnection::DefaultTransport = {options.tls, options.tlsCa.toStdString(), options.insecurePassword};
+    TNetConnection session;  // the host's own connection: signs in, and signs out at exit
+    StartSignIn start = signInAtStart(session, options, interactive);
+    if (!start.signedIn) {
+        if (start.error.isEmpty()) return 1;  // the user cancelled
+        if (interactive) messages.Error(start.error.toStdString());
+        std::fprintf(stderr, "age-host: %s\n", qPrintable(start.error));
+        return 1;
+    }
+
+    session.SetConnected(false);  // the screens' connections carry the session; this one is back at exit
+
     HostWindow window(options.modulesDir);
+    installSignInHooks(window, interactive);
     window.show();
 
     if (!options.open.isEmpty())
@@ -72,5 +89,8 @@ int main(int argc, char** argv) {
             QApplication::exit(saved ? 0 : 1);
         });
 
-    return app.exec();
+    int status = app.exec();
+    removeSignInHooks();
+    session.SignOut();
+    return status;
 }

@@ -8,6 +8,8 @@
 #include <spdlog/spdlog.h>
 #include <asio.hpp>
 
+#include "platform/rpc/Tls.h"
+#include "server/TlsSocket.h"
 #include "server/WorkPool.h"
 
 namespace age::server {
@@ -45,8 +47,8 @@ class ConnectionManager {
 class Session : public std::enable_shared_from_this<Session> {
   public:
     Session(tcp::socket socket, ConnectionManager& manager, const Dispatcher& dispatcher, WorkPool& pool,
-            std::chrono::seconds idleTimeout)
-        : socket_(std::move(socket)),
+            std::chrono::seconds idleTimeout, asio::ssl::context* tls = nullptr)
+        : socket_(std::move(socket), tls),
           timer_(socket_.get_executor()),
           pause_(socket_.get_executor()),
           manager_(manager),
@@ -59,7 +61,7 @@ class Session : public std::enable_shared_from_this<Session> {
         socket_.set_option(tcp::no_delay(true), ignored);
         socket_.non_blocking(true, ignored);  // lets send() try the write at once
         caller_.address = peerAddress();
-        asio::dispatch(socket_.get_executor(), [self = shared_from_this()] { self->readLine(); });
+        asio::dispatch(socket_.get_executor(), [self = shared_from_this()] { self->handshake(); });
     }
 
     // From any thread.
@@ -75,6 +77,18 @@ class Session : public std::enable_shared_from_this<Session> {
         std::string host = endpoint.address().to_string();
         if (endpoint.address().is_v6()) host = "[" + host + "]";
         return host + ":" + std::to_string(endpoint.port());
+    }
+
+    // A TLS client must finish its handshake within the idle time; a plain one goes straight to reading.
+    void handshake() {
+        if (!socket_.tls()) return readLine();
+        deadline_ = SteadyClock::now() + idleTimeout_;
+        watchIdle();
+        socket_.async_handshake([self = shared_from_this()](std::error_code ec) {
+            if (!ec) return self->readLine();
+            spdlog::info("TLS handshake with {} failed: {}", self->caller_.address, ec.message());
+            self->stop();
+        });
     }
 
     void readLine() {
@@ -130,8 +144,11 @@ class Session : public std::enable_shared_from_this<Session> {
 
     void writeAnswer() {
         std::error_code ec;
-        std::size_t sent = socket_.write_some(asio::buffer(outbox_), ec);
-        if (ec && ec != asio::error::would_block && ec != asio::error::try_again) return stop();
+        std::size_t sent = 0;
+        if (!socket_.tls()) {  // a TLS record is written only through the stream
+            sent = socket_.write_some(asio::buffer(outbox_), ec);
+            if (ec && ec != asio::error::would_block && ec != asio::error::try_again) return stop();
+        }
         if (sent == outbox_.size()) return afterSend();
         asio::async_write(socket_, asio::buffer(outbox_.data() + sent, outbox_.size() - sent),
                           [self = shared_from_this()](std::error_code ec, std::size_t) {
@@ -195,7 +212,7 @@ class Session : public std::enable_shared_from_this<Session> {
         manager_.remove(shared_from_this());
     }
 
-    tcp::socket socket_;
+    TlsSocket socket_;
     asio::steady_timer timer_;
     asio::steady_timer pause_;  // holds back a late answer
     ConnectionManager& manager_;
@@ -248,6 +265,8 @@ struct NetServer::Impl {
     std::vector<asio::executor_work_guard<asio::io_context::executor_type>> guards;
     std::size_t nextContext = 0;
     tcp::acceptor acceptor;  // on the first context, like everything below
+    tcp::acceptor tlsAcceptor;
+    std::shared_ptr<asio::ssl::context> tls;
     asio::signal_set signals;
     ConnectionManager manager;
     std::unique_ptr<WorkPool> pool;  // after the contexts: its last jobs post to them
@@ -263,23 +282,24 @@ struct NetServer::Impl {
           dispatcher(d),
           contexts(makeContexts(o.threads)),
           acceptor(*contexts[0]),
+          tlsAcceptor(*contexts[0]),
           signals(*contexts[0], SIGINT, SIGTERM),
           pool(std::make_unique<WorkPool>(o.workers, o.maxQueued)) {}
 
-    void accept() {
+    void accept(tcp::acceptor& acceptor, asio::ssl::context* tls) {
+        if (!acceptor.is_open()) return;
         auto& context = *contexts[nextContext++ % contexts.size()];
-        acceptor.async_accept(context, [this](std::error_code ec, tcp::socket socket) {
+        acceptor.async_accept(context, [this, &acceptor, tls](std::error_code ec, tcp::socket socket) {
             if (!acceptor.is_open()) return;
             if (!ec) {
-                auto session =
-                    std::make_shared<Session>(std::move(socket), manager, dispatcher, *pool,
-                                                         options.idleTimeout);
+                auto session = std::make_shared<Session>(std::move(socket), manager, dispatcher, *pool,
+                                                         options.idleTimeout, tls);
                 manager.add(session);
                 session->start();
             } else {
                 spdlog::warn("accept failed: {}", ec.message());
             }
-            accept();
+            accept(acceptor, tls);
         });
     }
 
@@ -289,6 +309,7 @@ struct NetServer::Impl {
             spdlog::info("signal {} received: finishing running calls and closing connections", signal);
             std::error_code ignored;
             acceptor.close(ignored);
+            tlsAcceptor.close(ignored);
             manager.stopAll();
             guards.clear();  // each thread returns once its connections are closed
         });
@@ -300,26 +321,46 @@ NetServer::NetServer(const NetOptions& options, const Dispatcher& dispatcher)
 
 NetServer::~NetServer() = default;
 
-void NetServer::bind() {
-    tcp::endpoint endpoint(asio::ip::make_address(impl_->options.host), impl_->options.port);
-    auto& acceptor = impl_->acceptor;
+namespace {
+
+void listen(tcp::acceptor& acceptor, const std::string& host, unsigned short port) {
+    tcp::endpoint endpoint(asio::ip::make_address(host), port);
     acceptor.open(endpoint.protocol());
     acceptor.set_option(tcp::acceptor::reuse_address(true));
     acceptor.bind(endpoint);
     acceptor.listen(asio::socket_base::max_listen_connections);
 }
 
-std::string NetServer::boundAddress() const {
-    auto endpoint = impl_->acceptor.local_endpoint();
+std::string addressOf(const tcp::acceptor& acceptor) {
+    if (!acceptor.is_open()) return {};
+    auto endpoint = acceptor.local_endpoint();
     std::string host = endpoint.address().to_string();
     if (endpoint.address().is_v6()) host = "[" + host + "]";
     return host + ":" + std::to_string(endpoint.port());
 }
 
+}  // namespace
+
+void NetServer::bind() {
+    const NetOptions& o = impl_->options;
+    if (!o.tlsHost.empty()) impl_->tls = rpc::makeServerTlsContext(o.tlsCertFile, o.tlsKeyFile);
+    if (!o.host.empty()) listen(impl_->acceptor, o.host, o.port);
+    if (!o.tlsHost.empty()) listen(impl_->tlsAcceptor, o.tlsHost, o.tlsPort);
+}
+
+std::string NetServer::boundAddress() const {
+    return addressOf(impl_->acceptor);
+}
+
+std::string NetServer::boundTlsAddress() const {
+    return addressOf(impl_->tlsAcceptor);
+}
+
 void NetServer::run() {
     for (auto& context : impl_->contexts) impl_->guards.push_back(asio::make_work_guard(*context));
     impl_->awaitStop();
-    impl_->accept();
+    impl_->accept(impl_->acceptor, nullptr);
+    impl_->accept(impl_->tlsAcceptor, impl_->tls.get());
     std::vector<std::thread> pool;
     for (std::size_t i = 1; i < impl_->contexts.size(); ++i)
         pool.emplace_back([this, i] { runPolling(*impl_->contexts[i], impl_->options.busyPoll); });

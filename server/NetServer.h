@@ -20,6 +20,11 @@ struct NetOptions {
     int workers = 4;               // threads for the calls that need the database
     std::size_t maxQueued = 1024;  // calls waiting for a worker before new ones are refused as busy
     std::chrono::microseconds busyPoll{0};  // a network thread polls this long before it sleeps
+    // The TLS listener (TLS 1.2 or later), beside the plain one or alone (an empty `host`): none when
+    // tlsHost is empty. Certificate chain and key are PEM files.
+    std::string tlsHost;
+    unsigned short tlsPort = 0;
+    std::string tlsCertFile, tlsKeyFile;
 };
 
 class NetServer {
@@ -27,9 +32,11 @@ class NetServer {
     NetServer(const NetOptions& options, const Dispatcher& dispatcher);
     ~NetServer();
 
-    // Binds the listener; throws std::system_error when the address cannot be bound.
+    // Binds the listeners; throws std::system_error when an address cannot be bound and
+    // std::runtime_error when the TLS certificate or key cannot be used.
     void bind();
-    std::string boundAddress() const;  // "host:port", the real port when 0 was asked for
+    std::string boundAddress() const;     // "host:port", the real port when 0 was asked for; empty: none
+    std::string boundTlsAddress() const;  // the same for the TLS listener
     // Serves until SIGINT or SIGTERM. Calls already running finish (their transactions complete); then
     // every connection is closed and run() returns.
     void run();

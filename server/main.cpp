@@ -1,7 +1,8 @@
 // age-server: the application server of the room booking system and its administration tool.
 //
-//   age-server serve [--listen HOST:PORT] [--db URL] [--db-pool N] [--now ISO] [--threads N]
-//                    [--workers N] [--max-queue N] [--idle-timeout S]
+//   age-server serve [--listen HOST:PORT] [--listen-tls HOST:PORT --tls-cert FILE --tls-key FILE]
+//                    [--db URL] [--db-pool N] [--now ISO] [--threads N] [--workers N] [--max-queue N]
+//                    [--idle-timeout S]
 //                    [--auth password|none] [--session-hours H] [--session-recheck S] [--login-delay-ms MS]
 //   age-server init | room add CODE NAME | room list | room renumber CODE | operator add CODE NAME
 //              | operator list | demo | check
@@ -12,7 +13,8 @@
 //
 // --db is "sqlite:PATH" (default sqlite:agenda.db) or "postgresql://user@host:port/dbname". Logs go to
 // stderr; `serve` prints one line "listening on HOST:PORT" to stdout once it accepts connections (with port
-// 0, the port it was given).
+// 0, the port it was given), then "listening on tls://HOST:PORT" for the TLS listener. Given only
+// --listen-tls, the server has no plain listener.
 #include <csignal>
 #include <iostream>
 #include <thread>
@@ -38,6 +40,8 @@ using namespace age::server;
 struct Settings {
     std::string db = "sqlite:agenda.db";
     std::string listen = "127.0.0.1:12100";
+    bool plainListener = true;
+    std::string listenTls, tlsCert, tlsKey;
     std::string now;
     int threads = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
     int idleTimeout = 600;
@@ -89,7 +93,7 @@ bool isLoopback(const std::string& host) {
 
 // --auth none trusts whoever connects; said at every start, loudest when others can reach the port. On a
 // plain listener others can reach, passwords cross the network in clear.
-void warnOfExposure(const std::string& auth, const std::string& host) {
+void warnOfExposure(const std::string& auth, const std::string& host, bool encrypted) {
     if (auth == "none" && isLoopback(host)) {
         spdlog::warn("--auth none: connections need no sign-in and may act as any operator; for tests and a "
                      "single desk only");
@@ -97,7 +101,7 @@ void warnOfExposure(const std::string& auth, const std::string& host) {
         spdlog::critical("--auth none on {}, which is NOT a loopback address: ANYONE who reaches this port can "
                          "book, change and delete bookings as any operator. Use --auth password on a network.",
                          host);
-    } else if (!isLoopback(host)) {
+    } else if (!encrypted && !isLoopback(host)) {
         spdlog::warn("plain listener on {}: passwords and bookings cross the network unencrypted", host);
     }
 }
@@ -141,24 +145,34 @@ int serve(const Settings& s) {
     SessionModule sessions(*storage, clock, sessionOptions(s));
     sessions.registerIn(dispatcher, std::string(age::kRemoteModule));
 
-    auto [host, port] = splitListen(s.listen);
-    warnOfExposure(s.auth, host);
+    NetOptions options;
+    if (s.plainListener) std::tie(options.host, options.port) = splitListen(s.listen);
+    else options.host.clear();
+    options.threads = std::max(1, s.threads);
+    options.idleTimeout = std::chrono::seconds(std::max(1, s.idleTimeout));
+    options.workers = std::max(1, s.workers);
+    options.maxQueued = static_cast<std::size_t>(std::max(1, s.maxQueued));
+    options.busyPoll = std::chrono::microseconds(s.busyPoll);
+    if (!s.listenTls.empty()) {
+        std::tie(options.tlsHost, options.tlsPort) = splitListen(s.listenTls);
+        options.tlsCertFile = s.tlsCert;
+        options.tlsKeyFile = s.tlsKey;
+    }
+    if (!options.host.empty()) warnOfExposure(s.auth, options.host, /*encrypted=*/false);
+    if (!options.tlsHost.empty()) warnOfExposure(s.auth, options.tlsHost, /*encrypted=*/true);
     if (s.auth == "password" && !anyPassword(*storage))
         spdlog::warn("no operator has a password yet, so nobody can sign in: set one with `age-server operator "
                      "password CODE`");
-    NetOptions options{host,
-                       port,
-                       std::max(1, s.threads),
-                       std::chrono::seconds(std::max(1, s.idleTimeout)),
-                       std::max(1, s.workers),
-                       static_cast<std::size_t>(std::max(1, s.maxQueued)),
-                       std::chrono::microseconds(s.busyPoll)};
     NetServer server(options, dispatcher);
     server.bind();
+    std::string plain = server.boundAddress(), tls = server.boundTlsAddress();
     spdlog::info("serving {} on {} ({} network threads, {} workers, --auth {}{})", redactedUrl(s.db),
-                 server.boundAddress(), options.threads, options.workers, s.auth,
+                 plain.empty() ? "tls://" + tls : tls.empty() ? plain : plain + " and tls://" + tls,
+                 options.threads, options.workers, s.auth,
                  clock.pinned() ? ", clock pinned at " + age::formatIsoDateTime(clock.now()) : std::string());
-    std::cout << "listening on " << server.boundAddress() << std::endl;
+    if (!plain.empty()) std::cout << "listening on " << plain << '\n';
+    if (!tls.empty()) std::cout << "listening on tls://" << tls << '\n';
+    std::cout << std::flush;
     server.run();
     spdlog::info("stopped");
     return 0;
@@ -181,6 +195,14 @@ int main(int argc, char** argv) {
     auto* serveCmd = app.add_subcommand("serve", "serve the remote data module over TCP");
     serveCmd->add_option("--listen", s.listen, "HOST:PORT to listen on (port 0: any free port)")
         ->capture_default_str();
+    auto* listenTls = serveCmd->add_option("--listen-tls", s.listenTls,
+                                           "HOST:PORT of a TLS listener (alone unless --listen is given too)");
+    auto* tlsCert = serveCmd->add_option("--tls-cert", s.tlsCert, "TLS certificate chain (PEM)")
+                        ->check(CLI::ExistingFile);
+    auto* tlsKey = serveCmd->add_option("--tls-key", s.tlsKey, "TLS private key (PEM)")->check(CLI::ExistingFile);
+    listenTls->needs(tlsCert)->needs(tlsKey);
+    tlsCert->needs(listenTls)->needs(tlsKey);
+    tlsKey->needs(listenTls)->needs(tlsCert);
     serveCmd->add_option("--now", s.now, "pin the clock at this local date and time (tests, demos)");
     serveCmd->add_option("--threads", s.threads, "network threads (reading, quick calls, writing)")
         ->check(CLI::Range(1, 256))
@@ -273,6 +295,7 @@ int main(int argc, char** argv) {
         app.add_subcommand("check", "report what in the database breaks the booking rules (exit status 1)");
 
     CLI11_PARSE(app, argc, argv);
+    s.plainListener = s.listenTls.empty() || serveCmd->count("--listen") > 0;
     spdlog::set_level(spdlog::level::from_str(s.logLevel));
     try {
         if (*serveCmd) return serve(s);

@@ -5,13 +5,22 @@
 #include <cerrno>
 #include <iostream>
 
-#include <asio.hpp>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 
+#include <asio.hpp>
+#include <asio/ssl.hpp>
+
+#include "platform/rpc/Tls.h"
 #include "platform/rpc/Wire.h"
 
 using nlohmann::json;
 
 std::function<void()> TNetConnection::WhileWaiting;
+TNetConnection::TTransport TNetConnection::DefaultTransport;
+std::optional<TSessionInfo> TNetConnection::Session;
+std::function<std::optional<TCredentials>(const std::string&)> TNetConnection::AskSignIn;
+std::function<void(const TSessionInfo&)> TNetConnection::SignedIn;
 
 namespace {
 
@@ -29,6 +38,12 @@ std::string describe(const std::error_code& ec) {
     return ec.message();
 }
 
+// The JSON-RPC error of a module call on a connection without a session.
+constexpr int kNoSession = -32001;
+const std::string kSessionEnded =
+    "Sua sessão terminou (expirou ou foi encerrada). Entre novamente para continuar; nada do que estava na "
+    "tela foi perdido.";
+
 std::string seconds(std::chrono::milliseconds t) {
     auto ms = t.count();
     if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
@@ -37,12 +52,29 @@ std::string seconds(std::chrono::milliseconds t) {
 
 }  // namespace
 
+struct TNetConnection::Exchange {
+    age::rpc::Response response;
+    bool unknownMethod() const { return response.error && response.error->code == age::rpc::code::MethodNotFound; }
+};
+
 struct TNetConnection::Impl {
     asio::io_context io;
     asio::ip::tcp::socket socket{io};
+    std::shared_ptr<asio::ssl::context> tlsContext;
+    std::string tlsContextCa;  // the CA file tlsContext was made with
+    std::unique_ptr<asio::ssl::stream<asio::ip::tcp::socket&>> tls;  // over `socket` when TLS is on
+    std::string boundToken;  // the session this connection resumed or signed in
     std::string inbox;  // bytes read past the last reply
     std::int64_t nextId = 0;
     bool busy = false;
+
+    template <class Operation>
+    void withStream(Operation&& operation) {
+        if (tls)
+            operation(*tls);
+        else
+            operation(socket);
+    }
 
     // Runs the io_context in short slices until `done` or the deadline; WhileWaiting runs between slices.
     // On timeout the socket is closed (and `cancel` run) and the pending operations drained, so no
@@ -69,11 +101,14 @@ struct TNetConnection::Impl {
         std::error_code ignored;
         socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
         socket.close(ignored);
+        tls.reset();
+        boundToken.clear();
         inbox.clear();
     }
 
     // A socket the server closed while we were idle (restart, idle timeout) reads as end of file. Checked
-    // before sending, when nothing of the call has left yet and reconnecting is safe.
+    // before sending, when nothing of the call has left yet and reconnecting is safe. Over TLS, bytes
+    // waiting while idle are the server's closing alert (our server sends no session tickets).
     bool peerClosed() {
         if (!inbox.empty()) return true;  // stray bytes: the stream is out of step
         char byte;
@@ -143,6 +178,16 @@ void TNetConnection::SetConnected(bool connected) {
 }
 
 void TNetConnection::connect() {
+    openTransport();
+    try {
+        establishSession();
+    } catch (...) {
+        impl_->close();  // a connection without its session is not kept: the next call signs in again
+        throw;
+    }
+}
+
+void TNetConnection::openTransport() {
     if (BeforeConnect) BeforeConnect(*this);
     Impl& d = *impl_;
     d.close();
@@ -173,6 +218,256 @@ void TNetConnection::connect() {
     if (result) throw fail(describe(result));
     std::error_code ignored;
     d.socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+    if (!Transport.Tls) return;
+
+    if (!d.tlsContext || d.tlsContextCa != Transport.CaFile) {
+        try {
+            d.tlsContext = age::rpc::makeClientTlsContext(Transport.CaFile);
+            d.tlsContextCa = Transport.CaFile;
+        } catch (const std::runtime_error& e) {
+            throw fail(e.what());
+        }
+    }
+    d.tls = std::make_unique<asio::ssl::stream<asio::ip::tcp::socket&>>(d.socket, *d.tlsContext);
+    SSL* ssl = d.tls->native_handle();
+    // The certificate must name the host we were told to reach: an address literal or a DNS name.
+    std::error_code notAnAddress;
+    asio::ip::make_address(Host, notAnAddress);
+    if (!notAnAddress)
+        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), Host.c_str());
+    else {
+        SSL_set1_host(ssl, Host.c_str());
+        SSL_set_tlsext_host_name(ssl, Host.c_str());
+    }
+    done = false;
+    d.tls->async_handshake(asio::ssl::stream_base::client, [&](std::error_code ec) {
+        result = ec;
+        done = true;
+    });
+    if (!d.wait(done, deadline)) throw fail("sem resposta em " + seconds(Timeout));
+    if (result) {
+        long verify = SSL_get_verify_result(ssl);
+        if (verify != X509_V_OK)
+            throw fail(std::string("o certificado do servidor não foi aceito (") +
+                       X509_verify_cert_error_string(verify) + ")");
+        throw fail("falha na negociação TLS (" + result.message() + ")");
+    }
+}
+
+TNetConnection::Exchange TNetConnection::exchange(const std::string& method, json params, std::string_view label) {
+    Impl& d = *impl_;
+    age::rpc::Request request{++d.nextId, method, std::move(params)};
+    std::string out = age::rpc::encodeRequest(request) + "\n";
+
+    auto lost = [&](const std::string& why) -> EConnectionError {
+        d.close();
+        return EConnectionError("Falha na comunicação com o servidor de aplicação em " + Address() + " (" +
+                                std::string(label) + "): " + why + ".");
+    };
+
+    auto deadline = std::chrono::steady_clock::now() + Timeout;
+    bool done = false;
+    std::error_code result;
+    std::size_t lineEnd = 0;
+    d.withStream([&](auto& stream) {
+        asio::async_write(stream, asio::buffer(out), [&](std::error_code ec, std::size_t) {
+            if (ec) {
+                result = ec;
+                done = true;
+                return;
+            }
+            asio::async_read_until(stream, asio::dynamic_buffer(d.inbox, age::rpc::kMaxResponseBytes + 1), '\n',
+                                   [&](std::error_code ec2, std::size_t n) {
+                                       result = ec2;
+                                       lineEnd = n;
+                                       done = true;
+                                   });
+        });
+    });
+    if (!d.wait(done, deadline))
+        throw EConnectionError("O servidor de aplicação em " + Address() + " não respondeu em " +
+                               seconds(Timeout) + " (" + std::string(label) + ").");
+    if (result == asio::error::not_found) throw lost("resposta grande demais");
+    if (result) throw lost(describe(result));
+
+    std::string line = d.inbox.substr(0, lineEnd - 1);
+    d.inbox.erase(0, lineEnd);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+
+    Exchange reply;
+    try {
+        reply.response = age::rpc::parseResponseKeepingResult(line, age::rpc::kMaxResponseBytes);
+    } catch (const age::rpc::WireError& e) {
+        throw lost(std::string("resposta inválida: ") + e.what());
+    }
+    if (reply.response.id != request.id)
+        throw lost("resposta a outra chamada (id " + reply.response.id.dump() + ", esperado " +
+                   request.id.dump() + ")");
+    return reply;
+}
+
+namespace {
+
+// The session in a sign-in reply, or the refusal's text in `refusal`. Throws std::runtime_error when the
+// reply is not a sign-in envelope.
+std::optional<TSessionInfo> sessionFrom(const age::rpc::Response& response, std::string& refusal) {
+    json reply = response.rawResult.empty() ? response.result : json::parse(response.rawResult, nullptr, false);
+    if (!reply.is_object() || !reply.contains("ok") || !reply["ok"].is_boolean())
+        throw std::runtime_error("resposta de entrada inválida");
+    auto text = [](const json& object, const char* key) {
+        auto it = object.find(key);
+        return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+    };
+    if (!reply["ok"].get<bool>()) {
+        refusal = text(reply, "error");
+        if (refusal.empty()) refusal = "Operador ou senha inválidos.";
+        return std::nullopt;
+    }
+    const json& data = reply.contains("data") ? reply["data"] : json();
+    if (!data.is_object() || text(data, "token").empty()) throw std::runtime_error("resposta de entrada sem sessão");
+    return TSessionInfo{text(data, "operator"), text(data, "name"), text(data, "token"), text(data, "expires")};
+}
+
+}  // namespace
+
+void TNetConnection::establishSession() {
+    std::string reason;
+    if (Session) {
+        if (resume()) return;
+        reason = kSessionEnded;
+    }
+    if (AskSignIn) signInAsking(reason);
+}
+
+bool TNetConnection::resume() {
+    Impl& d = *impl_;
+    const std::string token = Session->Token;
+    if (token.empty()) return true;  // signed in with a server that keeps no sessions
+    Exchange reply = exchange("Session.Resume", json::array({token}), "Session.Resume");
+    if (reply.unknownMethod()) return true;  // a server that knows no sign-in
+    if (reply.response.error) throw ERpcError(reply.response.error->code, reply.response.error->message);
+    std::string refusal;
+    std::optional<TSessionInfo> session;
+    try {
+        session = sessionFrom(reply.response, refusal);
+    } catch (const std::runtime_error& e) {
+        d.close();
+        throw EConnectionError("Falha na comunicação com o servidor de aplicação em " + Address() +
+                               " (Session.Resume): " + e.what() + ".");
+    }
+    if (!session) {
+        if (Session && Session->Token == token) Session.reset();
+        return false;
+    }
+    Session = *session;
+    d.boundToken = session->Token;
+    return true;
+}
+
+void TNetConnection::checkPasswordMayTravel() {
+    if (Transport.Tls || Transport.AllowPlainPassword) return;
+    std::error_code ec;
+    auto peer = impl_->socket.remote_endpoint(ec);
+    if (!ec) {
+        auto address = peer.address();
+        if (address.is_v6() && address.to_v6().is_v4_mapped())
+            address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+        if (address.is_loopback()) return;
+    }
+    impl_->close();
+    throw EInsecureTransport("A senha não foi enviada: o servidor de aplicação em " + Address() +
+                             " não está nesta máquina e a conexão não é cifrada. Use --server tls://" + Address() +
+                             " (ou, só numa rede de confiança, --insecure-password).");
+}
+
+void TNetConnection::login(const TCredentials& credentials) {
+    Impl& d = *impl_;
+    // A sign-in dialog may have been open for longer than the server keeps an idle connection.
+    if (!Connected() || d.peerClosed()) openTransport();
+    checkPasswordMayTravel();
+    Exchange reply = exchange("Session.Login", json::array({credentials.Operator, credentials.Password}),
+                              "Session.Login");
+    if (reply.unknownMethod()) {  // a server that knows no sign-in: a session without a token
+        Session = TSessionInfo{credentials.Operator, {}, {}, {}};
+        if (SignedIn) SignedIn(*Session);
+        return;
+    }
+    if (reply.response.error) throw ERpcError(reply.response.error->code, reply.response.error->message);
+    std::string refusal;
+    std::optional<TSessionInfo> session;
+    try {
+        session = sessionFrom(reply.response, refusal);
+    } catch (const std::runtime_error& e) {
+        d.close();
+        throw EConnectionError("Falha na comunicação com o servidor de aplicação em " + Address() +
+                               " (Session.Login): " + e.what() + ".");
+    }
+    if (!session) throw ESignInRefused(refusal);
+    Session = *session;
+    d.boundToken = session->Token;
+    if (SignedIn) SignedIn(*session);
+}
+
+void TNetConnection::signInAsking(std::string reason) {
+    for (;;) {
+        std::optional<TCredentials> credentials = AskSignIn(reason);
+        if (!credentials)
+            throw EConnectionError("A entrada foi cancelada: o servidor de aplicação em " + Address() +
+                                   " só atende quem entra com operador e senha.");
+        try {
+            login(*credentials);
+            return;
+        } catch (const ESignInRefused& refused) {
+            reason = refused.what();
+        }
+    }
+}
+
+bool TNetConnection::renewSession() {
+    // Another connection of the process may have signed in again already: its session comes first.
+    if (Session && Session->Token != impl_->boundToken && resume()) return true;
+    if (!AskSignIn) return false;
+    Session.reset();
+    signInAsking(kSessionEnded);
+    return true;
+}
+
+namespace {
+
+struct BusyScope {
+    bool& flag;
+    explicit BusyScope(bool& f) : flag(f) { flag = true; }
+    ~BusyScope() { flag = false; }
+};
+
+}  // namespace
+
+TSessionInfo TNetConnection::SignIn(const TCredentials& credentials) {
+    if (impl_->busy)
+        throw EConnectionError("Uma chamada ao servidor de aplicação em " + Address() +
+                               " ainda aguarda resposta; a entrada não foi feita.");
+    BusyScope busy(impl_->busy);
+    login(credentials);
+    return *Session;
+}
+
+void TNetConnection::SignOut() noexcept {
+    if (!Session || impl_->busy) return;
+    if (Session->Token.empty()) return Session.reset();  // nothing to end on a server without sessions
+    BusyScope busy(impl_->busy);
+    // Leaving should not wait long on a server that is gone.
+    const auto timeout = Timeout;
+    Timeout = std::min(Timeout, std::chrono::milliseconds(3000));
+    try {
+        if (!Connected() || impl_->peerClosed()) openTransport();
+        if (impl_->boundToken == Session->Token || resume())
+            exchange("Session.Logout", json::array(), "Session.Logout");
+    } catch (const std::exception&) {
+        // Unreachable or already ended: the session expires by itself.
+    }
+    Timeout = timeout;
+    Session.reset();
+    impl_->boundToken.clear();
 }
 
 TResult TNetConnection::call(std::string_view method, std::initializer_list<TAppServer::Arg> args) {
@@ -181,61 +476,19 @@ TResult TNetConnection::call(std::string_view method, std::initializer_list<TApp
         throw EConnectionError("Uma chamada ao servidor de aplicação em " + Address() +
                                " ainda aguarda resposta; a nova chamada (" + std::string(method) +
                                ") não foi feita.");
-    d.busy = true;
-    struct Release {
-        bool& flag;
-        ~Release() { flag = false; }
-    } release{d.busy};
+    BusyScope busy(d.busy);
 
     if (Connected() && d.peerClosed()) d.close();
     if (!Connected()) connect();
 
-    age::rpc::Request request{++d.nextId, ServerName + "." + std::string(method), json::array()};
-    for (const auto& a : args) request.params.push_back(a.Value());
-    std::string out = age::rpc::encodeRequest(request) + "\n";
-
-    auto lost = [&](const std::string& why) -> EConnectionError {
-        d.close();
-        return EConnectionError("Falha na comunicação com o servidor de aplicação em " + Address() + " (" +
-                                std::string(method) + "): " + why + ".");
-    };
-
-    auto deadline = std::chrono::steady_clock::now() + Timeout;
-    bool done = false;
-    std::error_code result;
-    std::size_t lineEnd = 0;
-    asio::async_write(d.socket, asio::buffer(out), [&](std::error_code ec, std::size_t) {
-        if (ec) {
-            result = ec;
-            done = true;
-            return;
-        }
-        asio::async_read_until(d.socket, asio::dynamic_buffer(d.inbox, age::rpc::kMaxResponseBytes + 1), '\n',
-                               [&](std::error_code ec2, std::size_t n) {
-                                   result = ec2;
-                                   lineEnd = n;
-                                   done = true;
-                               });
-    });
-    if (!d.wait(done, deadline))
-        throw EConnectionError("O servidor de aplicação em " + Address() + " não respondeu em " +
-                               seconds(Timeout) + " (" + std::string(method) + ").");
-    if (result == asio::error::not_found) throw lost("resposta grande demais");
-    if (result) throw lost(describe(result));
-
-    std::string line = d.inbox.substr(0, lineEnd - 1);
-    d.inbox.erase(0, lineEnd);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-
-    age::rpc::Response response;
-    try {
-        response = age::rpc::parseResponseKeepingResult(line, age::rpc::kMaxResponseBytes);
-    } catch (const age::rpc::WireError& e) {
-        throw lost(std::string("resposta inválida: ") + e.what());
-    }
-    if (response.id != request.id)
-        throw lost("resposta a outra chamada (id " + response.id.dump() + ", esperado " + request.id.dump() +
-                   ")");
+    json params = json::array();
+    for (const auto& a : args) params.push_back(a.Value());
+    const std::string fullName = ServerName + "." + std::string(method);
+    Exchange reply = exchange(fullName, params, method);
+    // The server refused the call before running it: after signing in again it is safe to send it once more.
+    if (reply.response.error && reply.response.error->code == kNoSession && renewSession())
+        reply = exchange(fullName, std::move(params), method);
+    age::rpc::Response& response = reply.response;
     if (response.error) throw ERpcError(response.error->code, response.error->message);
 
     int position = 0;

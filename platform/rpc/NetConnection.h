@@ -2,6 +2,10 @@
 // methods are called late-bound, by name, with positional and by-reference arguments. Calls are
 // synchronous for the caller; while one waits, the process-wide WhileWaiting hook runs between short
 // slices of network work (the user interface keeps painting there). One connection serves one thread.
+//
+// Sign-in: the process holds one session (the operator signed in and the server's token). Every connection
+// resumes it right after connecting; when the server has ended it, the AskSignIn hook is asked for the
+// operator and password again and the refused call is sent once more, so a screen never notices.
 #pragma once
 
 #include <chrono>
@@ -10,6 +14,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -34,6 +39,31 @@ class ERpcError : public std::runtime_error {
 class EConnectionError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
+};
+
+// The server refused the operator and password; what() is its text ("Operador ou senha inválidos.").
+class ESignInRefused : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// The password was not sent: the connection is not encrypted and the server is not on this machine.
+class EInsecureTransport : public EConnectionError {
+  public:
+    using EConnectionError::EConnectionError;
+};
+
+struct TCredentials {
+    std::string Operator;
+    std::string Password;
+};
+
+// The reply to Session.Login and Session.Resume.
+struct TSessionInfo {
+    std::string Operator;  // the code the server signed in
+    std::string Name;      // "Ana Souza"
+    std::string Token;
+    std::string Expires;  // "YYYY-MM-DDTHH:MM:SS"
 };
 
 class TNetConnection;
@@ -115,6 +145,27 @@ class TNetConnection {
     // Runs before every connect, so the owner can set Host and Port from the host application.
     std::function<void(TNetConnection&)> BeforeConnect;
 
+    struct TTransport {
+        bool Tls = false;
+        std::string CaFile;               // certificates the server's must chain to; empty: the system's
+        bool AllowPlainPassword = false;  // send a password unencrypted to a server not on loopback
+    };
+    // Every connection takes the process's default when it is made; the host sets it from its options
+    // before any module opens.
+    static TTransport DefaultTransport;
+    TTransport Transport = DefaultTransport;
+
+    // The process's session: set by a successful sign-in, resumed by every connection after it connects,
+    // forgotten when the server refuses it. Like the hooks below, it is not guarded for use from several
+    // threads: the host signs in and answers for the user interface's thread.
+    static std::optional<TSessionInfo> Session;
+    // Asked for the operator and password when a connection has no session to resume (the server ended
+    // it): `reason` says why, for the user. Nothing means the user gave up and the call fails. Unset,
+    // connections without a session do not sign in (as against a server that asks none).
+    static std::function<std::optional<TCredentials>(const std::string& reason)> AskSignIn;
+    // Told after every successful sign-in (the host shows the operator's name).
+    static std::function<void(const TSessionInfo&)> SignedIn;
+
     // Runs between slices of network work while any call or connect of this process waits, on the
     // waiting thread. The user interface installs one that paints windows and holds input back.
     static std::function<void()> WhileWaiting;
@@ -129,12 +180,31 @@ class TNetConnection {
     // "host:port", as the error messages name it.
     std::string Address() const;
 
+    // Connects when needed and signs in (Session.Login); the session becomes the process's. Throws
+    // ESignInRefused with the server's text, EInsecureTransport, EConnectionError, or ERpcError for an error
+    // answer. With a server that knows no sign-in (it answers "unknown method") the session has no token
+    // and nothing is resumed.
+    TSessionInfo SignIn(const TCredentials& credentials);
+    // Ends the process's session on the server (Session.Logout) and forgets it. A failure only means the
+    // session will expire by itself, so nothing is thrown.
+    void SignOut() noexcept;
+
   private:
     friend class TAppServer;
     struct Impl;
 
     TResult call(std::string_view method, std::initializer_list<TAppServer::Arg> args);
-    void connect();  // throws EConnectionError
+    void connect();        // the transport, then the session; throws EConnectionError
+    void openTransport();  // TCP, then the TLS handshake when asked for
+    void establishSession();
+    bool resume();  // false: the server refused the session (then forgotten)
+    bool renewSession();
+    void login(const TCredentials& credentials);
+    void signInAsking(std::string reason);
+    void checkPasswordMayTravel();
+    // One request and its response, error answers included; throws EConnectionError for the transport.
+    struct Exchange;
+    Exchange exchange(const std::string& method, nlohmann::json params, std::string_view label);
 
     std::unique_ptr<Impl> impl_;
     TAppServer appServer_;

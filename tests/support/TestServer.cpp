@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -213,6 +214,14 @@ void TestServer::start(int port) {
         throw std::runtime_error("age-server did not start: " + line.value_or("(no output)") + "\n" + log());
     }
     port_ = std::stoi(line->substr(line->rfind(':') + 1));
+    if (std::find(args.begin(), args.end(), "--listen-tls") != args.end()) {
+        line = readLineFrom(stdoutFd_, buffer, 10s);
+        if (!line || !line->starts_with("listening on tls://")) {
+            kill();
+            throw std::runtime_error("age-server did not report its TLS listener\n" + log());
+        }
+        tlsPort_ = std::stoi(line->substr(line->rfind(':') + 1));
+    }
 }
 
 void TestServer::stop() {
@@ -239,6 +248,7 @@ void TestServer::waitExit(std::chrono::seconds grace) {
     stdoutFd_ = -1;
     pid_ = -1;
     port_ = 0;
+    tlsPort_ = 0;
 }
 
 void TestServer::configure(TNetConnection& connection) const {

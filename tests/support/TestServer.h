@@ -46,7 +46,7 @@ struct ServerSetup {
     // operators sign in with the passwords below.
     std::string auth = "none";
     std::vector<std::pair<std::string, std::string>> passwords{};  // operator, password (set at creation)
-    std::vector<std::string> serveArgs{};  // more options for `serve` ("--login-delay-ms", "1", ...)
+    std::vector<std::string> serveArgs{};  // more options for `serve` ("--login-delay-ms", "1", "--listen-tls", ...)
 };
 
 class TestServer {
@@ -59,6 +59,7 @@ class TestServer {
     const std::string& host() const { return host_; }  // "127.0.0.1"
     int port() const { return port_; }                 // 0 when not running
     std::string address() const;                       // "127.0.0.1:PORT"
+    int tlsPort() const { return tlsPort_; }           // of the --listen-tls listener; 0 when none
     std::string dbUrl() const;                         // "sqlite:/tmp/.../agenda.db", "postgresql://..."
     const std::filesystem::path& dir() const { return dir_; }
 
@@ -92,6 +93,7 @@ class TestServer {
     std::string dbUrl_;
     std::string host_ = "127.0.0.1";
     int port_ = 0;
+    int tlsPort_ = 0;
     pid_t pid_ = -1;
     int stdoutFd_ = -1;
     int lastExit_ = 0;
