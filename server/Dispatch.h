@@ -72,19 +72,33 @@ struct Method {
     bool envelope = true;  // false: the result is a plain value, so refusals cannot be enveloped
 };
 
+// The largest reply sent by default: well above a full day of bookings (1,000 with 1,000-character
+// references, about 1.2 MB, 6 MB if every character needed an escape) and below the client's read limit.
+inline constexpr std::size_t kDefaultMaxReplyBytes = std::size_t{8} << 20;
+
 class Dispatcher {
   public:
     void add(const std::string& module, Method method);
+    // The method may read or write a whole day or more: the server runs it apart from the quick calls.
+    void runApart(const std::string& fullName);
+    // Whether the line should run apart: a method marked so, or a long line (its reading alone takes time).
+    bool runsApart(std::string_view line) const;
+    // A reply longer than this becomes a refusal (an envelope error, or -32603 for methods without one).
+    void setMaxReplyBytes(std::size_t bytes) { maxReplyBytes_ = bytes; }
 
     // Answers one request; never throws. Logs one line for every call that fails or is refused.
     rpc::Response handle(const rpc::Request& request, Caller& caller) const;
-    // Reads one line (without '\n') and gives the line to answer (without '\n').
+    // Reads one line (without '\n') and gives the line to answer (without '\n'); "" for a notification,
+    // which is carried out and not answered.
     std::string handleLine(std::string_view line, Caller& caller) const;
 
   private:
     const Method* find(const std::string& fullName) const;
+    rpc::Response tooLarge(const rpc::Request& request, std::size_t bytes) const;
     std::map<std::string, Method, std::less<>> methods_;  // "Module.Method"
     std::map<std::string, bool, std::less<>> modules_;
+    std::map<std::string, bool, std::less<>> apart_;
+    std::size_t maxReplyBytes_ = kDefaultMaxReplyBytes;
 };
 
 }  // namespace age::server

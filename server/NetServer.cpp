@@ -1,5 +1,8 @@
 #include "server/NetServer.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <mutex>
 #include <set>
 #include <thread>
@@ -17,24 +20,35 @@ using asio::ip::tcp;
 // so that closing does not reset the connection before the client has read the error.
 constexpr auto kDrainTime = std::chrono::seconds(1);
 constexpr std::size_t kKeptBuffer = 64 * 1024;
+// After a failed accept (descriptors used up), the next try waits this long, doubling up to the maximum.
+constexpr auto kFirstAcceptRetry = std::chrono::milliseconds(100);
+constexpr auto kLastAcceptRetry = std::chrono::milliseconds(1000);
+// Threads of the calls run apart yield the processor to the quick calls of everyone else.
+constexpr int kApartNiceness = 10;
 
 class Session;
 
 class ConnectionManager {
   public:
-    void add(const std::shared_ptr<Session>& s) {
+    // Adds the session; true when it is served, false when it is one over `limit` (to be refused).
+    bool add(const std::shared_ptr<Session>& s, std::size_t limit) {
         std::lock_guard lock(mutex_);
         sessions_.insert(s);
+        if (served_.size() >= limit) return false;
+        served_.insert(s.get());
+        return true;
     }
     void remove(const std::shared_ptr<Session>& s) {
         std::lock_guard lock(mutex_);
         sessions_.erase(s);
+        served_.erase(s.get());
     }
     void stopAll();
 
   private:
     std::mutex mutex_;
-    std::set<std::shared_ptr<Session>> sessions_;
+    std::set<std::shared_ptr<Session>> sessions_;  // served and being refused
+    std::set<const Session*> served_;
 };
 
 // One connection. Every handler runs on the thread of the session's io_context, so the socket and the
@@ -42,18 +56,25 @@ class ConnectionManager {
 class Session : public std::enable_shared_from_this<Session> {
   public:
     Session(tcp::socket socket, ConnectionManager& manager, const Dispatcher& dispatcher,
-            std::chrono::seconds idleTimeout)
+            std::chrono::seconds idleTimeout, asio::io_context& apart)
         : socket_(std::move(socket)),
           timer_(socket_.get_executor()),
           manager_(manager),
           dispatcher_(dispatcher),
-          idleTimeout_(idleTimeout) {}
+          idleTimeout_(idleTimeout),
+          apart_(apart) {}
 
     void start() {
         std::error_code ignored;
         socket_.set_option(tcp::no_delay(true), ignored);
         caller_.address = peerAddress();
         asio::dispatch(socket_.get_executor(), [self = shared_from_this()] { self->readLine(); });
+    }
+
+    // From any thread: answers with a JSON-RPC error line and closes.
+    void refuse(std::string message) {
+        asio::dispatch(socket_.get_executor(),
+                       [self = shared_from_this(), message = std::move(message)] { self->refuseWith(message); });
     }
 
     // From any thread.
@@ -81,15 +102,34 @@ class Session : public std::enable_shared_from_this<Session> {
     void onLine(std::error_code ec, std::size_t n) {
         ++timerGeneration_;
         timer_.cancel();
-        if (ec == asio::error::not_found) return refuseOversized();
+        if (ec == asio::error::not_found) {
+            spdlog::warn("connection closed: request line over {} bytes", rpc::kMaxLineBytes);
+            return refuseWith("Linha de requisição maior que 1 MiB.");
+        }
         if (ec) return stop();
         std::string_view line(inbox_.data(), n - 1);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        outbox_ = dispatcher_.handleLine(line, caller_);
-        outbox_ += '\n';
+        if (!dispatcher_.runsApart(line)) return answer(dispatcher_.handleLine(line, caller_), n);
+        // The session waits (nothing is read meanwhile), so the line and the caller stay untouched.
+        asio::post(apart_, [self = shared_from_this(), line, n,
+                            work = asio::make_work_guard(socket_.get_executor())]() mutable {
+            std::string reply = self->dispatcher_.handleLine(line, self->caller_);
+            asio::post(work.get_executor(), [self, reply = std::move(reply), n]() mutable {
+                if (!self->stopped_) self->answer(std::move(reply), n);
+            });
+        });
+    }
+
+    // Writes the reply to the line of `n` bytes (none for a notification), then reads the next line. A
+    // client that does not take the reply within the idle timeout is closed.
+    void answer(std::string reply, std::size_t n) {
         inbox_.erase(0, n);
         // An idle connection keeps no large buffer from an earlier big request.
         if (inbox_.empty() && inbox_.capacity() > kKeptBuffer) inbox_.shrink_to_fit();
+        if (reply.empty()) return readLine();
+        outbox_ = std::move(reply);
+        outbox_ += '\n';
+        armTimer(idleTimeout_);
         asio::async_write(socket_, asio::buffer(outbox_),
                           [self = shared_from_this()](std::error_code ec, std::size_t) {
                               if (ec) return self->stop();
@@ -98,11 +138,12 @@ class Session : public std::enable_shared_from_this<Session> {
                           });
     }
 
-    void refuseOversized() {
-        spdlog::warn("connection closed: request line over {} bytes", rpc::kMaxLineBytes);
+    // Answers `message` as a JSON-RPC error and closes.
+    void refuseWith(const std::string& message) {
+        std::error_code ignored;
+        socket_.set_option(tcp::no_delay(true), ignored);
         inbox_.clear();
-        outbox_ = rpc::encodeResponse(
-            rpc::errorResponse(nullptr, rpc::code::InvalidRequest, "Linha de requisição maior que 1 MiB."));
+        outbox_ = rpc::encodeResponse(rpc::errorResponse(nullptr, rpc::code::InvalidRequest, message));
         outbox_ += '\n';
         asio::async_write(socket_, asio::buffer(outbox_),
                           [self = shared_from_this()](std::error_code ec, std::size_t) {
@@ -147,6 +188,7 @@ class Session : public std::enable_shared_from_this<Session> {
     ConnectionManager& manager_;
     const Dispatcher& dispatcher_;
     std::chrono::seconds idleTimeout_;
+    asio::io_context& apart_;
     Caller caller_;
     std::string inbox_;
     std::string outbox_;
@@ -174,9 +216,17 @@ struct NetServer::Impl {
     // the connections of its own thread.
     std::vector<std::unique_ptr<asio::io_context>> contexts;
     std::vector<asio::executor_work_guard<asio::io_context::executor_type>> guards;
+    // The calls marked apart, run by their own threads: a day of bookings read by one client does not
+    // hold up the quick calls of the connections that share its thread.
+    asio::io_context apart;
     std::size_t nextContext = 0;
     tcp::acceptor acceptor;  // on the first context, like everything below
     asio::signal_set signals;
+    asio::steady_timer acceptRetry;
+    std::chrono::milliseconds acceptBackoff = kFirstAcceptRetry;
+    std::size_t failedAccepts = 0;  // in the current burst of failures
+    std::size_t refusedSinceLog = 0;
+    std::chrono::steady_clock::time_point lastRefusalLog{};
     ConnectionManager manager;
 
     static std::vector<std::unique_ptr<asio::io_context>> makeContexts(int n) {
@@ -190,22 +240,52 @@ struct NetServer::Impl {
           dispatcher(d),
           contexts(makeContexts(o.threads)),
           acceptor(*contexts[0]),
-          signals(*contexts[0], SIGINT, SIGTERM) {}
+          signals(*contexts[0], SIGINT, SIGTERM),
+          acceptRetry(*contexts[0]) {}
 
     void accept() {
         auto& context = *contexts[nextContext++ % contexts.size()];
         acceptor.async_accept(context, [this](std::error_code ec, tcp::socket socket) {
             if (!acceptor.is_open()) return;
-            if (!ec) {
-                auto session =
-                    std::make_shared<Session>(std::move(socket), manager, dispatcher, options.idleTimeout);
-                manager.add(session);
-                session->start();
-            } else {
-                spdlog::warn("accept failed: {}", ec.message());
+            if (ec) return retryAccept(ec);
+            if (failedAccepts > 0) {
+                spdlog::info("accepting connections again after {} failed attempt(s)", failedAccepts);
+                failedAccepts = 0;
+                acceptBackoff = kFirstAcceptRetry;
             }
+            auto session = std::make_shared<Session>(std::move(socket), manager, dispatcher,
+                                                     options.idleTimeout, apart);
+            if (manager.add(session, options.maxConnections))
+                session->start();
+            else
+                refuse(*session);
             accept();
         });
+    }
+
+    // Accepting again at once would spin while descriptors are used up: wait, longer each time.
+    void retryAccept(std::error_code ec) {
+        if (failedAccepts++ == 0)
+            spdlog::warn("accept failed: {}; retrying every {} ms up to {} ms", ec.message(),
+                         acceptBackoff.count(), kLastAcceptRetry.count());
+        acceptRetry.expires_after(acceptBackoff);
+        acceptBackoff = std::min(acceptBackoff * 2, kLastAcceptRetry);
+        acceptRetry.async_wait([this](std::error_code waitEc) {
+            if (!waitEc && acceptor.is_open()) accept();
+        });
+    }
+
+    void refuse(Session& session) {
+        ++refusedSinceLog;
+        auto now = std::chrono::steady_clock::now();
+        if (now - lastRefusalLog >= std::chrono::seconds(1)) {
+            spdlog::warn("refused {} connection(s): {} already open (--max-connections)", refusedSinceLog,
+                         options.maxConnections);
+            refusedSinceLog = 0;
+            lastRefusalLog = now;
+        }
+        session.refuse("O servidor de aplicação atingiu o limite de " + std::to_string(options.maxConnections) +
+                       " conexões; tente novamente em instantes.");
     }
 
     void awaitStop() {
@@ -214,6 +294,7 @@ struct NetServer::Impl {
             spdlog::info("signal {} received: finishing running calls and closing connections", signal);
             std::error_code ignored;
             acceptor.close(ignored);
+            acceptRetry.cancel();
             manager.stopAll();
             guards.clear();  // each thread returns once its connections are closed
         });
@@ -243,13 +324,22 @@ std::string NetServer::boundAddress() const {
 
 void NetServer::run() {
     for (auto& context : impl_->contexts) impl_->guards.push_back(asio::make_work_guard(*context));
+    auto apartWork = asio::make_work_guard(impl_->apart);
     impl_->awaitStop();
     impl_->accept();
-    std::vector<std::thread> pool;
+    std::vector<std::thread> pool, apartPool;
+    for (std::size_t i = 0; i < impl_->contexts.size(); ++i)
+        apartPool.emplace_back([this] {
+            setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kApartNiceness);  // best effort
+            impl_->apart.run();
+        });
     for (std::size_t i = 1; i < impl_->contexts.size(); ++i)
         pool.emplace_back([this, i] { impl_->contexts[i]->run(); });
     impl_->contexts[0]->run();
     for (auto& t : pool) t.join();
+    // Every session is closed: no call is waiting for these threads any more.
+    apartWork.reset();
+    for (auto& t : apartPool) t.join();
 }
 
 }  // namespace age::server
