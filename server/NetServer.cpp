@@ -225,6 +225,7 @@ struct NetServer::Impl {
     asio::steady_timer acceptRetry;
     std::chrono::milliseconds acceptBackoff = kFirstAcceptRetry;
     std::size_t failedAccepts = 0;  // in the current burst of failures
+    std::chrono::steady_clock::time_point lastFailedAccept{};
     std::size_t refusedSinceLog = 0;
     std::chrono::steady_clock::time_point lastRefusalLog{};
     ConnectionManager manager;
@@ -248,10 +249,11 @@ struct NetServer::Impl {
         acceptor.async_accept(context, [this](std::error_code ec, tcp::socket socket) {
             if (!acceptor.is_open()) return;
             if (ec) return retryAccept(ec);
-            if (failedAccepts > 0) {
+            acceptBackoff = kFirstAcceptRetry;
+            // Descriptors come free one by one: the burst ends after a second without failures.
+            if (failedAccepts > 0 && std::chrono::steady_clock::now() - lastFailedAccept >= kLastAcceptRetry) {
                 spdlog::info("accepting connections again after {} failed attempt(s)", failedAccepts);
                 failedAccepts = 0;
-                acceptBackoff = kFirstAcceptRetry;
             }
             auto session = std::make_shared<Session>(std::move(socket), manager, dispatcher,
                                                      options.idleTimeout, apart);
@@ -265,6 +267,7 @@ struct NetServer::Impl {
 
     // Accepting again at once would spin while descriptors are used up: wait, longer each time.
     void retryAccept(std::error_code ec) {
+        lastFailedAccept = std::chrono::steady_clock::now();
         if (failedAccepts++ == 0)
             spdlog::warn("accept failed: {}; retrying every {} ms up to {} ms", ec.message(),
                          acceptBackoff.count(), kLastAcceptRetry.count());
