@@ -88,10 +88,11 @@ void Dispatcher::runApart(const std::string& fullName) {
 
 bool Dispatcher::runsApart(std::string_view line) const {
     if (line.size() > kLongLine) return true;
-    json j = json::parse(line, nullptr, /*allow_exceptions=*/false);
-    if (!j.is_object()) return false;
-    auto method = j.find("method");
-    return method != j.end() && method->is_string() && apart_.contains(method->get_ref<const std::string&>());
+    try {
+        return apart_.contains(rpc::parseRequest(line).method);
+    } catch (const rpc::WireError&) {
+        return false;  // answered at once with its fault
+    }
 }
 
 const Method* Dispatcher::find(const std::string& fullName) const {

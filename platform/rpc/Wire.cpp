@@ -533,7 +533,8 @@ std::optional<std::pair<std::size_t, std::size_t>> resultSpan(std::string_view s
     throw WireError(code::InternalError, "the server's answer is not a result envelope: " + why);
 }
 
-std::string_view textOf(simdjson::dom::element e, const char* what) {
+// Takes the lookup's result, not an element: converting a missing member to an element would throw.
+std::string_view textOf(simdjson::simdjson_result<simdjson::dom::element> e, const char* what) {
     std::string_view v;
     if (e.get(v) != simdjson::SUCCESS) badEnvelope(std::string(what) + " is not a string");
     return v;
