@@ -23,6 +23,8 @@ constexpr std::size_t kKeptBuffer = 64 * 1024;
 // After a failed accept (descriptors used up), the next try waits this long, doubling up to the maximum.
 constexpr auto kFirstAcceptRetry = std::chrono::milliseconds(100);
 constexpr auto kLastAcceptRetry = std::chrono::milliseconds(1000);
+// Descriptors come free one by one, so failures come and go: a burst ends after this long without any.
+constexpr auto kAcceptQuiet = std::chrono::seconds(10);
 // Threads of the calls run apart yield the processor to the quick calls of everyone else.
 constexpr int kApartNiceness = 10;
 
@@ -250,8 +252,7 @@ struct NetServer::Impl {
             if (!acceptor.is_open()) return;
             if (ec) return retryAccept(ec);
             acceptBackoff = kFirstAcceptRetry;
-            // Descriptors come free one by one: the burst ends after a second without failures.
-            if (failedAccepts > 0 && std::chrono::steady_clock::now() - lastFailedAccept >= kLastAcceptRetry) {
+            if (failedAccepts > 0 && std::chrono::steady_clock::now() - lastFailedAccept >= kAcceptQuiet) {
                 spdlog::info("accepting connections again after {} failed attempt(s)", failedAccepts);
                 failedAccepts = 0;
             }

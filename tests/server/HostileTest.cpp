@@ -123,6 +123,12 @@ TEST_F(Hostile, ClientTextReachesTheLogEscapedAndCutShort) {
     }
     json longName = client.call(big, json::array());
     EXPECT_LT(longName.dump().size(), 400u);
+    const std::string field(100000, 'f');
+    json twice = {{"fields", {{{"name", field + "\n"}, {"type", "string"}}, {{"name", field + "\n"}, {"type", "string"}}}},
+                  {"changes", json::array()}};
+    json repeated = client.call("SetAgendaSala", json::array({twice}));
+    EXPECT_EQ(errorCode(repeated), rpc::code::InvalidParams);
+    EXPECT_LT(repeated.dump().size(), 400u);
 
     server.stop();
     std::string log = server.log();
