@@ -1,7 +1,7 @@
 // Other clients' quick calls while two clients fetch the largest day there may be (1,000 bookings with
 // 1,000-character references, about 1.2 MB) in a loop, on a temporary SQLite file.
 //
-//   fair_share [--calls N] [--threads N] [--postgresql URL]
+//   fair_share [--calls N] [--threads N] [--backend sqlite|postgresql]   (postgresql: on AGE_TEST_PG_URL)
 //
 // Prints GetSysdate p50 and p99 idle and under that load, and the ratio of the p99s (target: within 2x).
 #include <algorithm>
@@ -110,9 +110,9 @@ int main(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--calls")) calls = std::atoi(argv[i + 1]);
         if (!std::strcmp(argv[i], "--threads")) threads = std::atoi(argv[i + 1]);
-        if (!std::strcmp(argv[i], "--postgresql")) db = argv[i + 1];
+        if (!std::strcmp(argv[i], "--backend") && !std::strcmp(argv[i + 1], "postgresql")) db = "postgresql";
     }
-    age::test::TestServer server(age::test::ServerSetup{.threads = threads, .db = db.empty() ? "" : "postgresql"});
+    age::test::TestServer server(age::test::ServerSetup{.threads = threads, .db = db});
     {
         LineClient seeder(server.host(), server.port());
         book(seeder, kBookings / 2);
