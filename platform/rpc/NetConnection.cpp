@@ -231,6 +231,12 @@ TResult TNetConnection::call(std::string_view method, std::initializer_list<TApp
     } catch (const age::rpc::WireError& e) {
         throw lost(std::string("resposta inválida: ") + e.what());
     }
+    // An error without id answers no call in particular: the server refused the connection or the line.
+    if (response.id.is_null() && response.error) {
+        std::string why = response.error->message;
+        if (!why.empty() && why.back() == '.') why.pop_back();
+        throw lost(why);
+    }
     if (response.id != request.id)
         throw lost("resposta a outra chamada (id " + response.id.dump() + ", esperado " + request.id.dump() +
                    ")");
