@@ -45,10 +45,13 @@ bool fits(const json& value, ArgKind kind) {
 // Requests longer than this are read apart from the quick calls whatever their method.
 constexpr std::size_t kLongLine = 16 * 1024;
 
+// "1,2 MB", with the decimal comma of the user's texts.
 std::string megabytes(std::size_t bytes) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(bytes) / 1e6);
-    return buf;
+    std::string text = buf;
+    if (auto dot = text.find('.'); dot != std::string::npos) text[dot] = ',';
+    return text;
 }
 
 std::string signature(const Method& m) {
@@ -110,7 +113,8 @@ rpc::Response Dispatcher::handle(const rpc::Request& request, Caller& caller) co
     const Method* method = find(request.method);
     if (!method) {
         if (!modules_.contains(module))
-            return fault(rpc::code::MethodNotFound, "Módulo remoto desconhecido: \"" + age::quoted(module) + "\".");
+            return fault(rpc::code::MethodNotFound,
+                         "Módulo remoto desconhecido: \"" + age::quoted(module) + "\".");
         return fault(rpc::code::MethodNotFound,
                      "O módulo " + module + " não tem o método \"" + age::quoted(name) + "\".");
     }
