@@ -32,14 +32,16 @@ struct Stats {
     double p50, p99;  // milliseconds
 };
 
-Stats sysdates(LineClient& client, int calls) {
-    for (int i = 0; i < 50; ++i) client.call("GetSysdate", json::array());
-    std::vector<double> ms;
+// Adds the milliseconds of `calls` GetSysdate round trips to `ms`.
+void sysdates(LineClient& client, int calls, std::vector<double>& ms) {
     for (int i = 0; i < calls; ++i) {
         auto t0 = Clock::now();
         client.call("GetSysdate", json::array());
         ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
     }
+}
+
+Stats stats(std::vector<double> ms) {
     std::sort(ms.begin(), ms.end());
     auto at = [&](double q) { return ms[std::min(ms.size() - 1, static_cast<std::size_t>(q * ms.size()))]; };
     return {at(0.50), at(0.99)};
@@ -104,7 +106,7 @@ void cancelAll(LineClient& client) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int calls = 5000;
+    int calls = 20000;
     int threads = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
     std::string db;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -129,25 +131,41 @@ int main(int argc, char** argv) {
     }
     std::printf("day of %d bookings: reply of %.2f MB; server threads %d\n", kBookings, replyBytes / 1e6, threads);
 
-    Stats idle = sysdates(probe, calls);
-    std::atomic<bool> stop{false};
+    // Idle and loaded rounds alternate, so that a change of the machine's other load touches both alike.
+    std::atomic<bool> stop{false}, paused{true};
     std::atomic<long> fetched{0};
     std::vector<std::thread> heavy;
     for (int i = 0; i < 2; ++i)
         heavy.emplace_back([&] {
             LineClient client(server.host(), server.port());
             while (!stop) {
+                if (paused) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    continue;
+                }
                 client.sendLine(day);
                 if (!client.readLine(std::chrono::seconds(30))) break;
                 ++fetched;
             }
         });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    auto t0 = Clock::now();
-    Stats loaded = sysdates(probe, calls);
-    double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    const int rounds = 10;
+    std::vector<double> idleMs, loadedMs;
+    double loadedSeconds = 0;
+    for (int i = 0; i < 50; ++i) probe.call("GetSysdate", json::array());
+    for (int round = 0; round < rounds; ++round) {
+        paused = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // a day still in flight ends
+        sysdates(probe, calls / rounds, idleMs);
+        paused = false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        auto t0 = Clock::now();
+        sysdates(probe, calls / rounds, loadedMs);
+        loadedSeconds += std::chrono::duration<double>(Clock::now() - t0).count();
+    }
     stop = true;
     for (auto& t : heavy) t.join();
+    Stats idle = stats(idleMs), loaded = stats(loadedMs);
+    double seconds = loadedSeconds + 0.1 * rounds;  // days are fetched during the settling pauses too
 
     std::printf("%-40s p50 %7.3f ms  p99 %7.3f ms\n", "GetSysdate, idle", idle.p50, idle.p99);
     std::printf("%-40s p50 %7.3f ms  p99 %7.3f ms\n", "GetSysdate, 2 clients fetching the day", loaded.p50,
