@@ -21,8 +21,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using nlohmann::json;
 using age::test::LineClient;
+using nlohmann::json;
 
 constexpr int kBookings = 1000;
 constexpr int kPerChange = 200;  // bookings per change log: a line stays under 1 MiB
@@ -77,13 +77,15 @@ void book(LineClient& client, int n) {
         json seq;
         while (!seq.is_string()) {  // a client asking fast may be told to wait
             json r = client.call("GetNrSeq", json::array({"101", kDay}));
-            if (r["result"]["ok"] == true) seq = r["result"]["data"]["rows"][0][0];
-            else std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (r["result"]["ok"] == true)
+                seq = r["result"]["data"]["rows"][0][0];
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        age::data::Row row{std::string("0001"), seq.get<std::string>(), std::string("A"),
-                           std::string(1000, 'r'), std::string("101"), *age::parseIsoDate(kDay),
-                           std::string("ana"), std::monostate{}, hour(2 * i), hour(2 * i + 1),
-                           std::monostate{}};
+        age::data::Row row{std::string("0001"),    seq.get<std::string>(), std::string("A"),
+                           std::string(1000, 'r'), std::string("101"),     *age::parseIsoDate(kDay),
+                           std::string("ana"),     std::monostate{},       hour(2 * i),
+                           hour(2 * i + 1),        std::monostate{}};
         inserts.push_back({age::data::ChangeOp::Insert, {}, std::move(row)});
         if (inserts.size() == kPerChange || i == n - 1) apply(client, std::move(inserts)), inserts.clear();
     }
@@ -129,7 +131,8 @@ int main(int argc, char** argv) {
         one.sendLine(day);
         replyBytes = one.readLine(std::chrono::seconds(30)).value().size();
     }
-    std::printf("day of %d bookings: reply of %.2f MB; server threads %d\n", kBookings, replyBytes / 1e6, threads);
+    std::printf("day of %d bookings: reply of %.2f MB; server threads %d\n", kBookings, replyBytes / 1e6,
+                threads);
 
     // Idle and loaded rounds alternate, so that a change of the machine's other load touches both alike.
     std::atomic<bool> stop{false}, paused{true};

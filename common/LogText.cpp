@@ -28,10 +28,17 @@ void appendHex(std::string& out, unsigned char c) {
 
 void appendControl(std::string& out, unsigned char c) {
     switch (c) {
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default: appendHex(out, c);
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            appendHex(out, c);
     }
 }
 

@@ -68,7 +68,7 @@ void requireRoom(Transaction& tx, const std::string& room) {
 // The first of `count` new sequence numbers of the room; all of them fit in five digits.
 long takeSeqs(Transaction& tx, const std::string& room, long count = 1) {
     long first = tx.nextSeqs(room, count);
-    if (first + count - 1 > kMaxSeq) throw Refusal("Os seqüenciais da sala \"" + age::quoted(room) + "\" se esgotaram.");
+    if (first + count - 1 > kMaxSeq) throw Refusal("Os seqüenciais da sala \"" + room + "\" se esgotaram.");
     return first;
 }
 
@@ -92,7 +92,8 @@ void checkRowToStore(Transaction& tx, const Booking& b, const BookingRow& row, D
     if (b.seq.empty()) throw Refusal("Seqüencial do agendamento deve ser informado.");
     if (b.seq.size() != 5 ||
         !std::all_of(b.seq.begin(), b.seq.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        throw Refusal("Seqüencial do agendamento inválido: \"" + age::quoted(b.seq) + "\" (deve ter 5 dígitos).");
+        throw Refusal("Seqüencial do agendamento inválido: \"" + age::quoted(b.seq) +
+                      "\" (deve ter 5 dígitos).");
     if (b.room.empty()) throw Refusal("Sala do agendamento deve ser informada.");
     requireRoom(tx, b.room);
     if (!row.hasDay) throw Refusal(agendaTexts().Msg("dtage_deve"));
@@ -300,8 +301,9 @@ Reply AgendaModule::GetPesqSala(const Args& args) {
     auto tx = storage_.read();
     auto model = tx->booking(room, seq);
     if (!model)
-        throw CallFault(rpc::code::InvalidParams, "Agendamento modelo não encontrado (sala \"" + age::quoted(room) +
-                                                      "\", seqüencial \"" + age::quoted(seq) + "\"); nada foi agendado.");
+        throw CallFault(rpc::code::InvalidParams, "Agendamento modelo não encontrado (sala \"" +
+                                                      age::quoted(room) + "\", seqüencial \"" +
+                                                      age::quoted(seq) + "\"); nada foi agendado.");
     auto [free, taken] = freeAndTakenDays(*tx, room, days, {model->start, model->end}, clock_.today());
     std::string answer;
     if (taken.empty()) {

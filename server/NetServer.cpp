@@ -75,8 +75,9 @@ class Session : public std::enable_shared_from_this<Session> {
 
     // From any thread: answers with a JSON-RPC error line and closes.
     void refuse(std::string message) {
-        asio::dispatch(socket_.get_executor(),
-                       [self = shared_from_this(), message = std::move(message)] { self->refuseWith(message); });
+        asio::dispatch(socket_.get_executor(), [self = shared_from_this(), message = std::move(message)] {
+            self->refuseWith(message);
+        });
     }
 
     // From any thread.
@@ -256,8 +257,8 @@ struct NetServer::Impl {
                 spdlog::info("accepting connections again after {} failed attempt(s)", failedAccepts);
                 failedAccepts = 0;
             }
-            auto session = std::make_shared<Session>(std::move(socket), manager, dispatcher,
-                                                     options.idleTimeout, apart);
+            auto session =
+                std::make_shared<Session>(std::move(socket), manager, dispatcher, options.idleTimeout, apart);
             if (manager.add(session, options.maxConnections))
                 session->start();
             else
@@ -288,8 +289,8 @@ struct NetServer::Impl {
             refusedSinceLog = 0;
             lastRefusalLog = now;
         }
-        session.refuse("O servidor de aplicação atingiu o limite de " + std::to_string(options.maxConnections) +
-                       " conexões; tente novamente em instantes.");
+        session.refuse("O servidor de aplicação atingiu o limite de " +
+                       std::to_string(options.maxConnections) + " conexões; tente novamente em instantes.");
     }
 
     void awaitStop() {

@@ -35,7 +35,7 @@ struct Settings {
     std::string now;
     int threads = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
     int idleTimeout = 600;
-    int dbPool = 0;  // 0: two connections per thread (quick calls and calls run apart)
+    int dbPool = 0;                  // 0: two connections per thread (quick calls and calls run apart)
     std::size_t maxConnections = 0;  // 0: from the descriptor limit
     std::size_t maxReplyBytes = kDefaultMaxReplyBytes;
     std::string logLevel = "info";
@@ -91,9 +91,10 @@ std::size_t connectionLimit(std::size_t asked, rlim_t descriptors) {
     rlim_t spare = descriptors > kReservedDescriptors ? descriptors - kReservedDescriptors : 0;
     if (asked == 0) return std::max<std::size_t>(1, std::min<rlim_t>(1000, spare / 2));
     if (asked > spare)
-        spdlog::warn("--max-connections {} is above the {} descriptors this process may open: connections "
-                     "beyond that wait until descriptors are free",
-                     asked, descriptors);
+        spdlog::warn(
+            "--max-connections {} is above the {} descriptors this process may open: connections "
+            "beyond that wait until descriptors are free",
+            asked, descriptors);
     return asked;
 }
 
@@ -101,10 +102,11 @@ void warnIfExposed(const std::string& host) {
     std::error_code ec;
     auto address = asio::ip::make_address(host, ec);
     if (ec || address.is_loopback()) return;
-    spdlog::warn("listening on {}, reachable from other machines: calls travel unencrypted and anyone who "
-                 "reaches this port can book as any operator; prefer 127.0.0.1 behind a trusted proxy or "
-                 "a firewall that admits only the desks",
-                 host);
+    spdlog::warn(
+        "listening on {}, reachable from other machines: calls travel unencrypted and anyone who "
+        "reaches this port can book as any operator; prefer 127.0.0.1 behind a trusted proxy or "
+        "a firewall that admits only the desks",
+        host);
 }
 
 int serve(const Settings& s) {

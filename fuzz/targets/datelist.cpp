@@ -1,6 +1,6 @@
 // The automatic booking's date list, "_dd/mm/yyyy" repeated.
-#include "fuzz/targets/Check.h"
 #include "server/DateList.h"
+#include "fuzz/targets/Check.h"
 #include "server/Dispatch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -14,8 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     try {
         Response r = parseResponseKeepingResult(line, kMaxResponseBytes);
-        if (whole) AGE_FUZZ_CHECK(r.id == whole->id && r.byref == whole->byref && r.error.has_value() ==
-                                                                                  whole->error.has_value());
+        if (whole)
+            AGE_FUZZ_CHECK(r.id == whole->id && r.byref == whole->byref &&
+                           r.error.has_value() == whole->error.has_value());
         if (!r.rawResult.empty()) {
             try {
                 envelopeFromText(r.rawResult);

@@ -77,7 +77,8 @@ json parseLine(std::string_view line, int tooLongCode, std::size_t maxBytes = kM
     if (line.size() > maxBytes) bad(tooLongCode, "line longer than " + std::to_string(maxBytes) + " bytes");
     Shape shape = shapeOf(line);
     if (shape.tooDeep)
-        bad(code::InvalidRequest, "Requisição com mais de " + std::to_string(kMaxDepth) + " níveis de aninhamento.");
+        bad(code::InvalidRequest,
+            "Requisição com mais de " + std::to_string(kMaxDepth) + " níveis de aninhamento.");
     std::string cleaned;
     if (hugeNumbers) *hugeNumbers = !shape.hugeNumbers.empty();
     if (!shape.hugeNumbers.empty()) {
@@ -88,7 +89,6 @@ json parseLine(std::string_view line, int tooLongCode, std::size_t maxBytes = kM
     if (j.is_discarded()) bad(code::ParseError, "line is not valid JSON");
     return j;
 }
-
 
 void checkVersion(const json& j) {
     auto it = j.find("jsonrpc");
@@ -347,7 +347,8 @@ data::ChangeLog changeLogFromJson(const json& j) {
         if (op == "insert") c.op = data::ChangeOp::Insert;
         else if (op == "update") c.op = data::ChangeOp::Update;
         else if (op == "delete") c.op = data::ChangeOp::Delete;
-        else bad(code::InvalidParams, "unknown change op " + age::quoted(dump(op)));
+        else
+            bad(code::InvalidParams, "unknown change op " + age::quoted(dump(op)));
         bool needsOld = c.op != data::ChangeOp::Insert, needsNew = c.op != data::ChangeOp::Delete;
         if (needsOld != jc.contains("old") || needsNew != jc.contains("new"))
             bad(code::InvalidParams, "change " + age::quoted(dump(op)) + " has the wrong rows");

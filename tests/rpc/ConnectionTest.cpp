@@ -180,7 +180,8 @@ TEST(Connection, AGarbledMissingOrForeignReplyIsAConnectionError) {
         {[](const std::string&) { return R"({"jsonrpc":"2.0","id":999,"result":{"ok":true,"data":null}})"; },
          "resposta a outra chamada (id 999, esperado 1)"},
         {[](const std::string&) {
-             return R"({"jsonrpc":"2.0","id":1,"result":)" + std::string(150000, '[') + std::string(150000, ']') + "}";
+             return R"({"jsonrpc":"2.0","id":1,"result":)" + std::string(150000, '[') +
+                    std::string(150000, ']') + "}";
          },
          "resposta inválida: "},
         {[](const std::string&) {

@@ -176,7 +176,8 @@ TEST(WireLimits, NestingDeeperThanTheLimitIsRefusedOnBothSidesWithoutReadingTheT
 
     std::string deepReply = R"({"jsonrpc":"2.0","id":1,"result":)" + nested(150000) + "}";
     EXPECT_EQ(codeOf([&] { parseResponse(deepReply); }), code::InvalidRequest);
-    EXPECT_EQ(codeOf([&] { parseResponseKeepingResult(deepReply, kMaxResponseBytes); }), code::InvalidRequest);
+    EXPECT_EQ(codeOf([&] { parseResponseKeepingResult(deepReply, kMaxResponseBytes); }),
+              code::InvalidRequest);
     std::string fineReply = R"({"jsonrpc":"2.0","id":1,"result":)" + nested(kMaxDepth - 2) + "}";
     EXPECT_EQ(parseResponseKeepingResult(fineReply, kMaxResponseBytes).rawResult, nested(kMaxDepth - 2));
 }
@@ -200,7 +201,8 @@ TEST(WireLimits, ARequestWithoutIdIsANotification) {
 
 TEST(WireLimits, ClientTextInErrorMessagesIsEscapedAndCut) {
     std::string name(100000, 'n');
-    json packet = {{"fields", {{{"name", "F\nforjada"}, {"type", std::string(5000, 't') + "\n"}}}}, {"rows", json::array()}};
+    json packet = {{"fields", {{{"name", "F\nforjada"}, {"type", std::string(5000, 't') + "\n"}}}},
+                   {"rows", json::array()}};
     try {
         packetFromJson(packet);
         FAIL() << "an unknown type was taken";

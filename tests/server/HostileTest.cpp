@@ -45,7 +45,9 @@ void bookMany(LineClient& client, int n, std::size_t refLength, int first = 0) {
             std::snprintf(buf, sizeof buf, "%02d%02d", minutes / 60, minutes % 60);
             return std::string(buf);
         };
-        NewBooking b{.start = hhmm(i * 6), .end = hhmm(i * 6 + 5), .day = kTomorrow,
+        NewBooking b{.start = hhmm(i * 6),
+                     .end = hhmm(i * 6 + 5),
+                     .day = kTomorrow,
                      .reference = std::string(refLength, 'r')};
         inserts.push_back(insertOf(rowOf(b, seq.get<std::string>())));
     }
@@ -124,8 +126,10 @@ TEST_F(Hostile, ClientTextReachesTheLogEscapedAndCutShort) {
     json longName = client.call(big, json::array());
     EXPECT_LT(longName.dump().size(), 400u);
     const std::string field(100000, 'f');
-    json twice = {{"fields", {{{"name", field + "\n"}, {"type", "string"}}, {{"name", field + "\n"}, {"type", "string"}}}},
-                  {"changes", json::array()}};
+    json twice = {
+        {"fields",
+         {{{"name", field + "\n"}, {"type", "string"}}, {{"name", field + "\n"}, {"type", "string"}}}},
+        {"changes", json::array()}};
     json repeated = client.call("SetAgendaSala", json::array({twice}));
     EXPECT_EQ(errorCode(repeated), rpc::code::InvalidParams);
     EXPECT_LT(repeated.dump().size(), 400u);
@@ -196,7 +200,8 @@ TEST(HostileConnections, ConnectionsOverTheLimitGetAnErrorLineAndAreClosed) {
 
     served.pop_back();  // a place comes free
     bool servedAgain = false;
-    for (auto deadline = std::chrono::steady_clock::now() + 5s; !servedAgain && std::chrono::steady_clock::now() < deadline;) {
+    for (auto deadline = std::chrono::steady_clock::now() + 5s;
+         !servedAgain && std::chrono::steady_clock::now() < deadline;) {
         LineClient next(server.host(), server.port());
         ASSERT_TRUE(next.sendLine(LineClient::request(1, "GetSysdate", json::array())));
         auto answer = next.readLine();
@@ -211,12 +216,14 @@ TEST(HostileConnections, DescriptorsUsedUpDoNotSpinOrFloodTheLog) {
     double before = cpuSeconds(server.pid());
     {
         std::vector<std::unique_ptr<LineClient>> flood;
-        for (int i = 0; i < 100; ++i) flood.push_back(std::make_unique<LineClient>(server.host(), server.port()));
+        for (int i = 0; i < 100; ++i)
+            flood.push_back(std::make_unique<LineClient>(server.host(), server.port()));
         std::this_thread::sleep_for(2s);
         EXPECT_LT(cpuSeconds(server.pid()) - before, 0.5) << "the accept loop spins";
     }
     bool served = false;
-    for (auto deadline = std::chrono::steady_clock::now() + 8s; !served && std::chrono::steady_clock::now() < deadline;) {
+    for (auto deadline = std::chrono::steady_clock::now() + 8s;
+         !served && std::chrono::steady_clock::now() < deadline;) {
         LineClient late(server.host(), server.port());
         late.sendLine(LineClient::request(1, "GetSysdate", json::array()));
         auto answer = late.readLine(3s);
@@ -231,7 +238,8 @@ TEST(HostileConnections, DescriptorsUsedUpDoNotSpinOrFloodTheLog) {
 TEST(HostileConnections, UnderALowDescriptorLimitEveryConnectionIsServedOrToldWhy) {
     TestServer server(ServerSetup{.openFileLimit = 64});
     std::vector<std::unique_ptr<LineClient>> clients;
-    for (int i = 0; i < 100; ++i) clients.push_back(std::make_unique<LineClient>(server.host(), server.port()));
+    for (int i = 0; i < 100; ++i)
+        clients.push_back(std::make_unique<LineClient>(server.host(), server.port()));
     int served = 0, refused = 0;
     for (auto& c : clients) {
         c->sendLine(LineClient::request(1, "GetSysdate", json::array()));

@@ -176,12 +176,12 @@ int TestServer::admin(const std::vector<std::string>& args, std::string* output)
 
 void TestServer::start(int port) {
     if (running()) throw std::logic_error("the test server is running already");
+    const std::string& listenHost = setup_.listenHost.empty() ? host_ : setup_.listenHost;
     std::vector<std::string> args{"serve",
                                   "--db",
                                   dbUrl(),
                                   "--listen",
-                                  (setup_.listenHost.empty() ? host_ : setup_.listenHost) + ":" +
-                                      std::to_string(port),
+                                  listenHost + ":" + std::to_string(port),
                                   "--threads",
                                   std::to_string(setup_.threads),
                                   "--idle-timeout",

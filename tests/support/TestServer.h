@@ -43,7 +43,7 @@ struct ServerSetup {
     std::string db{};
     int dbPool = 0;  // --db-pool; 0 leaves the server's default
     std::vector<std::string> serveArgs{};  // more options of `serve` ("--max-connections", "3", ...)
-    int openFileLimit = 0;    // > 0: `serve` runs with this descriptor limit, soft and hard (as `ulimit -n`)
+    int openFileLimit = 0;     // > 0: `serve` runs with this descriptor limit, soft and hard (as `ulimit -n`)
     std::string listenHost{};  // the address `serve` listens on when not the loopback one clients use
 };
 
