@@ -8,6 +8,7 @@
 #include "common/Booking.h"
 #include "common/BookingRules.h"
 #include "common/Catalogs.h"
+#include "common/LogText.h"
 #include "common/Zel_msg.h"
 #include "server/BookingDelta.h"
 #include "server/DateList.h"
@@ -59,7 +60,7 @@ Reply ok(const Packet& packet, std::map<int, std::string> byref = {}) {
 }
 
 std::string roomUnknown(const std::string& room) {
-    return "Sala \"" + room + "\" não cadastrada.";
+    return "Sala \"" + age::quoted(room) + "\" não cadastrada.";
 }
 
 void requireRoom(Transaction& tx, const std::string& room) {
@@ -114,14 +115,15 @@ void checkRowToStore(Transaction& tx, const Booking& b, const BookingRow& row, D
     if (b.seq.empty()) throw Refusal("Seqüencial do agendamento deve ser informado.");
     if (b.seq.size() != 5 ||
         !std::all_of(b.seq.begin(), b.seq.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        throw Refusal("Seqüencial do agendamento inválido: \"" + b.seq + "\" (deve ter 5 dígitos).");
+        throw Refusal("Seqüencial do agendamento inválido: \"" + age::quoted(b.seq) +
+                      "\" (deve ter 5 dígitos).");
     if (b.room.empty()) throw Refusal("Sala do agendamento deve ser informada.");
     requireRoom(tx, b.room);
     if (!row.hasDay) throw Refusal(agendaTexts().Msg("dtage_deve"));
     if (auto failure = checkBookingFields({b.reference, b.start, b.end, b.status}, inserting))
         throw Refusal(agendaTexts().Msg(failure->key));
     if (b.status != "A" && b.status != "C" && b.status != "E")
-        throw Refusal("Situação do agendamento inválida: \"" + b.status +
+        throw Refusal("Situação do agendamento inválida: \"" + age::quoted(b.status) +
                       "\" (deve ser A - Agendada, C - Cancelada ou E - Encerrada).");
     if (inserting && b.day < today)
         throw Refusal("Não é possível agendar a sala para uma data anterior à data atual (" +
@@ -334,8 +336,9 @@ Reply AgendaModule::GetPesqSala(const Args& args) {
     auto tx = storage_.read();
     auto model = tx->booking(room, seq);
     if (!model)
-        throw CallFault(rpc::code::InvalidParams, "Agendamento modelo não encontrado (sala \"" + room +
-                                                      "\", seqüencial \"" + seq + "\"); nada foi agendado.");
+        throw CallFault(rpc::code::InvalidParams, "Agendamento modelo não encontrado (sala \"" +
+                                                      age::quoted(room) + "\", seqüencial \"" +
+                                                      age::quoted(seq) + "\"); nada foi agendado.");
     auto [free, taken] = freeAndTakenDays(*tx, room, days, {model->start, model->end}, clock_.today());
     std::string answer;
     if (taken.empty()) {

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "common/Booking.h"
+#include "common/LogText.h"
 
 namespace age::server {
 namespace {
@@ -63,7 +64,7 @@ Layout readLayout(const json& fields) {
         if (!f.is_object() || !f.contains("name") || !f["name"].is_string() || !f.contains("type"))
             structural("cada campo precisa de \"name\" e \"type\"");
         std::string name = f["name"].get<std::string>();
-        if (!seen.insert(name).second) structural("o campo " + name + " aparece duas vezes");
+        if (!seen.insert(name).second) structural("o campo " + age::quoted(name) + " aparece duas vezes");
         const BookingField* field = findBookingField(name);
         if (!field) continue;
         FieldType expected = typeOf(field->type);

@@ -31,6 +31,8 @@ struct Caller {
     std::chrono::milliseconds answerDelay{0};
 
     bool signedIn() const { return !operatorCode.empty(); }
+    // The next call looks the session up in the database again (so it is no quick call).
+    bool recheckDue() const { return signedIn() && Clock::now() >= recheckAt; }
     void signOut() {
         operatorCode.clear();
         operatorName.clear();

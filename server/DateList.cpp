@@ -1,6 +1,7 @@
 #include "server/DateList.h"
 
 #include "common/BookingRules.h"
+#include "common/LogText.h"
 #include "server/Dispatch.h"
 
 namespace age::server {
@@ -25,7 +26,7 @@ std::vector<Date> parseDateList(std::string_view list) {
         std::string_view text = list.substr(at + 1, kEntry - 1);
         auto day = parseShortDate(text);
         if (list[at] != '_' || !day)
-            malformed("\"" + std::string(list.substr(at, kEntry)) + "\" não é \"_dd/mm/aaaa\"");
+            malformed("\"" + age::quoted(list.substr(at, kEntry)) + "\" não é \"_dd/mm/aaaa\"");
         if (!days.empty() && *day <= days.back())
             malformed("as datas devem estar em ordem crescente, sem repetição");
         days.push_back(*day);

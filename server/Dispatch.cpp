@@ -1,7 +1,10 @@
 #include "server/Dispatch.h"
 
+#include <cstdio>
+
 #include <spdlog/spdlog.h>
 
+#include "common/LogText.h"
 #include "server/storage/Storage.h"
 
 namespace age::server {
@@ -37,6 +40,18 @@ bool fits(const json& value, ArgKind kind) {
             return value.is_object();
     }
     return false;
+}
+
+// Requests longer than this are read on a worker, not on a network thread, whatever their method.
+constexpr std::size_t kLongLine = 16 * 1024;
+
+// "1,2 MB", with the decimal comma of the user's texts.
+std::string megabytes(std::size_t bytes) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    std::string text = buf;
+    if (auto dot = text.find('.'); dot != std::string::npos) text[dot] = ',';
+    return text;
 }
 
 std::string signature(const Method& m) {
@@ -76,25 +91,29 @@ void Dispatcher::guard(const std::string& module, Gate gate) {
     gates_[module] = std::move(gate);
 }
 
+bool Dispatcher::isLong(std::string_view line) {
+    return line.size() > kLongLine;
+}
+
 const Method* Dispatcher::find(const std::string& fullName) const {
     auto it = methods_.find(fullName);
     return it == methods_.end() ? nullptr : &it->second;
 }
 
 rpc::Response Dispatcher::handle(const rpc::Request& request, Caller& caller) const {
-    spdlog::debug("call {} with {} argument(s)", request.method.substr(0, 120), request.params.size());
+    spdlog::debug("call {} with {} argument(s)", age::quoted(request.method, 120), request.params.size());
     auto [module, name] = rpc::splitMethod(request.method);
     auto fault = [&](int code, const std::string& message) {
-        spdlog::warn("{} failed ({}): {}", request.method.substr(0, 120), code, message);
+        spdlog::warn("{} failed ({}): {}", age::quoted(request.method, 120), code, age::quoted(message, 240));
         return rpc::errorResponse(request.id, code, message);
     };
     const Method* method = find(request.method);
     if (!method) {
         if (!modules_.contains(module))
             return fault(rpc::code::MethodNotFound,
-                         "Módulo remoto desconhecido: \"" + module.substr(0, 120) + "\".");
+                         "Módulo remoto desconhecido: \"" + age::quoted(module) + "\".");
         return fault(rpc::code::MethodNotFound,
-                     "O módulo " + module + " não tem o método \"" + name.substr(0, 120) + "\".");
+                     "O módulo " + module + " não tem o método \"" + age::quoted(name) + "\".");
     }
     rpc::Response response;
     response.id = request.id;
@@ -109,18 +128,31 @@ rpc::Response Dispatcher::handle(const rpc::Request& request, Caller& caller) co
     } catch (const CallFault& e) {
         return fault(e.code(), e.what());
     } catch (const Refusal& e) {
-        spdlog::info("{} refused: {}", method->name, e.what());
+        spdlog::info("{} refused: {}", method->name, age::quoted(e.what(), 240));
         if (!method->envelope) return rpc::errorResponse(request.id, rpc::code::InvalidParams, e.what());
         response.result = rpc::errorEnvelope(e.what());
     } catch (const StorageBusy& e) {
-        spdlog::warn("{} failed: storage busy: {}", method->name, e.what());
+        spdlog::warn("{} failed: storage busy: {}", method->name, age::quoted(e.what(), 240));
         if (!method->envelope) return rpc::errorResponse(request.id, rpc::code::InternalError, kBusyText);
         response.result = rpc::errorEnvelope(kBusyText);
     } catch (const std::exception& e) {
-        spdlog::error("{} failed: {}", method->name, e.what());
+        spdlog::error("{} failed: {}", method->name, age::quoted(e.what(), 240));
         return rpc::errorResponse(request.id, rpc::code::InternalError,
                                   "Erro interno no servidor de aplicação ao executar " + method->name + ".");
     }
+    return response;
+}
+
+rpc::Response Dispatcher::tooLarge(const rpc::Request& request, std::size_t bytes) const {
+    const Method* method = find(request.method);
+    std::string name = method ? method->name : age::quoted(request.method);
+    spdlog::warn("{} refused: reply of {} bytes over the limit of {}", name, bytes, maxReplyBytes_);
+    std::string text = "A resposta de " + name + " teria " + megabytes(bytes) + ", acima do limite de " +
+                       megabytes(maxReplyBytes_) + " do servidor de aplicação.";
+    if (!method || !method->envelope) return rpc::errorResponse(request.id, rpc::code::InternalError, text);
+    rpc::Response response;
+    response.id = request.id;
+    response.result = rpc::errorEnvelope(text);
     return response;
 }
 
@@ -134,24 +166,29 @@ ParsedLine Dispatcher::parseLine(std::string_view line) const {
     try {
         parsed.request = rpc::parseRequest(line);
     } catch (const rpc::WireError& e) {
-        spdlog::warn("unreadable request ({}): {}", e.code(), e.what());
+        spdlog::warn("unreadable request ({}): {}", e.code(), age::quoted(e.what(), 240));
         parsed.answer = rpc::encodeResponse(rpc::errorResponse(rpc::requestIdOf(line), e.code(), e.what()));
     }
     return parsed;
 }
 
-bool Dispatcher::isQuick(const rpc::Request& request) const {
+bool Dispatcher::isQuick(const rpc::Request& request, const Caller& caller) const {
     const Method* method = find(request.method);
-    return !method || method->quick;  // an unknown method is answered at once too
+    if (!method) return true;  // an unknown method is answered at once too
+    return method->quick && !caller.recheckDue();
 }
 
 std::string Dispatcher::answer(const rpc::Request& request, Caller& caller) const {
-    return rpc::encodeResponse(handle(request, caller));
+    std::string reply = rpc::encodeResponse(handle(request, caller));
+    if (request.notification) return {};
+    if (reply.size() > maxReplyBytes_) return rpc::encodeResponse(tooLarge(request, reply.size()));
+    return reply;
 }
 
 std::string Dispatcher::busyAnswer(const rpc::Request& request) const {
     const Method* method = find(request.method);
-    spdlog::warn("{} refused: work queue full", request.method.substr(0, 120));
+    spdlog::warn("{} refused: work queue full", age::quoted(request.method, 120));
+    if (request.notification) return {};
     rpc::Response response;
     response.id = request.id;
     if (method && !method->envelope)

@@ -85,29 +85,42 @@ struct ParsedLine {
 // Decides whether the caller may call a module at all; throws CallFault when not.
 using Gate = std::function<void(Caller&)>;
 
+// The largest reply sent by default: well above a full day of bookings (1,000 with 1,000-character
+// references, about 1.2 MB, 6 MB if every character needed an escape) and below the client's read limit.
+inline constexpr std::size_t kDefaultMaxReplyBytes = std::size_t{8} << 20;
+
 class Dispatcher {
   public:
     void add(const std::string& module, Method method);
     // Every call of the module passes `gate` first (a connection must have signed in).
     void guard(const std::string& module, Gate gate);
+    // A reply longer than this becomes a refusal (an envelope error, or -32603 for methods without one).
+    void setMaxReplyBytes(std::size_t bytes) { maxReplyBytes_ = bytes; }
 
     // Answers one request; never throws. Logs one line for every call that fails or is refused.
     rpc::Response handle(const rpc::Request& request, Caller& caller) const;
-    // Reads one line (without '\n') and gives the line to answer (without '\n').
+    // Reads one line (without '\n') and gives the line to answer (without '\n'); "" for a notification,
+    // which is carried out and not answered.
     std::string handleLine(std::string_view line, Caller& caller) const;
 
     // The same in steps, for a server that runs the slow calls elsewhere.
     ParsedLine parseLine(std::string_view line) const;
-    bool isQuick(const rpc::Request& request) const;
-    std::string answer(const rpc::Request& request, Caller& caller) const;  // handle(), as a line
+    // True when the call needs no database: it may run on the network thread.
+    bool isQuick(const rpc::Request& request, const Caller& caller) const;
+    // A line this long is read (parsed) apart from the network threads too: reading it alone takes time.
+    static bool isLong(std::string_view line);
+    // handle(), as a line: "" for a notification, a refusal for a reply over the size limit.
+    std::string answer(const rpc::Request& request, Caller& caller) const;
     // The refusal of a call that could not even be queued: the server is overloaded.
     std::string busyAnswer(const rpc::Request& request) const;
 
   private:
     const Method* find(const std::string& fullName) const;
+    rpc::Response tooLarge(const rpc::Request& request, std::size_t bytes) const;
     std::map<std::string, Method, std::less<>> methods_;  // "Module.Method"
     std::map<std::string, bool, std::less<>> modules_;
     std::map<std::string, Gate, std::less<>> gates_;
+    std::size_t maxReplyBytes_ = kDefaultMaxReplyBytes;
 };
 
 }  // namespace age::server

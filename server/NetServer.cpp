@@ -1,5 +1,8 @@
 #include "server/NetServer.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <mutex>
 #include <set>
 #include <thread>
@@ -22,24 +25,35 @@ using SteadyClock = std::chrono::steady_clock;
 // so that closing does not reset the connection before the client has read the error.
 constexpr auto kDrainTime = std::chrono::seconds(1);
 constexpr std::size_t kKeptBuffer = 64 * 1024;
+// After a failed accept (descriptors used up), the next try waits this long, doubling up to the maximum.
+constexpr auto kFirstAcceptRetry = std::chrono::milliseconds(100);
+constexpr auto kLastAcceptRetry = std::chrono::milliseconds(1000);
+// Descriptors come free one by one, so failures come and go: a burst ends after this long without any.
+constexpr auto kAcceptQuiet = std::chrono::seconds(10);
 
 class Session;
 
 class ConnectionManager {
   public:
-    void add(const std::shared_ptr<Session>& s) {
+    // Adds the session; true when it is served, false when it is one over `limit` (to be refused).
+    bool add(const std::shared_ptr<Session>& s, std::size_t limit) {
         std::lock_guard lock(mutex_);
         sessions_.insert(s);
+        if (served_.size() >= limit) return false;
+        served_.insert(s.get());
+        return true;
     }
     void remove(const std::shared_ptr<Session>& s) {
         std::lock_guard lock(mutex_);
         sessions_.erase(s);
+        served_.erase(s.get());
     }
     void stopAll();
 
   private:
     std::mutex mutex_;
-    std::set<std::shared_ptr<Session>> sessions_;
+    std::set<std::shared_ptr<Session>> sessions_;  // served and being refused
+    std::set<const Session*> served_;
 };
 
 // One connection. Every handler runs on the thread of the session's io_context, so the socket and the
@@ -62,6 +76,13 @@ class Session : public std::enable_shared_from_this<Session> {
         socket_.non_blocking(true, ignored);  // lets send() try the write at once
         caller_.address = peerAddress();
         asio::dispatch(socket_.get_executor(), [self = shared_from_this()] { self->handshake(); });
+    }
+
+    // From any thread: answers with a JSON-RPC error line and closes.
+    void refuse(std::string message) {
+        asio::dispatch(socket_.get_executor(), [self = shared_from_this(), message = std::move(message)] {
+            self->refuseWith(message);
+        });
     }
 
     // From any thread.
@@ -101,17 +122,36 @@ class Session : public std::enable_shared_from_this<Session> {
 
     void onLine(std::error_code ec, std::size_t n) {
         deadline_ = SteadyClock::time_point::max();  // a running call is no idleness
-        if (ec == asio::error::not_found) return refuseOversized();
+        if (ec == asio::error::not_found) {
+            spdlog::warn("connection closed: request line over {} bytes", rpc::kMaxLineBytes);
+            return refuseWith("Linha de requisição maior que 1 MiB.");
+        }
         if (ec) return stop();
         std::string_view line(inbox_.data(), n - 1);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (Dispatcher::isLong(line)) return readOnPool(std::string(line), n);
         ParsedLine parsed = dispatcher_.parseLine(line);
+        consume(n);
+        if (!parsed.request) return send(std::move(parsed.answer));
+        if (dispatcher_.isQuick(*parsed.request, caller_)) return send(dispatcher_.answer(*parsed.request, caller_));
+        runOnPool(std::move(*parsed.request));
+    }
+
+    void consume(std::size_t n) {
         inbox_.erase(0, n);
         // An idle connection keeps no large buffer from an earlier big request.
         if (inbox_.empty() && inbox_.capacity() > kKeptBuffer) inbox_.shrink_to_fit();
-        if (!parsed.request) return send(std::move(parsed.answer));
-        if (dispatcher_.isQuick(*parsed.request)) return send(dispatcher_.answer(*parsed.request, caller_));
-        runOnPool(std::move(*parsed.request));
+    }
+
+    // A long line is read on a worker too: parsing a change log of a megabyte holds no network thread.
+    void readOnPool(std::string line, std::size_t n) {
+        consume(n);
+        bool queued = pool_.trySubmit([self = shared_from_this(), line = std::move(line)] {
+            std::string answer = self->dispatcher_.handleLine(line, self->caller_);
+            asio::post(self->socket_.get_executor(),
+                       [self, answer = std::move(answer)]() mutable { self->send(std::move(answer)); });
+        });
+        if (!queued) send(dispatcher_.busyAnswer(rpc::Request{}));
     }
 
     // The call runs on a worker; its answer comes back to this connection's thread to be written. No
@@ -130,6 +170,7 @@ class Session : public std::enable_shared_from_this<Session> {
     // of a large one is written as the client reads.
     void send(std::string answer) {
         if (stopped_) return;
+        if (answer.empty()) return readLine();  // a notification: nothing to answer
         outbox_ = std::move(answer);
         outbox_ += '\n';
         if (auto wait = std::exchange(caller_.answerDelay, {}); wait.count() > 0) {
@@ -150,6 +191,7 @@ class Session : public std::enable_shared_from_this<Session> {
             if (ec && ec != asio::error::would_block && ec != asio::error::try_again) return stop();
         }
         if (sent == outbox_.size()) return afterSend();
+        deadline_ = SteadyClock::now() + idleTimeout_;  // a client that does not take its answer is closed
         asio::async_write(socket_, asio::buffer(outbox_.data() + sent, outbox_.size() - sent),
                           [self = shared_from_this()](std::error_code ec, std::size_t) {
                               if (ec) return self->stop();
@@ -162,11 +204,12 @@ class Session : public std::enable_shared_from_this<Session> {
         readLine();
     }
 
-    void refuseOversized() {
-        spdlog::warn("connection closed: request line over {} bytes", rpc::kMaxLineBytes);
+    // Answers `message` as a JSON-RPC error and closes.
+    void refuseWith(const std::string& message) {
+        std::error_code ignored;
+        socket_.set_option(tcp::no_delay(true), ignored);
         inbox_.clear();
-        outbox_ = rpc::encodeResponse(
-            rpc::errorResponse(nullptr, rpc::code::InvalidRequest, "Linha de requisição maior que 1 MiB."));
+        outbox_ = rpc::encodeResponse(rpc::errorResponse(nullptr, rpc::code::InvalidRequest, message));
         outbox_ += '\n';
         asio::async_write(socket_, asio::buffer(outbox_),
                           [self = shared_from_this()](std::error_code ec, std::size_t) {
@@ -258,9 +301,9 @@ void runPolling(asio::io_context& context, std::chrono::microseconds busyPoll) {
 struct NetServer::Impl {
     NetOptions options;
     const Dispatcher& dispatcher;
-    // One io_context per thread, each run by that thread alone: a connection lives on one thread, so a
-    // call costs no hand-off between threads and no locking. A call waiting on the database holds up only
-    // the connections of its own thread.
+    // One io_context per network thread, each run by that thread alone: a connection lives on one thread,
+    // so its reads and writes need no locking. Calls that need the database go to the work pool, so no
+    // network thread ever waits on it.
     std::vector<std::unique_ptr<asio::io_context>> contexts;
     std::vector<asio::executor_work_guard<asio::io_context::executor_type>> guards;
     std::size_t nextContext = 0;
@@ -268,6 +311,12 @@ struct NetServer::Impl {
     tcp::acceptor tlsAcceptor;
     std::shared_ptr<asio::ssl::context> tls;
     asio::signal_set signals;
+    asio::steady_timer acceptRetry, tlsAcceptRetry;
+    std::chrono::milliseconds acceptBackoff = kFirstAcceptRetry;
+    std::size_t failedAccepts = 0;  // in the current burst of failures
+    std::chrono::steady_clock::time_point lastFailedAccept{};
+    std::size_t refusedSinceLog = 0;
+    std::chrono::steady_clock::time_point lastRefusalLog{};
     ConnectionManager manager;
     std::unique_ptr<WorkPool> pool;  // after the contexts: its last jobs post to them
 
@@ -284,6 +333,8 @@ struct NetServer::Impl {
           acceptor(*contexts[0]),
           tlsAcceptor(*contexts[0]),
           signals(*contexts[0], SIGINT, SIGTERM),
+          acceptRetry(*contexts[0]),
+          tlsAcceptRetry(*contexts[0]),
           pool(std::make_unique<WorkPool>(o.workers, o.maxQueued)) {}
 
     void accept(tcp::acceptor& acceptor, asio::ssl::context* tls) {
@@ -291,16 +342,47 @@ struct NetServer::Impl {
         auto& context = *contexts[nextContext++ % contexts.size()];
         acceptor.async_accept(context, [this, &acceptor, tls](std::error_code ec, tcp::socket socket) {
             if (!acceptor.is_open()) return;
-            if (!ec) {
-                auto session = std::make_shared<Session>(std::move(socket), manager, dispatcher, *pool,
-                                                         options.idleTimeout, tls);
-                manager.add(session);
-                session->start();
-            } else {
-                spdlog::warn("accept failed: {}", ec.message());
+            if (ec) return retryAccept(acceptor, tls, ec);
+            acceptBackoff = kFirstAcceptRetry;
+            if (failedAccepts > 0 && std::chrono::steady_clock::now() - lastFailedAccept >= kAcceptQuiet) {
+                spdlog::info("accepting connections again after {} failed attempt(s)", failedAccepts);
+                failedAccepts = 0;
             }
+            auto session = std::make_shared<Session>(std::move(socket), manager, dispatcher, *pool,
+                                                     options.idleTimeout, tls);
+            if (manager.add(session, options.maxConnections))
+                session->start();
+            else
+                refuse(*session);
             accept(acceptor, tls);
         });
+    }
+
+    // Accepting again at once would spin while descriptors are used up: wait, longer each time.
+    void retryAccept(tcp::acceptor& listener, asio::ssl::context* tls, std::error_code ec) {
+        lastFailedAccept = std::chrono::steady_clock::now();
+        if (failedAccepts++ == 0)
+            spdlog::warn("accept failed: {}; retrying every {} ms up to {} ms", ec.message(),
+                         acceptBackoff.count(), kLastAcceptRetry.count());
+        auto& retry = &listener == &tlsAcceptor ? tlsAcceptRetry : acceptRetry;
+        retry.expires_after(acceptBackoff);
+        acceptBackoff = std::min(acceptBackoff * 2, kLastAcceptRetry);
+        retry.async_wait([this, &listener, tls](std::error_code waitEc) {
+            if (!waitEc && listener.is_open()) accept(listener, tls);
+        });
+    }
+
+    void refuse(Session& session) {
+        ++refusedSinceLog;
+        auto now = std::chrono::steady_clock::now();
+        if (now - lastRefusalLog >= std::chrono::seconds(1)) {
+            spdlog::warn("refused {} connection(s): {} already open (--max-connections)", refusedSinceLog,
+                         options.maxConnections);
+            refusedSinceLog = 0;
+            lastRefusalLog = now;
+        }
+        session.refuse("O servidor de aplicação atingiu o limite de " +
+                       std::to_string(options.maxConnections) + " conexões; tente novamente em instantes.");
     }
 
     void awaitStop() {
@@ -310,6 +392,8 @@ struct NetServer::Impl {
             std::error_code ignored;
             acceptor.close(ignored);
             tlsAcceptor.close(ignored);
+            acceptRetry.cancel();
+            tlsAcceptRetry.cancel();
             manager.stopAll();
             guards.clear();  // each thread returns once its connections are closed
         });

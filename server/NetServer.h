@@ -1,6 +1,9 @@
 // The TCP side of the application server: a listener, one session per connection (one line in, one line
 // out, in order), network threads that read, answer the quick calls and write, a work pool that runs the
 // calls needing the database, and a clean stop on SIGINT/SIGTERM.
+//
+// A connection is read again only once its reply is written whole (backpressure): a client that does not
+// read holds one reply, and is closed when it has not taken it within the idle timeout.
 #pragma once
 
 #include <chrono>
@@ -16,7 +19,8 @@ struct NetOptions {
     std::string host = "127.0.0.1";
     unsigned short port = 12100;  // 0 binds a free port
     int threads = 2;
-    std::chrono::seconds idleTimeout{600};
+    std::chrono::seconds idleTimeout{600};  // also the time a client has to take a reply
+    std::size_t maxConnections = 1000;      // beyond it a new connection gets an error line and is closed
     int workers = 4;               // threads for the calls that need the database
     std::size_t maxQueued = 1024;  // calls waiting for a worker before new ones are refused as busy
     std::chrono::microseconds busyPoll{0};  // a network thread polls this long before it sleeps

@@ -2,7 +2,7 @@
 //
 //   age-server serve [--listen HOST:PORT] [--listen-tls HOST:PORT --tls-cert FILE --tls-key FILE]
 //                    [--db URL] [--db-pool N] [--now ISO] [--threads N] [--workers N] [--max-queue N]
-//                    [--idle-timeout S]
+//                    [--idle-timeout S] [--max-connections N] [--max-reply-bytes N]
 //                    [--auth password|none] [--session-hours H] [--session-recheck S] [--login-delay-ms MS]
 //   age-server init | room add CODE NAME | room list | room renumber CODE | operator add CODE NAME
 //              | operator list | demo | check
@@ -15,9 +15,14 @@
 // stderr; `serve` prints one line "listening on HOST:PORT" to stdout once it accepts connections (with port
 // 0, the port it was given), then "listening on tls://HOST:PORT" for the TLS listener. Given only
 // --listen-tls, the server has no plain listener.
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include <csignal>
 #include <iostream>
 #include <thread>
+
+#include <asio/ip/address.hpp>
 
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
@@ -49,6 +54,8 @@ struct Settings {
     int maxQueued = 1024;
     int busyPoll = 0;
     int dbPool = 0;  // 0: one connection per worker
+    std::size_t maxConnections = 0;  // 0: from the descriptor limit
+    std::size_t maxReplyBytes = kDefaultMaxReplyBytes;
     std::string logLevel = "info";
     std::string code, name;
     bool withdrawPending = false;
@@ -98,11 +105,12 @@ void warnOfExposure(const std::string& auth, const std::string& host, bool encry
         spdlog::warn("--auth none: connections need no sign-in and may act as any operator; for tests and a "
                      "single desk only");
     } else if (auth == "none") {
-        spdlog::critical("--auth none on {}, which is NOT a loopback address: ANYONE who reaches this port can "
+        spdlog::critical("--auth none on {}, reachable from other machines: ANYONE who reaches this port can "
                          "book, change and delete bookings as any operator. Use --auth password on a network.",
                          host);
     } else if (!encrypted && !isLoopback(host)) {
-        spdlog::warn("plain listener on {}: passwords and bookings cross the network unencrypted", host);
+        spdlog::warn("plain listener on {}, reachable from other machines: passwords and bookings cross the "
+                     "network unencrypted; prefer TLS (--listen-tls)", host);
     }
 }
 
@@ -136,6 +144,32 @@ std::unique_ptr<Storage> openReady(const Settings& s) {
     return storage;
 }
 
+// Raises the soft limit of open descriptors to the hard one; returns the limit in force.
+rlim_t raiseOpenFileLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised{limit.rlim_max, limit.rlim_max};
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+    }
+    return limit.rlim_cur;
+}
+
+// Descriptors kept for the database, the log and the listener; half of the rest for served connections,
+// the other half for those being refused meanwhile.
+constexpr rlim_t kReservedDescriptors = 32;
+
+std::size_t connectionLimit(std::size_t asked, rlim_t descriptors) {
+    rlim_t spare = descriptors > kReservedDescriptors ? descriptors - kReservedDescriptors : 0;
+    if (asked == 0) return std::max<std::size_t>(1, std::min<rlim_t>(1000, spare / 2));
+    if (asked > spare)
+        spdlog::warn(
+            "--max-connections {} is above the {} descriptors this process may open: connections "
+            "beyond that wait until descriptors are free",
+            asked, descriptors);
+    return asked;
+}
+
 int serve(const Settings& s) {
     Clock clock = makeClock(s.now);
     auto storage = openReady(s);
@@ -145,11 +179,14 @@ int serve(const Settings& s) {
     SessionModule sessions(*storage, clock, sessionOptions(s));
     sessions.registerIn(dispatcher, std::string(age::kRemoteModule));
 
+    dispatcher.setMaxReplyBytes(s.maxReplyBytes);
+    rlim_t descriptors = raiseOpenFileLimit();
     NetOptions options;
     if (s.plainListener) std::tie(options.host, options.port) = splitListen(s.listen);
     else options.host.clear();
     options.threads = std::max(1, s.threads);
     options.idleTimeout = std::chrono::seconds(std::max(1, s.idleTimeout));
+    options.maxConnections = connectionLimit(s.maxConnections, descriptors);
     options.workers = std::max(1, s.workers);
     options.maxQueued = static_cast<std::size_t>(std::max(1, s.maxQueued));
     options.busyPoll = std::chrono::microseconds(s.busyPoll);
@@ -166,9 +203,9 @@ int serve(const Settings& s) {
     NetServer server(options, dispatcher);
     server.bind();
     std::string plain = server.boundAddress(), tls = server.boundTlsAddress();
-    spdlog::info("serving {} on {} ({} network threads, {} workers, --auth {}{})", redactedUrl(s.db),
-                 plain.empty() ? "tls://" + tls : tls.empty() ? plain : plain + " and tls://" + tls,
-                 options.threads, options.workers, s.auth,
+    spdlog::info("serving {} on {} ({} network threads, {} workers, up to {} connections, --auth {}{})",
+                 redactedUrl(s.db), plain.empty() ? "tls://" + tls : tls.empty() ? plain : plain + " and tls://" + tls,
+                 options.threads, options.workers, options.maxConnections, s.auth,
                  clock.pinned() ? ", clock pinned at " + age::formatIsoDateTime(clock.now()) : std::string());
     if (!plain.empty()) std::cout << "listening on " << plain << '\n';
     if (!tls.empty()) std::cout << "listening on tls://" << tls << '\n';
@@ -182,6 +219,8 @@ int serve(const Settings& s) {
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
+    // The database files (and SQLite's -wal and -shm beside them) are readable by the server's user only.
+    umask(S_IRWXG | S_IRWXO);
     auto logger = spdlog::stderr_color_mt("age-server");
     spdlog::set_default_logger(logger);
 
@@ -240,6 +279,16 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     serveCmd->add_option("--login-delay-ms", s.loginDelayMs, "wait after a first failed sign-in (doubles after each)")
         ->check(CLI::Range(1, 60000))
+        ->capture_default_str();
+    serveCmd
+        ->add_option("--max-connections", s.maxConnections,
+                     "connections served at once; more get an error line and are closed (default: 1000, "
+                     "or half the descriptor limit when that is lower)")
+        ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 20));
+    serveCmd
+        ->add_option("--max-reply-bytes", s.maxReplyBytes,
+                     "largest reply sent; a larger one is refused with a message")
+        ->check(CLI::Range(std::size_t{1024}, std::size_t{64} << 20))
         ->capture_default_str();
     serveCmd->add_option("--log-level", s.logLevel, "debug also logs every call's method")
         ->check(CLI::IsMember({"trace", "debug", "info", "warn", "error"}))

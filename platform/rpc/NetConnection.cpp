@@ -300,6 +300,12 @@ TNetConnection::Exchange TNetConnection::exchange(const std::string& method, jso
     } catch (const age::rpc::WireError& e) {
         throw lost(std::string("resposta inválida: ") + e.what());
     }
+    // An error without id answers no call in particular: the server refused the connection or the line.
+    if (reply.response.id.is_null() && reply.response.error) {
+        std::string why = reply.response.error->message;
+        if (!why.empty() && why.back() == '.') why.pop_back();
+        throw lost(why);
+    }
     if (reply.response.id != request.id)
         throw lost("resposta a outra chamada (id " + reply.response.id.dump() + ", esperado " +
                    request.id.dump() + ")");

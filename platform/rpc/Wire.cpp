@@ -1,8 +1,12 @@
 #include "platform/rpc/Wire.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include <simdjson.h>
+
+#include "common/LogText.h"
 
 namespace age::rpc {
 namespace {
@@ -13,8 +17,74 @@ std::string dump(const json& j) { return j.dump(-1, ' ', false, json::error_hand
 
 [[noreturn]] void bad(int c, const std::string& message) { throw WireError(c, message); }
 
-json parseLine(std::string_view line, int tooLongCode, std::size_t maxBytes = kMaxLineBytes) {
+// What a line holds outside its strings, read in one pass without recursion.
+struct Shape {
+    bool tooDeep = false;
+    std::vector<std::pair<std::size_t, std::size_t>> hugeNumbers;  // offset and length, beyond a double
+};
+
+bool numberChar(char c) {
+    return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+}
+
+// A number token only overflows a double with an exponent or hundreds of digits.
+bool overflows(std::string_view token) {
+    if (token.size() < 300 && token.find_first_of("eE") == std::string_view::npos) return false;
+    return std::isinf(std::strtod(std::string(token).c_str(), nullptr));
+}
+
+Shape shapeOf(std::string_view s) {
+    Shape shape;
+    std::size_t depth = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        char c = s[i];
+        if (c == '"') {
+            for (++i; i < s.size() && s[i] != '"'; ++i)
+                if (s[i] == '\\') ++i;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaxDepth) {
+                shape.tooDeep = true;
+                return shape;
+            }
+        } else if (c == ']' || c == '}') {
+            if (depth > 0) --depth;
+        } else if (c == '-' || (c >= '0' && c <= '9')) {
+            std::size_t end = i;
+            while (end < s.size() && numberChar(s[end])) ++end;
+            if (overflows(s.substr(i, end - i))) shape.hugeNumbers.emplace_back(i, end - i);
+            i = end - 1;
+        }
+    }
+    return shape;
+}
+
+// The line with every number beyond a double's range read as null (the JSON reader refuses them outright).
+std::string withoutHugeNumbers(std::string_view line, const Shape& shape) {
+    std::string out;
+    std::size_t from = 0;
+    for (auto [at, length] : shape.hugeNumbers) {
+        out.append(line.substr(from, at - from));
+        out += "null";
+        from = at + length;
+    }
+    out.append(line.substr(from));
+    return out;
+}
+
+// `hugeNumbers` (when given) tells whether numbers beyond a double's range were read as null.
+json parseLine(std::string_view line, int tooLongCode, std::size_t maxBytes = kMaxLineBytes,
+               bool* hugeNumbers = nullptr) {
     if (line.size() > maxBytes) bad(tooLongCode, "line longer than " + std::to_string(maxBytes) + " bytes");
+    Shape shape = shapeOf(line);
+    if (shape.tooDeep)
+        bad(code::InvalidRequest,
+            "Requisição com mais de " + std::to_string(kMaxDepth) + " níveis de aninhamento.");
+    std::string cleaned;
+    if (hugeNumbers) *hugeNumbers = !shape.hugeNumbers.empty();
+    if (!shape.hugeNumbers.empty()) {
+        cleaned = withoutHugeNumbers(line, shape);
+        line = cleaned;
+    }
     json j = json::parse(line, nullptr, /*allow_exceptions=*/false);
     if (j.is_discarded()) bad(code::ParseError, "line is not valid JSON");
     return j;
@@ -32,7 +102,7 @@ FieldType typeFromName(const json& name) {
     if (name == "date") return FieldType::Date;
     if (name == "datetime") return FieldType::DateTime;
     if (name == "integer") return FieldType::Integer;
-    bad(code::InvalidParams, "unknown field type " + dump(name));
+    bad(code::InvalidParams, "unknown field type " + age::quoted(dump(name)));
 }
 
 json fieldsToJson(const std::vector<data::FieldDef>& fields) {
@@ -54,7 +124,7 @@ std::vector<data::FieldDef> fieldsFromJson(const json& j) {
         data::FieldDef f{jf["name"].get<std::string>(), typeFromName(jf["type"]), 0};
         if (auto size = jf.find("size"); size != jf.end()) {
             if (!size->is_number_integer() || size->get<long long>() < 0 || size->get<long long>() > 1 << 20)
-                bad(code::InvalidParams, "bad size for field " + f.name);
+                bad(code::InvalidParams, "bad size for field " + age::quoted(f.name));
             f.size = size->get<int>();
         }
         fields.push_back(std::move(f));
@@ -85,7 +155,7 @@ void validated(const T& value) {
     try {
         value.validate();
     } catch (const data::PacketError& e) {
-        bad(code::InvalidParams, e.what());
+        bad(code::InvalidParams, age::quoted(e.what(), 200));
     }
 }
 
@@ -96,27 +166,36 @@ std::string encodeRequest(const Request& r) {
 }
 
 Request parseRequest(std::string_view line) {
-    json j = parseLine(line, code::InvalidRequest);
+    bool hugeNumbers = false;
+    json j = parseLine(line, code::InvalidRequest, kMaxLineBytes, &hugeNumbers);
     if (!j.is_object()) bad(code::InvalidRequest, "a request must be a JSON object");
     checkVersion(j);
     Request r;
     if (auto id = j.find("id"); id != j.end()) {
         if (!validId(*id)) bad(code::InvalidRequest, "\"id\" must be a number or a string");
         r.id = *id;
+    } else {
+        r.notification = true;
     }
     auto method = j.find("method");
     if (method == j.end() || !method->is_string()) bad(code::InvalidRequest, "\"method\" must be a string");
     r.method = method->get<std::string>();
     if (auto params = j.find("params"); params != j.end()) {
         if (!params->is_array()) bad(code::InvalidRequest, "\"params\" must be an array");
-        r.params = *params;
+        r.params = std::move(*params);
     }
+    // Checked once the request is whole, so that its id is known for the answer.
+    if (hugeNumbers) bad(code::InvalidParams, "Número fora do intervalo representável na requisição.");
     return r;
 }
 
 json requestIdOf(std::string_view line) {
-    if (line.size() > kMaxLineBytes) return nullptr;
-    json j = json::parse(line, nullptr, false);
+    json j;
+    try {
+        j = parseLine(line, code::InvalidRequest);
+    } catch (const WireError&) {
+        return nullptr;
+    }
     if (!j.is_object()) return nullptr;
     auto id = j.find("id");
     return id != j.end() && validId(*id) ? *id : json(nullptr);
@@ -219,7 +298,7 @@ data::Value valueFromJson(const json& j, FieldType type) {
             break;
     }
     bad(code::InvalidParams,
-        "value " + dump(j).substr(0, 60) + " is not a " + std::string(data::fieldTypeName(type)));
+        "value " + age::quoted(dump(j), 60) + " is not a " + std::string(data::fieldTypeName(type)));
 }
 
 json packetToJson(const data::Packet& p) {
@@ -268,10 +347,11 @@ data::ChangeLog changeLogFromJson(const json& j) {
         if (op == "insert") c.op = data::ChangeOp::Insert;
         else if (op == "update") c.op = data::ChangeOp::Update;
         else if (op == "delete") c.op = data::ChangeOp::Delete;
-        else bad(code::InvalidParams, "unknown change op " + dump(op));
+        else
+            bad(code::InvalidParams, "unknown change op " + age::quoted(dump(op)));
         bool needsOld = c.op != data::ChangeOp::Insert, needsNew = c.op != data::ChangeOp::Delete;
         if (needsOld != jc.contains("old") || needsNew != jc.contains("new"))
-            bad(code::InvalidParams, "change " + dump(op) + " has the wrong rows");
+            bad(code::InvalidParams, "change " + age::quoted(dump(op)) + " has the wrong rows");
         if (needsOld) c.oldValues = rowFromJson(log.fields, jc["old"]);
         if (needsNew) c.newValues = rowFromJson(log.fields, jc["new"]);
         log.changes.push_back(std::move(c));
@@ -420,10 +500,10 @@ std::size_t skipSpace(std::string_view s, std::size_t i) {
     return i;
 }
 
-// End of the JSON value starting at i (structure only: strings, nesting, scalars), npos when malformed.
-// Whoever reads the value later checks its content.
+// End of the JSON value starting at i (structure only: strings, nesting, scalars), npos when malformed or
+// nested deeper than kMaxDepth. Whoever reads the value later checks its content.
 std::size_t skipValue(std::string_view s, std::size_t i) {
-    int depth = 0;
+    std::size_t depth = 0;
     do {
         if (i >= s.size()) return std::string_view::npos;
         char c = s[i];
@@ -433,10 +513,10 @@ std::size_t skipValue(std::string_view s, std::size_t i) {
             if (i >= s.size()) return std::string_view::npos;
             ++i;
         } else if (c == '{' || c == '[') {
-            ++depth;
+            if (++depth > kMaxDepth) return std::string_view::npos;
             ++i;
         } else if (c == '}' || c == ']') {
-            if (--depth < 0) return std::string_view::npos;
+            if (depth-- == 0) return std::string_view::npos;
             ++i;
         } else if (c == ',' || c == ':' || c == ' ' || c == '\t' || c == '\n' || c == '\r') {
             if (depth == 0) return std::string_view::npos;
@@ -475,7 +555,8 @@ std::optional<std::pair<std::size_t, std::size_t>> resultSpan(std::string_view s
     throw WireError(code::InternalError, "the server's answer is not a result envelope: " + why);
 }
 
-std::string_view textOf(simdjson::dom::element e, const char* what) {
+// Takes the lookup's result, not an element: converting a missing member to an element would throw.
+std::string_view textOf(simdjson::simdjson_result<simdjson::dom::element> e, const char* what) {
     std::string_view v;
     if (e.get(v) != simdjson::SUCCESS) badEnvelope(std::string(what) + " is not a string");
     return v;

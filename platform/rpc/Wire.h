@@ -20,6 +20,9 @@ using json = nlohmann::json;
 inline constexpr std::size_t kMaxLineBytes = 1 << 20;  // 1 MiB, the line ending excluded
 // Replies may be larger than requests (a day's bookings with long references); the client reads up to this.
 inline constexpr std::size_t kMaxResponseBytes = std::size_t{64} << 20;
+// Deepest nesting of arrays and objects read from the wire. A real request or reply is 6 levels deep at
+// most; the limit is checked before any tree is built, so deep input costs neither stack nor memory.
+inline constexpr std::size_t kMaxDepth = 16;
 
 namespace code {
 inline constexpr int ParseError = -32700;
@@ -43,6 +46,7 @@ struct Request {
     json id;             // number or string; null when the request could not say
     std::string method;  // "Module.Method"
     json params = json::array();
+    bool notification = false;  // the line had no "id": it is carried out and not answered
 };
 
 struct RpcError {
@@ -60,14 +64,16 @@ struct Response {
 
 // Lines carry no trailing '\n'; the transport adds and strips it.
 std::string encodeRequest(const Request& request);
-// Throws WireError: ParseError for a line that is not JSON, InvalidRequest for a line over the limit or a
-// value that is not a request (wrong members or kinds). Its id is recovered where possible (requestIdOf).
+// Throws WireError: ParseError for a line that is not JSON, InvalidRequest for a line over the limit, nested
+// deeper than kMaxDepth or a value that is not a request (wrong members or kinds), InvalidParams for a
+// number beyond a double's range. Its id is recovered where possible (requestIdOf).
 Request parseRequest(std::string_view line);
 // The id of a line that failed parseRequest, when one can be read (else null).
 json requestIdOf(std::string_view line);
 
 std::string encodeResponse(const Response& response);
-// Throws WireError on a line that is not a response or is longer than `maxBytes`.
+// Throws WireError on a line that is not a response, is longer than `maxBytes` or nested deeper than
+// kMaxDepth.
 Response parseResponse(std::string_view line);
 Response parseResponse(std::string_view line, std::size_t maxBytes);
 // As parseResponse, but the result is kept as its JSON text in rawResult (result stays null): a packet of

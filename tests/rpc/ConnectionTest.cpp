@@ -179,6 +179,15 @@ TEST(Connection, AGarbledMissingOrForeignReplyIsAConnectionError) {
         {[](const std::string&) { return kHangUp; }, "(GetSala): conexão encerrada pelo servidor."},
         {[](const std::string&) { return R"({"jsonrpc":"2.0","id":999,"result":{"ok":true,"data":null}})"; },
          "resposta a outra chamada (id 999, esperado 1)"},
+        {[](const std::string&) {
+             return R"({"jsonrpc":"2.0","id":1,"result":)" + std::string(150000, '[') +
+                    std::string(150000, ']') + "}";
+         },
+         "resposta inválida: "},
+        {[](const std::string&) {
+             return R"({"jsonrpc":"2.0","id":null,"error":{"code":-32600,"message":"Limite de conexões."}})";
+         },
+         "(GetSala): Limite de conexões."},
     };
     for (const auto& [respond, expected] : peers) {
         ScriptedPeer peer(respond);

@@ -153,3 +153,69 @@ TEST(Wire, AResponseCanKeepItsResultAsText) {
         EXPECT_NE(codeOf([&] { parseResponseKeepingResult(bad, kMaxResponseBytes); }), 0) << bad;
     EXPECT_NE(codeOf([&] { parseResponseKeepingResult(line, line.size() - 1); }), 0);
 }
+
+namespace {
+
+std::string nested(std::size_t levels) {
+    return std::string(levels, '[') + "1" + std::string(levels, ']');
+}
+
+std::string requestWithParam(const std::string& param) {
+    return R"({"jsonrpc":"2.0","id":7,"method":"m","params":[)" + param + "]}";
+}
+
+}  // namespace
+
+TEST(WireLimits, NestingDeeperThanTheLimitIsRefusedOnBothSidesWithoutReadingTheTree) {
+    // The request and the params array take two levels.
+    EXPECT_NO_THROW(parseRequest(requestWithParam(nested(kMaxDepth - 2))));
+    EXPECT_EQ(codeOf([&] { parseRequest(requestWithParam(nested(kMaxDepth - 1))); }), code::InvalidRequest);
+    EXPECT_EQ(codeOf([&] { parseRequest(requestWithParam(nested(150000))); }), code::InvalidRequest);
+    EXPECT_EQ(codeOf([&] { parseRequest(requestWithParam("\"[[[[[[[[[[[[[[[[[[[[\"")); }), 0)
+        << "brackets inside a string are text";
+
+    std::string deepReply = R"({"jsonrpc":"2.0","id":1,"result":)" + nested(150000) + "}";
+    EXPECT_EQ(codeOf([&] { parseResponse(deepReply); }), code::InvalidRequest);
+    EXPECT_EQ(codeOf([&] { parseResponseKeepingResult(deepReply, kMaxResponseBytes); }),
+              code::InvalidRequest);
+    std::string fineReply = R"({"jsonrpc":"2.0","id":1,"result":)" + nested(kMaxDepth - 2) + "}";
+    EXPECT_EQ(parseResponseKeepingResult(fineReply, kMaxResponseBytes).rawResult, nested(kMaxDepth - 2));
+}
+
+TEST(WireLimits, NumbersBeyondADoubleAreBadParametersOfARequestWhoseIdIsKnown) {
+    for (const char* huge : {"1e400", "-1e999", "123e100000"}) {
+        std::string line = requestWithParam(std::string("\"a\",") + huge);
+        EXPECT_EQ(codeOf([&] { parseRequest(line); }), code::InvalidParams) << huge;
+        EXPECT_EQ(requestIdOf(line), 7);
+    }
+    EXPECT_EQ(parseRequest(requestWithParam("1e300, 18446744073709551616, 1e-400")).params.size(), 3u);
+    EXPECT_EQ(codeOf([&] { parseRequest(R"({"jsonrpc":"2.0","id":1e400,"method":"m"})"); }),
+              code::InvalidParams);
+}
+
+TEST(WireLimits, ARequestWithoutIdIsANotification) {
+    EXPECT_TRUE(parseRequest(R"({"jsonrpc":"2.0","method":"m","params":[]})").notification);
+    EXPECT_FALSE(parseRequest(R"({"jsonrpc":"2.0","id":null,"method":"m","params":[]})").notification);
+    EXPECT_FALSE(parseRequest(requestWithParam("1")).notification);
+}
+
+TEST(WireLimits, ClientTextInErrorMessagesIsEscapedAndCut) {
+    std::string name(100000, 'n');
+    json packet = {{"fields", {{{"name", "F\nforjada"}, {"type", std::string(5000, 't') + "\n"}}}},
+                   {"rows", json::array()}};
+    try {
+        packetFromJson(packet);
+        FAIL() << "an unknown type was taken";
+    } catch (const WireError& e) {
+        std::string message = e.what();
+        EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+        EXPECT_LT(message.size(), 200u);
+    }
+    json log = {{"fields", json::array()}, {"changes", {{{"op", name + "\n"}}}}};
+    try {
+        changeLogFromJson(log);
+        FAIL() << "an unknown op was taken";
+    } catch (const WireError& e) {
+        EXPECT_LT(std::string(e.what()).size(), 200u);
+    }
+}

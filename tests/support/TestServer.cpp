@@ -43,9 +43,10 @@ struct Spawned {
 };
 
 // Runs the server binary with `args`; stdout into a pipe, stderr appended to `errPath` (or the pipe). With
-// `input`, standard input reads it (small enough for the pipe's buffer).
+// `input`, standard input reads it (small enough for the pipe's buffer). `openFileLimit` > 0 runs it under
+// that descriptor limit (through prlimit).
 Spawned spawn(const std::vector<std::string>& args, const std::string& errPath,
-              const std::optional<std::string>& input = std::nullopt) {
+              const std::optional<std::string>& input = std::nullopt, int openFileLimit = 0) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     int in[2] = {-1, -1};
@@ -60,11 +61,18 @@ Spawned spawn(const std::vector<std::string>& args, const std::string& errPath,
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
                                          O_WRONLY | O_CREAT | O_APPEND, 0644);
     std::string bin = TestServer::binary();
-    std::vector<char*> argv{bin.data()};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    std::vector<std::string> words;
+    if (openFileLimit > 0) {
+        std::string n = std::to_string(openFileLimit);
+        words = {"prlimit", "--nofile=" + n + ":" + n, "--"};
+    }
+    words.push_back(bin);
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, bin.c_str(), &actions, nullptr, argv.data(), environ);
+    int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     if (input) {
@@ -190,11 +198,12 @@ int TestServer::adminWithInput(const std::vector<std::string>& args, const std::
 
 void TestServer::start(int port) {
     if (running()) throw std::logic_error("the test server is running already");
+    const std::string& listenHost = setup_.listenHost.empty() ? host_ : setup_.listenHost;
     std::vector<std::string> args{"serve",
                                   "--db",
                                   dbUrl(),
                                   "--listen",
-                                  host_ + ":" + std::to_string(port),
+                                  listenHost + ":" + std::to_string(port),
                                   "--threads",
                                   std::to_string(setup_.threads),
                                   "--idle-timeout",
@@ -204,7 +213,7 @@ void TestServer::start(int port) {
     args.insert(args.end(), setup_.serveArgs.begin(), setup_.serveArgs.end());
     if (!setup_.now.empty()) args.insert(args.end(), {"--now", setup_.now});
     if (setup_.dbPool > 0) args.insert(args.end(), {"--db-pool", std::to_string(setup_.dbPool)});
-    Spawned child = spawn(args, (dir_ / "server.log").string());
+    Spawned child = spawn(args, (dir_ / "server.log").string(), std::nullopt, setup_.openFileLimit);
     pid_ = child.pid;
     stdoutFd_ = child.out;
     std::string buffer;

@@ -46,7 +46,10 @@ struct ServerSetup {
     // operators sign in with the passwords below.
     std::string auth = "none";
     std::vector<std::pair<std::string, std::string>> passwords{};  // operator, password (set at creation)
-    std::vector<std::string> serveArgs{};  // more options for `serve` ("--login-delay-ms", "1", "--listen-tls", ...)
+    // More options for `serve` ("--login-delay-ms", "1", "--listen-tls", ..., "--max-connections", "3").
+    std::vector<std::string> serveArgs{};
+    int openFileLimit = 0;     // > 0: `serve` runs with this descriptor limit, soft and hard (as `ulimit -n`)
+    std::string listenHost{};  // the address `serve` listens on when not the loopback one clients use
 };
 
 class TestServer {
