@@ -2,6 +2,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include "server/Metrics.h"
 #include "server/storage/Storage.h"
 
 namespace age::server {
@@ -58,6 +59,13 @@ void checkArgs(const Method& m, const json& params) {
                                                           std::string(kindWord(m.args[i].kind)) + ".");
 }
 
+CallOutcome outcomeOf(const rpc::Response& response) {
+    if (response.error) return CallOutcome::Error;
+    const auto& r = response.result;
+    bool refused = response.rawResult.empty() && r.is_object() && r.contains("ok") && r["ok"] == false;
+    return refused ? CallOutcome::Refused : CallOutcome::Ok;
+}
+
 }  // namespace
 
 Date Args::day(std::size_t i) const {
@@ -106,6 +114,7 @@ rpc::Response Dispatcher::handle(const rpc::Request& request) const {
         response.result = rpc::errorEnvelope(e.what());
     } catch (const StorageBusy& e) {
         spdlog::warn("{} failed: storage busy: {}", method->name, e.what());
+        metrics().refusal("busy");
         const std::string text = "O servidor de aplicação está ocupado; tente novamente em instantes.";
         if (!method->envelope) return rpc::errorResponse(request.id, rpc::code::InternalError, text);
         response.result = rpc::errorEnvelope(text);
@@ -123,9 +132,14 @@ std::string Dispatcher::handleLine(std::string_view line) const {
         request = rpc::parseRequest(line);
     } catch (const rpc::WireError& e) {
         spdlog::warn("unreadable request ({}): {}", e.code(), e.what());
+        metrics().refusal("malformed");
         return rpc::encodeResponse(rpc::errorResponse(rpc::requestIdOf(line), e.code(), e.what()));
     }
-    return rpc::encodeResponse(handle(request));
+    auto started = std::chrono::steady_clock::now();
+    rpc::Response response = handle(request);
+    metrics().call(request.method, find(request.method) != nullptr, std::chrono::steady_clock::now() - started,
+                   outcomeOf(response));
+    return rpc::encodeResponse(response);
 }
 
 }  // namespace age::server

@@ -8,6 +8,8 @@
 #include <spdlog/spdlog.h>
 #include <asio.hpp>
 
+#include "server/Metrics.h"
+
 namespace age::server {
 namespace {
 
@@ -90,6 +92,7 @@ class Session : public std::enable_shared_from_this<Session> {
 
     void refuseOversized() {
         spdlog::warn("connection closed: request line over {} bytes", rpc::kMaxLineBytes);
+        metrics().refusal("line_too_long");
         inbox_.clear();
         outbox_ = rpc::encodeResponse(
             rpc::errorResponse(nullptr, rpc::code::InvalidRequest, "Linha de requisição maior que 1 MiB."));
@@ -125,6 +128,7 @@ class Session : public std::enable_shared_from_this<Session> {
     void stop() {
         if (stopped_) return;
         stopped_ = true;
+        metrics().connectionClosed();
         std::error_code ignored;
         timer_.cancel();
         socket_.shutdown(tcp::socket::shutdown_both, ignored);
@@ -189,6 +193,7 @@ struct NetServer::Impl {
                 auto session =
                     std::make_shared<Session>(std::move(socket), manager, dispatcher, options.idleTimeout);
                 manager.add(session);
+                metrics().connectionOpened();
                 session->start();
             } else {
                 spdlog::warn("accept failed: {}", ec.message());

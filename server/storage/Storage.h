@@ -129,6 +129,9 @@ struct StorageOptions {
 // backend. Throws StorageError for an unknown scheme or a database that cannot be opened.
 std::unique_ptr<Storage> openStorage(const std::string& url, const StorageOptions& options = {});
 
+// The file of a SQLite URL ("sqlite:PATH" or a bare path); nothing for PostgreSQL.
+std::optional<std::string> sqlitePathOf(const std::string& url);
+
 // The URL without its password, for logs.
 std::string redactedUrl(const std::string& url);
 

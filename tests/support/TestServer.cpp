@@ -179,16 +179,22 @@ void TestServer::start(int port) {
                                   std::to_string(setup_.idleTimeoutSeconds)};
     if (!setup_.now.empty()) args.insert(args.end(), {"--now", setup_.now});
     if (setup_.dbPool > 0) args.insert(args.end(), {"--db-pool", std::to_string(setup_.dbPool)});
+    args.insert(args.end(), setup_.serveArgs.begin(), setup_.serveArgs.end());
     Spawned child = spawn(args, (dir_ / "server.log").string());
     pid_ = child.pid;
     stdoutFd_ = child.out;
-    std::string buffer;
-    auto line = readLineFrom(stdoutFd_, buffer, 10s);
+    stdoutBuffer_.clear();
+    auto line = readLineFrom(stdoutFd_, stdoutBuffer_, 10s);
     if (!line || !line->starts_with("listening on ")) {
         kill();
         throw std::runtime_error("age-server did not start: " + line.value_or("(no output)") + "\n" + log());
     }
     port_ = std::stoi(line->substr(line->rfind(':') + 1));
+}
+
+std::optional<std::string> TestServer::outputLine(std::chrono::milliseconds timeout) {
+    if (!running()) return std::nullopt;
+    return readLineFrom(stdoutFd_, stdoutBuffer_, timeout);
 }
 
 void TestServer::stop() {

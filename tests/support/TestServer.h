@@ -42,6 +42,7 @@ struct ServerSetup {
     // (for a second server on another's database: leave rooms and operators empty).
     std::string db{};
     int dbPool = 0;  // --db-pool; 0 leaves the server's default
+    std::vector<std::string> serveArgs{};  // more arguments for `serve` (--metrics, --config, ...)
 };
 
 class TestServer {
@@ -66,6 +67,8 @@ class TestServer {
     pid_t pid() const { return pid_; }            // of the running server, -1 when stopped
     int exitStatus() const { return lastExit_; }  // of the last stopped server (waitpid status)
 
+    // The next line `serve` writes to stdout after "listening on" (e.g. "metrics on HOST:PORT").
+    std::optional<std::string> outputLine(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Everything the server wrote to stderr (its log) so far, across restarts.
     std::string log() const;
     // Runs `age-server ARGS... --db URL`; returns the exit code, stdout and stderr go to `output`.
@@ -86,6 +89,7 @@ class TestServer {
     int port_ = 0;
     pid_t pid_ = -1;
     int stdoutFd_ = -1;
+    std::string stdoutBuffer_;
     int lastExit_ = 0;
 };
 
