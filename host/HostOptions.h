@@ -1,6 +1,7 @@
 // Where the host's values come from: the command line first, then the environment (AGE_SERVER,
-// AGE_BRANCH, AGE_OPERATOR), then the config file (INI: server=HOST:PORT, branch=, operator=; by default
-// ~/.config/age/age-host.conf), then the defaults (server 127.0.0.1:12100).
+// AGE_BRANCH, AGE_OPERATOR), then the user's config file (INI: server=HOST:PORT, branch=, operator=; by
+// default ~/.config/age/age-host.conf), then the site's (/etc/age/age-host.conf), then the defaults
+// (server 127.0.0.1:12100).
 #pragma once
 
 #include <QString>
@@ -28,4 +29,6 @@ struct HostOptionsResult {
 std::optional<std::pair<std::string, int>> parseServerAddress(const QString& text);
 
 // `arguments` as main receives them (the program first); `environment` the variables that count.
-HostOptionsResult resolveHostOptions(const QStringList& arguments, const std::map<QString, QString>& environment);
+inline const QString kSiteHostConfig = QStringLiteral("/etc/age/age-host.conf");
+HostOptionsResult resolveHostOptions(const QStringList& arguments, const std::map<QString, QString>& environment,
+                                     const QString& siteConfig = kSiteHostConfig);
