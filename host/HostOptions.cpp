@@ -14,8 +14,8 @@ std::optional<std::pair<std::string, int>> parseServerAddress(const QString& tex
     return std::pair{text.left(colon).toStdString(), port};
 }
 
-HostOptionsResult resolveHostOptions(const QStringList& arguments, const std::map<QString, QString>& environment,
-                                     const QString& siteConfig) {
+HostOptionsResult resolveHostOptions(const QStringList& arguments,
+                                     const std::map<QString, QString>& environment, const QString& siteConfig) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Aplicação hospedeira dos módulos."));
     parser.addHelpOption();

@@ -30,5 +30,6 @@ std::optional<std::pair<std::string, int>> parseServerAddress(const QString& tex
 
 // `arguments` as main receives them (the program first); `environment` the variables that count.
 inline const QString kSiteHostConfig = QStringLiteral("/etc/age/age-host.conf");
-HostOptionsResult resolveHostOptions(const QStringList& arguments, const std::map<QString, QString>& environment,
+HostOptionsResult resolveHostOptions(const QStringList& arguments,
+                                     const std::map<QString, QString>& environment,
                                      const QString& siteConfig = kSiteHostConfig);

@@ -17,7 +17,8 @@ HostWindow::HostWindow(const QString& modulesDir, QWidget* parent) : QMainWindow
     if (modulesDir_.isEmpty()) {
         // Installed: /usr/bin/age-host and /usr/lib/age-host; in the build tree: bin/ and lib/.
         QString base = QCoreApplication::applicationDirPath() + QStringLiteral("/../lib");
-        modulesDir_ = QDir(base + QStringLiteral("/age-host")).exists() ? base + QStringLiteral("/age-host") : base;
+        QString installed = base + QStringLiteral("/age-host");
+        modulesDir_ = QDir(installed).exists() ? installed : base;
     }
     setWindowTitle(QStringLiteral("age-host"));
     resize(1100, 720);

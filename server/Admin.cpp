@@ -109,8 +109,10 @@ void seedDemo(Storage& storage, const Clock& clock, std::ostream& out) {
 void backup(const std::string& dbUrl, const std::string& file, std::ostream& out) {
     auto path = sqlitePathOf(dbUrl);
     if (!path)
-        throw UseAnotherTool("a PostgreSQL database is backed up with PostgreSQL's own tool:\n  pg_dump --format=custom --file=" +
-                             file + " '" + redactedUrl(dbUrl) + "'");
+        throw UseAnotherTool(
+            "a PostgreSQL database is backed up with PostgreSQL's own tool:\n"
+            "  pg_dump --format=custom --file=" +
+            file + " '" + redactedUrl(dbUrl) + "'");
     sqlite::backup(*path, file);
     out << "backup of " << *path << " written to " << file << '\n';
 }
@@ -118,8 +120,10 @@ void backup(const std::string& dbUrl, const std::string& file, std::ostream& out
 void restore(const std::string& dbUrl, const std::string& file, std::ostream& out) {
     auto path = sqlitePathOf(dbUrl);
     if (!path)
-        throw UseAnotherTool("a PostgreSQL database is restored with PostgreSQL's own tool:\n  pg_restore --clean --if-exists --no-owner --dbname='" +
-                             redactedUrl(dbUrl) + "' " + file);
+        throw UseAnotherTool(
+            "a PostgreSQL database is restored with PostgreSQL's own tool:\n"
+            "  pg_restore --clean --if-exists --no-owner --dbname='" +
+            redactedUrl(dbUrl) + "' " + file);
     sqlite::restore(*path, file);
     out << *path << " restored from " << file << '\n';
 }

@@ -137,8 +137,8 @@ std::string Dispatcher::handleLine(std::string_view line) const {
     }
     auto started = std::chrono::steady_clock::now();
     rpc::Response response = handle(request);
-    metrics().call(request.method, find(request.method) != nullptr, std::chrono::steady_clock::now() - started,
-                   outcomeOf(response));
+    metrics().call(request.method, find(request.method) != nullptr,
+                   std::chrono::steady_clock::now() - started, outcomeOf(response));
     return rpc::encodeResponse(response);
 }
 

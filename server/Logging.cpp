@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <ctime>
 
-#include <nlohmann/json.hpp>
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/sinks/systemd_sink.h>
 #include <spdlog/spdlog.h>
+#include <nlohmann/json.hpp>
 
 namespace age::server {
 namespace {
@@ -31,11 +31,11 @@ class JsonFormatter final : public spdlog::formatter {
     void format(const spdlog::details::log_msg& msg, spdlog::memory_buf_t& dest) override {
         auto level = spdlog::level::to_string_view(msg.level);
         nlohmann::ordered_json line{{"time", utcStamp(msg.time)},
-                            {"level", std::string(level.data(), level.size())},
-                            {"event", std::string(msg.payload.data(), msg.payload.size())},
-                            {"logger", std::string(msg.logger_name.data(), msg.logger_name.size())},
-                            {"pid", static_cast<long>(getpid())},
-                            {"thread", msg.thread_id}};
+                                    {"level", std::string(level.data(), level.size())},
+                                    {"event", std::string(msg.payload.data(), msg.payload.size())},
+                                    {"logger", std::string(msg.logger_name.data(), msg.logger_name.size())},
+                                    {"pid", static_cast<long>(getpid())},
+                                    {"thread", msg.thread_id}};
         // A message may quote bytes a client sent: replace what is not UTF-8 rather than throw.
         auto text = line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
         dest.append(text.data(), text.data() + text.size());
@@ -52,7 +52,7 @@ std::unique_ptr<spdlog::formatter> makeJsonFormatter() {
 
 bool stderrIsJournal() {
     const char* stream = std::getenv("JOURNAL_STREAM");
-    struct stat st{};
+    struct stat st {};
     if (!stream || fstat(STDERR_FILENO, &st) != 0) return false;
     unsigned long long dev = 0, ino = 0;
     return std::sscanf(stream, "%llu:%llu", &dev, &ino) == 2 && dev == st.st_dev && ino == st.st_ino;

@@ -24,9 +24,8 @@ using prometheus::BuildGauge;
 using prometheus::BuildHistogram;
 
 // From a cached read (0.5 ms) to the busy limit (10 s).
-const prometheus::Histogram::BucketBoundaries kLatencyBuckets{0.0005, 0.001, 0.0025, 0.005, 0.01, 0.025,
-                                                              0.05,   0.1,   0.25,   0.5,   1,    2.5,
-                                                              5,      10};
+const prometheus::Histogram::BucketBoundaries kLatencyBuckets{0.0005, 0.001, 0.0025, 0.005, 0.01, 0.025, 0.05,
+                                                              0.1,    0.25,  0.5,    1,     2.5,  5,     10};
 
 std::string_view outcomeWord(CallOutcome outcome) {
     switch (outcome) {
@@ -50,8 +49,10 @@ struct Metrics::Impl {
     };
 
     std::shared_ptr<prometheus::Registry> registry = std::make_shared<prometheus::Registry>();
-    prometheus::Family<prometheus::Counter>& calls =
-        BuildCounter().Name("age_rpc_calls_total").Help("Calls answered, by method and outcome").Register(*registry);
+    prometheus::Family<prometheus::Counter>& calls = BuildCounter()
+                                                         .Name("age_rpc_calls_total")
+                                                         .Help("Calls answered, by method and outcome")
+                                                         .Register(*registry);
     prometheus::Family<prometheus::Histogram>& latency = BuildHistogram()
                                                              .Name("age_rpc_call_duration_seconds")
                                                              .Help("Time from a request read to its answer")
@@ -76,10 +77,11 @@ struct Metrics::Impl {
                                      .Help("Calls waiting for a database connection now")
                                      .Register(*registry)
                                      .Add({});
-    prometheus::Family<prometheus::Counter>& refusals = BuildCounter()
-                                                            .Name("age_refusals_total")
-                                                            .Help("Requests or connections refused, by reason")
-                                                            .Register(*registry);
+    prometheus::Family<prometheus::Counter>& refusals =
+        BuildCounter()
+            .Name("age_refusals_total")
+            .Help("Requests or connections refused, by reason")
+            .Register(*registry);
     prometheus::Family<prometheus::Counter>& signIns =
         BuildCounter().Name("age_sign_ins_total").Help("Sign-in attempts, by result").Register(*registry);
     prometheus::Counter& signInOk = signIns.Add({{"result", "ok"}});
@@ -157,7 +159,8 @@ struct MetricsEndpoint::Impl {
     mg_context* context = nullptr;
     std::string lastError;
 
-    static void reply(mg_connection* c, int status, const char* reason, const char* type, const std::string& body) {
+    static void reply(mg_connection* c, int status, const char* reason, const char* type,
+                      const std::string& body) {
         mg_printf(c,
                   "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %zu\r\nCache-Control: no-store\r\n"
                   "Connection: close\r\n\r\n",
@@ -200,8 +203,8 @@ MetricsEndpoint::MetricsEndpoint(const std::string& host, unsigned short port, s
     impl_->host = host;
     bool v6 = host.find(':') != std::string::npos;
     std::string ports = (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-    const char* options[] = {"listening_ports", ports.c_str(), "num_threads", "2", "request_timeout_ms", "10000",
-                             nullptr};
+    const char* options[] = {"listening_ports",    ports.c_str(), "num_threads", "2",
+                             "request_timeout_ms", "10000",       nullptr};
     mg_callbacks callbacks{};
     callbacks.log_message = &Impl::onLog;
     mg_init_library(0);

@@ -17,9 +17,9 @@
 #include <optional>
 #include <thread>
 
-#include <nlohmann/json.hpp>
 #include <spdlog/spdlog.h>
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include "server/Admin.h"
 #include "server/AgendaModule.h"
@@ -148,8 +148,9 @@ void printOptions(const CLI::App& app, std::ostream& out) {
 int checkConfig(const Settings& s, const CLI::App& app, const CLI::App& serveCmd) {
     validate(s);
     auto files = app.get_config_ptr()->results();
-    std::cout << "# " << (files.empty() ? "no config file (" + std::string(kDefaultConfig) + " is absent)"
-                                        : "config file " + files.back() + ": valid")
+    std::cout << "# "
+              << (files.empty() ? "no config file (" + std::string(kDefaultConfig) + " is absent)"
+                                : "config file " + files.back() + ": valid")
               << '\n';
     printOptions(app, std::cout);
     std::cout << "\n[serve]\n";
@@ -170,7 +171,8 @@ int main(int argc, char** argv) {
     app.option_defaults()->always_capture_default();
     app.allow_config_extras(CLI::config_extras_mode::error);  // a misspelt key is an error, not ignored
     app.set_config("--config", kDefaultConfig,
-                   "read options from this file (TOML: top-level keys, [serve] section); the command line wins");
+                   "read options from this file (TOML: top-level keys, [serve] section); the command line "
+                   "wins");
     app.add_option("--db", s.db, "database: sqlite:PATH or postgresql://user@host:port/dbname")
         ->capture_default_str();
 
@@ -182,9 +184,8 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 256))
         ->capture_default_str();
     serveCmd
-        ->add_option("--db-pool", s.dbPool,
-                     "PostgreSQL connections kept open at most (default: one per thread)")
-        ->check(CLI::Range(1, 1000));
+        ->add_option("--db-pool", s.dbPool, "PostgreSQL connections kept open at most (0: one per thread)")
+        ->check(CLI::Range(0, 1000));
     serveCmd->add_option("--idle-timeout", s.idleTimeout, "seconds before an idle connection is closed")
         ->check(CLI::Range(1, 86400 * 7))
         ->capture_default_str();
@@ -194,13 +195,15 @@ int main(int argc, char** argv) {
     serveCmd->add_option("--log-format", s.logFormat, "text: plain lines; json: one object per line")
         ->check(CLI::IsMember({"text", "json"}));
     serveCmd
-        ->add_option("--log-target", s.logTarget,
-                     "stderr, journal (systemd's, with the level as priority) or auto (the journal when stderr "
-                     "goes there)")
+        ->add_option(
+            "--log-target", s.logTarget,
+            "stderr, journal (systemd's, with the level as priority) or auto (the journal when stderr "
+            "goes there)")
         ->check(CLI::IsMember({"auto", "stderr", "journal"}));
-    serveCmd->add_option("--metrics", s.metrics,
-                         "HOST:PORT to serve Prometheus metrics (/metrics) and /healthz on over HTTP; keep it "
-                         "on loopback");
+    serveCmd->add_option(
+        "--metrics", s.metrics,
+        "HOST:PORT to serve Prometheus metrics (/metrics) and /healthz on over HTTP; keep it "
+        "on loopback");
 
     auto* initCmd = app.add_subcommand("init", "create or upgrade the database schema");
 
@@ -219,9 +222,11 @@ int main(int argc, char** argv) {
     auto* demoCmd = app.add_subcommand("demo", "seed demo rooms, operators and a week of bookings");
     demoCmd->add_option("--now", s.now, "take this date and time as now");
 
-    auto* backupCmd = app.add_subcommand("backup", "copy the SQLite database consistently, also while it is served");
+    auto* backupCmd =
+        app.add_subcommand("backup", "copy the SQLite database consistently, also while it is served");
     backupCmd->add_option("FILE", s.file, "the copy to write (replaced when it exists)")->required();
-    auto* restoreCmd = app.add_subcommand("restore", "put a copy back as the SQLite database (server stopped)");
+    auto* restoreCmd =
+        app.add_subcommand("restore", "put a copy back as the SQLite database (server stopped)");
     restoreCmd->add_option("FILE", s.file, "a copy made by backup")->required();
 
     auto* configCmd = app.add_subcommand("config", "the config file")->require_subcommand(1);

@@ -70,7 +70,8 @@ void checkCopy(sqlite3* db, const std::string& path) {
 
 void removeWithSidecars(const std::string& path) {
     std::error_code ignored;
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(path + suffix, ignored);
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+        std::filesystem::remove(path + suffix, ignored);
 }
 
 }  // namespace

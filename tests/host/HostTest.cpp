@@ -54,7 +54,8 @@ TEST(HostOptionsTest, TheSiteFileFillsWhatTheUsersFileLeavesOut) {
         file.write(text);
         return file.fileName();
     };
-    const QString site = write("site.conf", "; the office's defaults\nserver=agenda.example:12100\nbranch=0001\n");
+    const QString site =
+        write("site.conf", "; the office's defaults\nserver=agenda.example:12100\nbranch=0001\n");
     const QString user = write("user.conf", "branch=0007\noperator=bruno\n");
     auto resolved = [&](const QString& userFile) {
         auto result = resolveHostOptions(QStringList{"age-host", "--config", userFile}, {}, site);

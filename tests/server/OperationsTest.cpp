@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/support/TestDatabase.h"
 #include "tests/support/TestServer.h"
 
 namespace age::test {
@@ -73,8 +74,9 @@ HttpAnswer httpGet(const std::string& address, const std::string& path) {
 // Prometheus text format (0.0.4): every sample line is `name{label="value",...} number`, every family has
 // HELP and TYPE lines. Returns the samples by their series ("name{labels}"); fails the test on a bad line.
 std::map<std::string, double> parsePrometheus(const std::string& text) {
-    static const std::regex sample(R"(^([a-zA-Z_:][a-zA-Z0-9_:]*)(\{([a-zA-Z_][a-zA-Z0-9_]*="([^"\\]|\\.)*",?)*\})? )"
-                                   R"(([-+]?[0-9.eE+-]+|NaN|[+-]Inf)$)");
+    static const std::regex sample(
+        R"(^([a-zA-Z_:][a-zA-Z0-9_:]*)(\{([a-zA-Z_][a-zA-Z0-9_]*="([^"\\]|\\.)*",?)*\})? )"
+        R"(([-+]?[0-9.eE+-]+|NaN|[+-]Inf)$)");
     static const std::regex comment(R"(^# (HELP|TYPE) [a-zA-Z_:][a-zA-Z0-9_:]* .*$)");
     std::map<std::string, double> out;
     std::istringstream in(text);
@@ -140,7 +142,8 @@ TEST(Metrics, CallsConnectionsAndRefusalsAreCountedAndTheTextParses) {
         checkWithPromtool(text.body, server.dir());
         EXPECT_EQ(samples["age_rpc_calls_total{" + getSala + ",outcome=\"ok\"}"], 2);
         EXPECT_EQ(samples["age_rpc_calls_total{" + getSala + ",outcome=\"error\"}"], 0);
-        EXPECT_EQ(samples["age_rpc_calls_total{method=\"AGE12100.rdmAgendaSala.GetHora\",outcome=\"error\"}"], 1);
+        EXPECT_EQ(samples["age_rpc_calls_total{method=\"AGE12100.rdmAgendaSala.GetHora\",outcome=\"error\"}"],
+                  1);
         // Names the server does not have share one series, whatever a client makes up.
         EXPECT_EQ(samples["age_rpc_calls_total{method=\"unknown\",outcome=\"error\"}"], 2);
         EXPECT_EQ(samples["age_rpc_call_duration_seconds_count{" + getSala + "}"], 2);
@@ -178,9 +181,29 @@ TEST(Metrics, HealthzAnswers200WhileTheDatabaseAnswersAnd503WhenItDoesNot) {
     EXPECT_EQ(httpGet(address, "/healthz").status, 200);
 }
 
+TEST(Metrics, OnPostgreSQLThePoolGaugesComeBackToZeroAndHealthzAsksTheDatabase) {
+    if (auto why = unavailable(Backend::Postgres)) GTEST_SKIP() << *why;
+    TestServer server{{.db = "postgresql", .dbPool = 1, .serveArgs = {"--metrics", "127.0.0.1:0"}}};
+    std::string address = server.outputLine().value().substr(std::string("metrics on ").size());
+    // Four clients on one connection: three of them wait for it at times.
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 4; ++c)
+        clients.emplace_back([&] {
+            LineClient client(server.host(), server.port());
+            for (int i = 0; i < 20; ++i) EXPECT_FALSE(client.call("GetSala", json::array()).contains("error"));
+        });
+    for (auto& t : clients) t.join();
+    auto samples = parsePrometheus(httpGet(address, "/metrics").body);
+    EXPECT_EQ(samples["age_rpc_calls_total{method=\"AGE12100.rdmAgendaSala.GetSala\",outcome=\"ok\"}"], 80);
+    EXPECT_EQ(samples["age_db_pool_in_use"], 0);
+    EXPECT_EQ(samples["age_db_pool_waiting"], 0);
+    EXPECT_EQ(httpGet(address, "/healthz").status, 200);
+}
+
 TEST(Metrics, AnAddressThatCannotBeBoundStopsTheStart) {
     TestServer server{{.start = false}};
-    auto r = ageServer({"serve", "--db", server.dbUrl(), "--listen", "127.0.0.1:0", "--metrics", "192.0.2.1:9"});
+    auto r =
+        ageServer({"serve", "--db", server.dbUrl(), "--listen", "127.0.0.1:0", "--metrics", "192.0.2.1:9"});
     EXPECT_EQ(r.code, 1) << r.output;
     EXPECT_NE(r.output.find("cannot serve metrics on 192.0.2.1:9"), std::string::npos) << r.output;
 }
@@ -245,9 +268,16 @@ TEST(ConfigFile, CheckPrintsTheEffectiveSettingsWithSecretsMaskedAndRefusesBadFi
               std::string::npos)
         << r.output;
     EXPECT_EQ(r.output.find("s3cret"), std::string::npos);
-    for (const char* setting : {"[serve]\n", "threads = 5\n", "metrics = \"127.0.0.1:9312\"\n",
-                                "listen = \"127.0.0.1:12100\"\n", "idle-timeout = 600\n", "log-format = \"text\"\n"})
+    for (const char* setting :
+         {"[serve]\n", "threads = 5\n", "metrics = \"127.0.0.1:9312\"\n", "listen = \"127.0.0.1:12100\"\n",
+          "idle-timeout = 600\n", "log-format = \"text\"\n"})
         EXPECT_NE(r.output.find(setting), std::string::npos) << setting << "\n" << r.output;
+
+    // What it prints is a config file that gives the same settings.
+    writeFile(config, r.output);
+    Ran again = ageServer({"config", "check", "--config", config.string()});
+    EXPECT_EQ(again.code, 0) << again.output;
+    EXPECT_EQ(again.output, r.output);
 
     const std::pair<std::string, std::string> bad[] = {
         {"[serve]\nthreads = 0\n", "threads"},
@@ -279,7 +309,8 @@ TEST(Backup, ACopyTakenWhileTheServerWritesIsWholeAndRestoreWaitsForTheServerToS
         EXPECT_EQ(server.admin({"backup", copy.string()}, &out), 0) << out;
         Ran check = ageServer({"--db", "sqlite:" + copy.string(), "room", "list"});
         EXPECT_EQ(check.code, 0) << check.output;
-        EXPECT_TRUE(check.output.starts_with("101\tSala 101\n102\tSala 102\n201\tAuditório\n")) << check.output;
+        EXPECT_TRUE(check.output.starts_with("101\tSala 101\n102\tSala 102\n201\tAuditório\n"))
+            << check.output;
     }
     writing = false;
     writer.join();
@@ -338,7 +369,8 @@ TEST(Backup, OnPostgreSQLBothNameTheToolToRunAndExitWith2) {
         << dump.output;
     auto load = ageServer({"--db", url, "restore", "/tmp/agenda.dump"});
     EXPECT_EQ(load.code, 2);
-    EXPECT_NE(load.output.find("pg_restore --clean --if-exists --no-owner"), std::string::npos) << load.output;
+    EXPECT_NE(load.output.find("pg_restore --clean --if-exists --no-owner"), std::string::npos)
+        << load.output;
     EXPECT_EQ((dump.output + load.output).find("s3cret"), std::string::npos);
 }
 
