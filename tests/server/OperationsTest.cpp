@@ -131,6 +131,7 @@ TEST(Metrics, CallsConnectionsAndRefusalsAreCountedAndTheTextParses) {
         EXPECT_TRUE(client.call("GetSala", json::array())["result"].is_object());
         EXPECT_TRUE(client.call("GetSala", json::array())["result"].is_object());
         EXPECT_TRUE(client.call("GetHora", json::array({"101"})).contains("error"));
+        EXPECT_EQ(client.call("GetNrSeq", json::array({"999", "2026-12-07"}))["result"]["ok"], false);
         EXPECT_TRUE(client.call("GetNada", json::array()).contains("error"));
         EXPECT_TRUE(client.call("Made" + std::string(40, 'x'), json::array()).contains("error"));
         client.sendLine("{not json");
@@ -144,6 +145,9 @@ TEST(Metrics, CallsConnectionsAndRefusalsAreCountedAndTheTextParses) {
         EXPECT_EQ(samples["age_rpc_calls_total{" + getSala + ",outcome=\"error\"}"], 0);
         EXPECT_EQ(samples["age_rpc_calls_total{method=\"AGE12100.rdmAgendaSala.GetHora\",outcome=\"error\"}"],
                   1);
+        const std::string nrSeq = R"(age_rpc_calls_total{method="AGE12100.rdmAgendaSala.GetNrSeq",outcome=)";
+        EXPECT_EQ(samples[nrSeq + "\"refused\"}"], 1);
+        EXPECT_EQ(samples[nrSeq + "\"ok\"}"], 0);
         // Names the server does not have share one series, whatever a client makes up.
         EXPECT_EQ(samples["age_rpc_calls_total{method=\"unknown\",outcome=\"error\"}"], 2);
         EXPECT_EQ(samples["age_rpc_call_duration_seconds_count{" + getSala + "}"], 2);
