@@ -1,7 +1,14 @@
 // What a site administrator runs: the config file and `config check`, JSON logs, the metrics endpoint with
 // its health answer, and backup / restore of a SQLite database.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sched.h>
 #include <sqlite3.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -25,7 +32,7 @@ struct Ran {
     std::string output;  // stdout and stderr
 };
 
-std::string quoted(const std::string& arg) {
+std::string shellQuoted(const std::string& arg) {
     std::string out = "'";
     for (char c : arg) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
@@ -33,8 +40,8 @@ std::string quoted(const std::string& arg) {
 
 // age-server with exactly these arguments (no --db added).
 Ran ageServer(const std::vector<std::string>& args) {
-    std::string command = quoted(TestServer::binary());
-    for (const auto& a : args) command += " " + quoted(a);
+    std::string command = shellQuoted(TestServer::binary());
+    for (const auto& a : args) command += " " + shellQuoted(a);
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");
     std::string output;
     char chunk[4096];
@@ -98,7 +105,7 @@ std::map<std::string, double> parsePrometheus(const std::string& text) {
 void checkWithPromtool(const std::string& text, const fs::path& dir) {
     if (std::system("command -v promtool >/dev/null 2>&1") != 0) return;
     writeFile(dir / "metrics.txt", text);
-    std::string command = "promtool check metrics < " + quoted((dir / "metrics.txt").string()) + " 2>&1";
+    std::string command = "promtool check metrics < " + shellQuoted((dir / "metrics.txt").string()) + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     std::string output;
     char chunk[4096];
@@ -194,7 +201,8 @@ TEST(Metrics, OnPostgreSQLThePoolGaugesComeBackToZeroAndHealthzAsksTheDatabase) 
     for (int c = 0; c < 4; ++c)
         clients.emplace_back([&] {
             LineClient client(server.host(), server.port());
-            for (int i = 0; i < 20; ++i) EXPECT_FALSE(client.call("GetSala", json::array()).contains("error"));
+            for (int i = 0; i < 20; ++i)
+                EXPECT_FALSE(client.call("GetSala", json::array()).contains("error"));
         });
     for (auto& t : clients) t.join();
     auto samples = parsePrometheus(httpGet(address, "/metrics").body);
@@ -243,6 +251,91 @@ TEST(ConfigFile, ServeTakesItsOptionsFromTheFileAndTheCommandLineWins) {
     EXPECT_NE(server.log().find(R"("level":"warning","event":"AGE12100.rdmAgendaSala.GetNada failed)"),
               std::string::npos)
         << server.log();
+}
+
+// In a child with a mount namespace of its own, a datagram socket stands in for journald's at
+// /run/systemd/journal/socket; a server logging to the journal is started there and made to warn once.
+// Returns the datagrams received, or a reason to skip.
+std::pair<std::vector<std::string>, std::string> journalOfAServer(const fs::path& dir) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return {{}, "pipe failed"};
+    pid_t child = fork();
+    if (child == 0) {
+        close(pipeFds[0]);
+        auto say = [&](const std::string& text) {
+            uint32_t n = static_cast<uint32_t>(text.size());
+            (void)!write(pipeFds[1], &n, sizeof n);
+            (void)!write(pipeFds[1], text.data(), n);
+        };
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", "/run", "tmpfs", 0, nullptr) != 0) {
+            say("SKIP no mount namespace here (needs root)");
+            _exit(0);
+        }
+        fs::create_directories("/run/systemd/journal");
+        int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strcpy(addr.sun_path, "/run/systemd/journal/socket");
+        if (bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) _exit(1);
+        std::string db = "sqlite:" + (dir / "journal.db").string();
+        // The shell says its pid, which the server then takes over.
+        std::string command = "echo $$; exec " + shellQuoted(TestServer::binary()) + " --db " +
+                              shellQuoted(db) + " serve --listen 127.0.0.1:0 --log-target journal";
+        FILE* server = popen(command.c_str(), "r");
+        char pidLine[64] = {}, line[256] = {};
+        if (!server || !std::fgets(pidLine, sizeof pidLine, server) || !std::fgets(line, sizeof line, server))
+            _exit(1);
+        pid_t serverPid = std::atoi(pidLine);
+        std::string address = std::string(line).substr(std::string("listening on ").size());
+        {
+            LineClient client("127.0.0.1", std::stoi(address.substr(address.rfind(':') + 1)));
+            client.call("GetNada", json::array());
+        }
+        char buffer[65536];
+        for (;;) {
+            pollfd p{sock, POLLIN, 0};
+            if (poll(&p, 1, 2000) <= 0) break;
+            ssize_t n = recv(sock, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            std::string datagram(buffer, static_cast<std::size_t>(n));
+            say(datagram);
+            if (datagram.find("GetNada") != std::string::npos) break;
+        }
+        kill(serverPid, SIGTERM);
+        pclose(server);
+        _exit(0);
+    }
+    close(pipeFds[1]);
+    std::vector<std::string> datagrams;
+    uint32_t n = 0;
+    while (read(pipeFds[0], &n, sizeof n) == sizeof n) {
+        std::string text(n, '\0');
+        if (read(pipeFds[0], text.data(), n) != static_cast<ssize_t>(n)) break;
+        if (text.starts_with("SKIP ")) return {{}, text.substr(5)};
+        datagrams.push_back(text);
+    }
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return {datagrams, ""};
+}
+
+TEST(Journal, EachEntryCarriesItsLevelAsThePriority) {
+    TestServer probe{{.start = false}};
+    auto [datagrams, skip] = journalOfAServer(probe.dir());
+    if (!skip.empty()) GTEST_SKIP() << skip;
+    std::string all;
+    for (const auto& d : datagrams) all += d + "\n--\n";
+    // syslog priorities: 6 info, 4 warning
+    EXPECT_NE(all.find("MESSAGE=serving sqlite:"), std::string::npos) << all;
+    EXPECT_NE(all.find("PRIORITY=6\n"), std::string::npos) << all;
+    auto warning = std::find_if(datagrams.begin(), datagrams.end(), [](const std::string& d) {
+        return d.find("GetNada failed") != std::string::npos;
+    });
+    ASSERT_NE(warning, datagrams.end()) << all;
+    EXPECT_NE(warning->find("PRIORITY=4\n"), std::string::npos) << *warning;
+    EXPECT_NE(warning->find("SYSLOG_IDENTIFIER=age-server\n"), std::string::npos) << *warning;
 }
 
 TEST(ConfigFile, AdminCommandsUseTheFilesDatabaseUnlessTheCommandLineNamesAnother) {
