@@ -25,7 +25,8 @@ std::optional<ServerAddress> parseServerAddress(const QString& text) {
     return address;
 }
 
-HostOptionsResult resolveHostOptions(const QStringList& arguments, const std::map<QString, QString>& environment) {
+HostOptionsResult resolveHostOptions(const QStringList& arguments,
+                                     const std::map<QString, QString>& environment, const QString& siteConfig) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Aplicação hospedeira dos módulos."));
     parser.addHelpOption();
@@ -61,10 +62,12 @@ HostOptionsResult resolveHostOptions(const QStringList& arguments, const std::ma
         configPath = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
                      QStringLiteral("/age/age-host.conf");
     QSettings file(configPath, QSettings::IniFormat);
+    QSettings site(siteConfig, QSettings::IniFormat);
     auto pick = [&](const QCommandLineOption& option, const char* envName, const char* key) {
         if (parser.isSet(option)) return parser.value(option);
         if (QString v = env(envName); !v.isEmpty()) return v;
-        return file.value(QString::fromLatin1(key)).toString();
+        QString name = QString::fromLatin1(key);
+        return file.contains(name) ? file.value(name).toString() : site.value(name).toString();
     };
 
     HostOptions options;

@@ -1,8 +1,8 @@
 // Where the host's values come from: the command line first, then the environment (AGE_SERVER,
-// AGE_BRANCH, AGE_OPERATOR), then the config file (INI: server=HOST:PORT or tls://HOST:PORT, branch=,
-// operator=, tls-ca=; by default ~/.config/age/age-host.conf), then the defaults (server 127.0.0.1:12100).
-// The password never comes from the command line or the file: the sign-in dialog asks it, or AGE_PASSWORD
-// gives it for scripted runs.
+// AGE_BRANCH, AGE_OPERATOR), then the user's config file (INI: server=HOST:PORT or tls://HOST:PORT, branch=,
+// operator=, tls-ca=; by default ~/.config/age/age-host.conf), then the site's (/etc/age/age-host.conf), then
+// the defaults (server 127.0.0.1:12100). The password never comes from the command line or a file: the
+// sign-in dialog asks it, or AGE_PASSWORD gives it for scripted runs.
 #pragma once
 
 #include <QString>
@@ -39,4 +39,7 @@ struct ServerAddress {
 std::optional<ServerAddress> parseServerAddress(const QString& text);
 
 // `arguments` as main receives them (the program first); `environment` the variables that count.
-HostOptionsResult resolveHostOptions(const QStringList& arguments, const std::map<QString, QString>& environment);
+inline const QString kSiteHostConfig = QStringLiteral("/etc/age/age-host.conf");
+HostOptionsResult resolveHostOptions(const QStringList& arguments,
+                                     const std::map<QString, QString>& environment,
+                                     const QString& siteConfig = kSiteHostConfig);

@@ -15,7 +15,12 @@
 #include "platform/ui/Services.h"
 
 HostWindow::HostWindow(const QString& modulesDir, QWidget* parent) : QMainWindow(parent), modulesDir_(modulesDir) {
-    if (modulesDir_.isEmpty()) modulesDir_ = QCoreApplication::applicationDirPath() + QStringLiteral("/../lib");
+    if (modulesDir_.isEmpty()) {
+        // Installed: /usr/bin/age-host and /usr/lib/age-host; in the build tree: bin/ and lib/.
+        QString base = QCoreApplication::applicationDirPath() + QStringLiteral("/../lib");
+        QString installed = base + QStringLiteral("/age-host");
+        modulesDir_ = QDir(installed).exists() ? installed : base;
+    }
     setWindowTitle(QStringLiteral("age-host"));
     resize(1100, 720);
 

@@ -8,6 +8,7 @@
 #include "server/AgendaModule.h"
 #include "server/BookingDelta.h"
 #include "server/History.h"
+#include "server/storage/SqliteFiles.h"
 
 namespace age::server::admin {
 namespace {
@@ -133,6 +134,28 @@ void seedDemo(Storage& storage, const Clock& clock, std::ostream& out) {
     out << "demo: " << kDemoRooms.size() << " rooms, " << kDemoOperators.size() << " operators, " << created
         << " bookings from " << formatShortDate(clock.today() - std::chrono::days(3)) << " to "
         << formatShortDate(clock.today() + std::chrono::days(3)) << '\n';
+}
+
+void backup(const std::string& dbUrl, const std::string& file, std::ostream& out) {
+    auto path = sqlitePathOf(dbUrl);
+    if (!path)
+        throw UseAnotherTool(
+            "a PostgreSQL database is backed up with PostgreSQL's own tool:\n"
+            "  pg_dump --format=custom --file=" +
+            file + " '" + redactedUrl(dbUrl) + "'");
+    sqlite::backup(*path, file);
+    out << "backup of " << *path << " written to " << file << '\n';
+}
+
+void restore(const std::string& dbUrl, const std::string& file, std::ostream& out) {
+    auto path = sqlitePathOf(dbUrl);
+    if (!path)
+        throw UseAnotherTool(
+            "a PostgreSQL database is restored with PostgreSQL's own tool:\n"
+            "  pg_restore --clean --if-exists --no-owner --dbname='" +
+            redactedUrl(dbUrl) + "' " + file);
+    sqlite::restore(*path, file);
+    out << *path << " restored from " << file << '\n';
 }
 
 }  // namespace age::server::admin

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <stdexcept>
 #include <string>
 
 #include "server/Clock.h"
@@ -23,5 +24,19 @@ void renumberRoom(Storage& storage, const std::string& code, bool withdrawPendin
 // operators that exist are kept and a meeting whose slot is taken is skipped, so running it twice is
 // harmless.
 void seedDemo(Storage& storage, const Clock& clock, std::ostream& out);
+
+// The database cannot do this by itself; what() says what to run instead.
+class UseAnotherTool : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// SQLite: a consistent copy of the database at `dbUrl` into `file`, also while a server writes to it.
+// PostgreSQL: throws UseAnotherTool naming pg_dump.
+void backup(const std::string& dbUrl, const std::string& file, std::ostream& out);
+// SQLite: puts the copy in `file` back as the database at `dbUrl`, upgraded to this server's schema;
+// refused (StorageBusy) while a server serves that database. PostgreSQL: throws UseAnotherTool naming
+// pg_restore.
+void restore(const std::string& dbUrl, const std::string& file, std::ostream& out);
 
 }  // namespace age::server::admin

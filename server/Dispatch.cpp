@@ -5,6 +5,7 @@
 #include <spdlog/spdlog.h>
 
 #include "common/LogText.h"
+#include "server/Metrics.h"
 #include "server/storage/Storage.h"
 
 namespace age::server {
@@ -75,6 +76,13 @@ void checkArgs(const Method& m, const json& params) {
 
 constexpr const char* kBusyText = "O servidor de aplicação está ocupado; tente novamente em instantes.";
 
+CallOutcome outcomeOf(const rpc::Response& response) {
+    if (response.error) return CallOutcome::Error;
+    const auto& r = response.result;
+    bool refused = response.rawResult.empty() && r.is_object() && r.contains("ok") && r["ok"] == false;
+    return refused ? CallOutcome::Refused : CallOutcome::Ok;
+}
+
 }  // namespace
 
 Date Args::day(std::size_t i) const {
@@ -133,6 +141,7 @@ rpc::Response Dispatcher::handle(const rpc::Request& request, Caller& caller) co
         response.result = rpc::errorEnvelope(e.what());
     } catch (const StorageBusy& e) {
         spdlog::warn("{} failed: storage busy: {}", method->name, age::quoted(e.what(), 240));
+        metrics().refusal("busy");
         if (!method->envelope) return rpc::errorResponse(request.id, rpc::code::InternalError, kBusyText);
         response.result = rpc::errorEnvelope(kBusyText);
     } catch (const std::exception& e) {
@@ -147,6 +156,7 @@ rpc::Response Dispatcher::tooLarge(const rpc::Request& request, std::size_t byte
     const Method* method = find(request.method);
     std::string name = method ? method->name : age::quoted(request.method);
     spdlog::warn("{} refused: reply of {} bytes over the limit of {}", name, bytes, maxReplyBytes_);
+    metrics().refusal("reply_too_large");
     std::string text = "A resposta de " + name + " teria " + megabytes(bytes) + ", acima do limite de " +
                        megabytes(maxReplyBytes_) + " do servidor de aplicação.";
     if (!method || !method->envelope) return rpc::errorResponse(request.id, rpc::code::InternalError, text);
@@ -167,6 +177,7 @@ ParsedLine Dispatcher::parseLine(std::string_view line) const {
         parsed.request = rpc::parseRequest(line);
     } catch (const rpc::WireError& e) {
         spdlog::warn("unreadable request ({}): {}", e.code(), age::quoted(e.what(), 240));
+        metrics().refusal("malformed");
         parsed.answer = rpc::encodeResponse(rpc::errorResponse(rpc::requestIdOf(line), e.code(), e.what()));
     }
     return parsed;
@@ -179,7 +190,11 @@ bool Dispatcher::isQuick(const rpc::Request& request, const Caller& caller) cons
 }
 
 std::string Dispatcher::answer(const rpc::Request& request, Caller& caller) const {
-    std::string reply = rpc::encodeResponse(handle(request, caller));
+    auto started = std::chrono::steady_clock::now();
+    rpc::Response response = handle(request, caller);
+    metrics().call(request.method, find(request.method) != nullptr, std::chrono::steady_clock::now() - started,
+                   outcomeOf(response));
+    std::string reply = rpc::encodeResponse(response);
     if (request.notification) return {};
     if (reply.size() > maxReplyBytes_) return rpc::encodeResponse(tooLarge(request, reply.size()));
     return reply;
@@ -188,6 +203,7 @@ std::string Dispatcher::answer(const rpc::Request& request, Caller& caller) cons
 std::string Dispatcher::busyAnswer(const rpc::Request& request) const {
     const Method* method = find(request.method);
     spdlog::warn("{} refused: work queue full", age::quoted(request.method, 120));
+    metrics().refusal("queue_full");
     if (request.notification) return {};
     rpc::Response response;
     response.id = request.id;

@@ -14,6 +14,7 @@
 #include "platform/rpc/Tls.h"
 #include "server/TlsSocket.h"
 #include "server/WorkPool.h"
+#include "server/Metrics.h"
 
 namespace age::server {
 namespace {
@@ -124,6 +125,7 @@ class Session : public std::enable_shared_from_this<Session> {
         deadline_ = SteadyClock::time_point::max();  // a running call is no idleness
         if (ec == asio::error::not_found) {
             spdlog::warn("connection closed: request line over {} bytes", rpc::kMaxLineBytes);
+            metrics().refusal("line_too_long");
             return refuseWith("Linha de requisição maior que 1 MiB.");
         }
         if (ec) return stop();
@@ -247,6 +249,7 @@ class Session : public std::enable_shared_from_this<Session> {
     void stop() {
         if (stopped_) return;
         stopped_ = true;
+        metrics().connectionClosed();
         std::error_code ignored;
         timer_.cancel();
         pause_.cancel();
@@ -350,6 +353,7 @@ struct NetServer::Impl {
             }
             auto session = std::make_shared<Session>(std::move(socket), manager, dispatcher, *pool,
                                                      options.idleTimeout, tls);
+            metrics().connectionOpened();
             if (manager.add(session, options.maxConnections))
                 session->start();
             else
@@ -373,6 +377,7 @@ struct NetServer::Impl {
     }
 
     void refuse(Session& session) {
+        metrics().refusal("too_many_connections");
         ++refusedSinceLog;
         auto now = std::chrono::steady_clock::now();
         if (now - lastRefusalLog >= std::chrono::seconds(1)) {

@@ -3,6 +3,7 @@
 #include <spdlog/spdlog.h>
 
 #include "server/History.h"
+#include "server/Metrics.h"
 
 namespace age::server {
 namespace {
@@ -50,6 +51,7 @@ Reply SessionModule::Login(const Args& args) {
     if (throttle_.locked(op, host, SteadyClock::now())) {
         spdlog::warn("sign-in of operator \"{}\" from {} refused: locked after repeated failures",
                      auth::escaped(op), caller.address);
+        metrics().signIn(false);
         auto minutes = std::to_string(options_.throttle.lockFor.count());
         return envelope(rpc::errorEnvelope("Muitas tentativas de entrada sem sucesso: o operador está bloqueado "
                                            "neste endereço por " + minutes + " minutos."),
@@ -88,6 +90,7 @@ Reply SessionModule::Login(const Args& args) {
     tx->commit();
     spdlog::info("operator \"{}\" signed in from {} (session {})", auth::escaped(session.operatorCode),
                  caller.address, session.tokenPrefix);
+    metrics().signIn(true);
     Reply reply = bind(caller, session);
     reply.result["data"]["token"] = token;
     return reply;
@@ -96,6 +99,7 @@ Reply SessionModule::Login(const Args& args) {
 Reply SessionModule::refuseSignIn(Caller& caller, const std::string& op, const std::string& host,
                                   const std::string& why) {
     auto failure = throttle_.fail(op, host, SteadyClock::now());
+    metrics().signIn(false);
     spdlog::warn("sign-in failed for operator \"{}\" from {}: {}", auth::escaped(op), caller.address, why);
     if (failure.lockedNow)
         spdlog::warn("operator \"{}\" locked from {} for {} minutes after {} failed sign-ins", auth::escaped(op),

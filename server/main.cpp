@@ -11,23 +11,29 @@
 //   age-server history [--room R] [--seq S] [--day D] [--operator O] [--since D] [--json]
 //   age-server history prune --before D
 //
-// --db is "sqlite:PATH" (default sqlite:agenda.db) or "postgresql://user@host:port/dbname". Logs go to
-// stderr; `serve` prints one line "listening on HOST:PORT" to stdout once it accepts connections (with port
-// 0, the port it was given), then "listening on tls://HOST:PORT" for the TLS listener. Given only
-// --listen-tls, the server has no plain listener.
+//   age-server backup FILE | restore FILE | config check
+//   serve also takes [--metrics HOST:PORT] [--log-format text|json] [--log-target auto|stderr|journal]
+//
+// --db is "sqlite:PATH" (default sqlite:agenda.db) or "postgresql://user@host:port/dbname". Every option
+// can also come from a config file (--config FILE, by default /etc/age/age-server.conf when it exists):
+// top-level keys for the global options (db), a [serve] section for serve's; the command line wins.
+// Logs go to stderr (or the journal); `serve` prints one line "listening on HOST:PORT" to stdout once it
+// accepts connections (with port 0, the port it was given), then "listening on tls://HOST:PORT" for the TLS
+// listener (given only --listen-tls, the server has no plain listener), then "metrics on HOST:PORT" with
+// --metrics.
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <systemd/sd-daemon.h>
 
 #include <csignal>
 #include <iostream>
+#include <optional>
 #include <thread>
 
 #include <asio/ip/address.hpp>
-
-#include <spdlog/sinks/stdout_color_sinks.h>
+#include <nlohmann/json.hpp>
 #include <spdlog/spdlog.h>
 #include <CLI/CLI.hpp>
-#include <asio/ip/address.hpp>
 
 #include "common/Booking.h"
 #include "server/Admin.h"
@@ -36,7 +42,10 @@
 #include "server/Check.h"
 #include "server/SessionModule.h"
 #include "server/Clock.h"
+#include "server/Logging.h"
+#include "server/Metrics.h"
 #include "server/NetServer.h"
+#include "server/storage/SqliteFiles.h"
 
 namespace {
 
@@ -57,7 +66,10 @@ struct Settings {
     std::size_t maxConnections = 0;  // 0: from the descriptor limit
     std::size_t maxReplyBytes = kDefaultMaxReplyBytes;
     std::string logLevel = "info";
-    std::string code, name;
+    std::string logFormat = "text";
+    std::string logTarget = "auto";
+    std::string metrics;  // HOST:PORT of the HTTP endpoint; empty: none
+    std::string code, name, file;
     bool withdrawPending = false;
     // Sign-in and history.
     std::string auth = "password";
@@ -68,6 +80,8 @@ struct Settings {
     bool json = false;
     std::string room, seq, day, since, operatorCode, before;
 };
+
+constexpr const char* kDefaultConfig = "/etc/age/age-server.conf";
 
 std::optional<age::Date> dayOption(const std::string& text, const char* option) {
     if (text.empty()) return std::nullopt;
@@ -170,8 +184,27 @@ std::size_t connectionLimit(std::size_t asked, rlim_t descriptors) {
     return asked;
 }
 
+// What `serve` would refuse at start, found without starting it.
+void validate(const Settings& s) {
+    splitListen(s.listen);
+    if (!s.listenTls.empty()) splitListen(s.listenTls);
+    makeClock(s.now);
+    if (!s.metrics.empty()) splitListen(s.metrics);
+    sqlitePathOf(s.db);
+}
+
+// The database answers a query.
+bool databaseAnswers(Storage& storage) {
+    storage.read()->roomName("");
+    return true;
+}
+
 int serve(const Settings& s) {
+    validate(s);
     Clock clock = makeClock(s.now);
+    // A SQLite database is held for as long as it is served, so that no restore replaces it meanwhile.
+    std::optional<sqlite::FileLock> inUse;
+    if (auto path = sqlitePathOf(s.db)) inUse.emplace(*path, sqlite::FileLock::Mode::Shared);
     auto storage = openReady(s);
     Dispatcher dispatcher;
     AgendaModule agenda(*storage, clock);
@@ -202,6 +235,12 @@ int serve(const Settings& s) {
                      "password CODE`");
     NetServer server(options, dispatcher);
     server.bind();
+    std::unique_ptr<MetricsEndpoint> endpoint;
+    if (!s.metrics.empty()) {
+        auto [metricsHost, metricsPort] = splitListen(s.metrics);
+        endpoint = std::make_unique<MetricsEndpoint>(metricsHost, metricsPort,
+                                                     [&storage] { return databaseAnswers(*storage); });
+    }
     std::string plain = server.boundAddress(), tls = server.boundTlsAddress();
     spdlog::info("serving {} on {} ({} network threads, {} workers, up to {} connections, --auth {}{})",
                  redactedUrl(s.db), plain.empty() ? "tls://" + tls : tls.empty() ? plain : plain + " and tls://" + tls,
@@ -209,9 +248,48 @@ int serve(const Settings& s) {
                  clock.pinned() ? ", clock pinned at " + age::formatIsoDateTime(clock.now()) : std::string());
     if (!plain.empty()) std::cout << "listening on " << plain << '\n';
     if (!tls.empty()) std::cout << "listening on tls://" << tls << '\n';
+    if (endpoint) std::cout << "metrics on " << endpoint->boundAddress() << '\n';
     std::cout << std::flush;
+    sd_notify(0, "READY=1");
     server.run();
+    sd_notify(0, "STOPPING=1");
     spdlog::info("stopped");
+    return 0;
+}
+
+// A value as a config file writes it: numbers bare, the rest quoted.
+std::string configValue(const std::string& name, const std::string& value) {
+    bool secret = name.find("password") != std::string::npos || name.find("secret") != std::string::npos ||
+                  name.find("token") != std::string::npos;
+    std::string shown = secret && !value.empty() ? "***" : name == "db" ? redactedUrl(value) : value;
+    bool number = !shown.empty() && shown.find_first_not_of("0123456789") == std::string::npos;
+    return number ? shown : nlohmann::json(shown).dump();
+}
+
+void printOptions(const CLI::App& app, std::ostream& out) {
+    for (const CLI::Option* opt : app.get_options()) {
+        std::string name = opt->get_single_name();
+        if (opt->get_lnames().empty() || name == "help" || name == "config") continue;
+        auto results = opt->results();
+        std::string value = results.empty() ? opt->get_default_str() : results.back();
+        if (value.empty())
+            out << "# " << name << " (not set)\n";  // a bare "" would not read back for every option
+        else
+            out << name << " = " << configValue(name, value) << '\n';
+    }
+}
+
+// `config check`: the file read (if any) and every setting in effect, as a config file would set them.
+int checkConfig(const Settings& s, const CLI::App& app, const CLI::App& serveCmd) {
+    validate(s);
+    auto files = app.get_config_ptr()->results();
+    std::cout << "# "
+              << (files.empty() ? "no config file (" + std::string(kDefaultConfig) + " is absent)"
+                                : "config file " + files.back() + ": valid")
+              << '\n';
+    printOptions(app, std::cout);
+    std::cout << "\n[serve]\n";
+    printOptions(serveCmd, std::cout);
     return 0;
 }
 
@@ -221,13 +299,17 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     // The database files (and SQLite's -wal and -shm beside them) are readable by the server's user only.
     umask(S_IRWXG | S_IRWXO);
-    auto logger = spdlog::stderr_color_mt("age-server");
-    spdlog::set_default_logger(logger);
+    setupLogging("text", "stderr", "info");
 
     Settings s;
     CLI::App app{"age-server: application server of the room booking system"};
     app.require_subcommand(1);
     app.fallthrough();
+    app.option_defaults()->always_capture_default();
+    app.allow_config_extras(CLI::config_extras_mode::error);  // a misspelt key is an error, not ignored
+    app.set_config("--config", kDefaultConfig,
+                   "read options from this file (TOML: top-level keys, [serve] section); the command line "
+                   "wins");
     app.add_option("--db", s.db, "database: sqlite:PATH or postgresql://user@host:port/dbname")
         ->capture_default_str();
 
@@ -260,9 +342,8 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 1 << 20))
         ->capture_default_str();
     serveCmd
-        ->add_option("--db-pool", s.dbPool,
-                     "PostgreSQL connections kept open at most (default: one per worker)")
-        ->check(CLI::Range(1, 1000));
+        ->add_option("--db-pool", s.dbPool, "PostgreSQL connections kept open at most (0: one per worker)")
+        ->check(CLI::Range(0, 1000));
     serveCmd->add_option("--idle-timeout", s.idleTimeout, "seconds before an idle connection is closed")
         ->check(CLI::Range(1, 86400 * 7))
         ->capture_default_str();
@@ -282,9 +363,9 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     serveCmd
         ->add_option("--max-connections", s.maxConnections,
-                     "connections served at once; more get an error line and are closed (default: 1000, "
-                     "or half the descriptor limit when that is lower)")
-        ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 20));
+                     "connections served at once; more get an error line and are closed (0: 1000, or half "
+                     "the descriptor limit when that is lower)")
+        ->check(CLI::Range(std::size_t{0}, std::size_t{1} << 20));
     serveCmd
         ->add_option("--max-reply-bytes", s.maxReplyBytes,
                      "largest reply sent; a larger one is refused with a message")
@@ -293,6 +374,18 @@ int main(int argc, char** argv) {
     serveCmd->add_option("--log-level", s.logLevel, "debug also logs every call's method")
         ->check(CLI::IsMember({"trace", "debug", "info", "warn", "error"}))
         ->capture_default_str();
+    serveCmd->add_option("--log-format", s.logFormat, "text: plain lines; json: one object per line")
+        ->check(CLI::IsMember({"text", "json"}));
+    serveCmd
+        ->add_option(
+            "--log-target", s.logTarget,
+            "stderr, journal (systemd's, with the level as priority) or auto (the journal when stderr "
+            "goes there)")
+        ->check(CLI::IsMember({"auto", "stderr", "journal"}));
+    serveCmd->add_option(
+        "--metrics", s.metrics,
+        "HOST:PORT to serve Prometheus metrics (/metrics) and /healthz on over HTTP; keep it "
+        "on loopback");
 
     auto* initCmd = app.add_subcommand("init", "create or upgrade the database schema");
 
@@ -343,11 +436,25 @@ int main(int argc, char** argv) {
     auto* checkCmd =
         app.add_subcommand("check", "report what in the database breaks the booking rules (exit status 1)");
 
+    auto* backupCmd =
+        app.add_subcommand("backup", "copy the SQLite database consistently, also while it is served");
+    backupCmd->add_option("FILE", s.file, "the copy to write (replaced when it exists)")->required();
+    auto* restoreCmd =
+        app.add_subcommand("restore", "put a copy back as the SQLite database (server stopped)");
+    restoreCmd->add_option("FILE", s.file, "a copy made by backup")->required();
+
+    auto* configCmd = app.add_subcommand("config", "the config file")->require_subcommand(1);
+    auto* configCheck = configCmd->add_subcommand("check", "validate it and print the settings in effect");
+
     CLI11_PARSE(app, argc, argv);
     s.plainListener = s.listenTls.empty() || serveCmd->count("--listen") > 0;
-    spdlog::set_level(spdlog::level::from_str(s.logLevel));
     try {
+        setupLogging(s.logFormat, s.logTarget, s.logLevel);
         if (*serveCmd) return serve(s);
+        if (*configCheck) return checkConfig(s, app, *serveCmd);
+        if (*backupCmd) admin::backup(s.db, s.file, std::cout);
+        if (*restoreCmd) admin::restore(s.db, s.file, std::cout);
+        if (*backupCmd || *restoreCmd) return 0;
         auto storage = openReady(s);
         if (*initCmd) std::cout << "schema ready in " << redactedUrl(s.db) << '\n';
         if (*roomAdd) admin::addRoom(*storage, s.code, s.name);
@@ -369,6 +476,9 @@ int main(int argc, char** argv) {
                                s.json, std::cout);
         if (*checkCmd) return checkDatabase(*storage, std::cout) == 0 ? 0 : 1;
         return 0;
+    } catch (const admin::UseAnotherTool& e) {
+        std::cerr << e.what() << '\n';
+        return 2;
     } catch (const std::exception& e) {
         spdlog::error("{}", e.what());
         return 1;

@@ -2,6 +2,7 @@
 
 #include <pqxx/pqxx>
 
+#include "server/Metrics.h"
 #include "server/storage/Storage.h"
 
 namespace age::server::pg {
@@ -29,6 +30,7 @@ Pool::~Pool() = default;
 std::unique_ptr<pqxx::connection> Pool::acquire() {
     {
         std::unique_lock lock(mutex_);
+        PoolWait waiting;
         if (!freed_.wait_for(lock, kWait, [&] { return !idle_.empty() || open_ < size_; }))
             throw StorageBusy("all " + std::to_string(size_) + " database connections stayed busy");
         if (!idle_.empty()) {

@@ -11,6 +11,8 @@
 
 #include <pqxx/connection>
 
+#include "server/Metrics.h"
+
 namespace age::server::pg {
 
 struct Statement {
@@ -47,8 +49,11 @@ class Pool {
 // A connection borrowed from the pool for one scope.
 class Lease {
   public:
-    explicit Lease(Pool& pool) : pool_(pool), connection_(pool.acquire()) {}
-    ~Lease() { pool_.release(std::move(connection_)); }
+    explicit Lease(Pool& pool) : pool_(pool), connection_(pool.acquire()) { metrics().poolInUse(1); }
+    ~Lease() {
+        metrics().poolInUse(-1);
+        pool_.release(std::move(connection_));
+    }
     Lease(const Lease&) = delete;
     Lease& operator=(const Lease&) = delete;
     pqxx::connection& operator*() { return *connection_; }

@@ -18,13 +18,17 @@ std::size_t Transaction::insertSeries(const Booking& model, long firstSeq, const
     return inserted;
 }
 
-std::unique_ptr<Storage> openStorage(const std::string& url, const StorageOptions& options) {
+std::optional<std::string> sqlitePathOf(const std::string& url) {
     constexpr std::string_view sqlitePrefix = "sqlite:";
-    if (url.starts_with("postgresql://") || url.starts_with("postgres://"))
-        return openPostgresStorage(url, std::max(1, options.pool));
+    if (url.starts_with("postgresql://") || url.starts_with("postgres://")) return std::nullopt;
     std::string path = url.starts_with(sqlitePrefix) ? url.substr(sqlitePrefix.size()) : url;
     if (path.empty()) throw StorageError("--db needs a file: sqlite:PATH");
-    return openSqliteStorage(path);
+    return path;
+}
+
+std::unique_ptr<Storage> openStorage(const std::string& url, const StorageOptions& options) {
+    if (auto path = sqlitePathOf(url)) return openSqliteStorage(*path);
+    return openPostgresStorage(url, std::max(1, options.pool));
 }
 
 std::string formatSeq(long seq) {

@@ -228,6 +228,9 @@ std::unique_ptr<Storage> openStorage(const std::string& url, const StorageOption
 // A five-digit sequence number: "00001".
 std::string formatSeq(long seq);
 
+// The file of a SQLite URL ("sqlite:PATH" or a bare path); nothing for PostgreSQL.
+std::optional<std::string> sqlitePathOf(const std::string& url);
+
 // The URL without its password, for logs.
 std::string redactedUrl(const std::string& url);
 

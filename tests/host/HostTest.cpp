@@ -226,6 +226,26 @@ TEST_F(SignInDialogTest, CancellingEndsWithoutAnErrorAndWithoutAWindowARefusalIs
     EXPECT_FALSE(TNetConnection::Session);
 }
 
+TEST(HostOptionsTest, TheSiteFileFillsWhatTheUsersFileLeavesOut) {
+    QTemporaryDir dir;
+    auto write = [&](const QString& name, const QByteArray& text) {
+        QFile file(dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        return file.fileName();
+    };
+    const QString site =
+        write("site.conf", "; the office's defaults\nserver=agenda.example:12100\nbranch=0001\n");
+    const QString user = write("user.conf", "branch=0007\noperator=bruno\n");
+    auto resolved = [&](const QString& userFile) {
+        auto result = resolveHostOptions(QStringList{"age-host", "--config", userFile}, {}, site);
+        const auto& v = result.options.value().values;
+        return v.serverHost + ":" + std::to_string(v.serverPort) + " " + v.branch + " " + v.operatorCode;
+    };
+    EXPECT_EQ(resolved(user), "agenda.example:12100 0007 bruno");
+    EXPECT_EQ(resolved(dir.filePath("absent.conf")), "agenda.example:12100 0001 ");
+}
+
 class HostWindowTest : public GuiTest {
   protected:
     static void SetUpTestSuite() { server = new age::test::TestServer(); }

@@ -216,21 +216,26 @@ void TestServer::start(int port) {
     Spawned child = spawn(args, (dir_ / "server.log").string(), std::nullopt, setup_.openFileLimit);
     pid_ = child.pid;
     stdoutFd_ = child.out;
-    std::string buffer;
-    auto line = readLineFrom(stdoutFd_, buffer, 10s);
+    stdoutBuffer_.clear();
+    auto line = readLineFrom(stdoutFd_, stdoutBuffer_, 10s);
     if (!line || !line->starts_with("listening on ")) {
         kill();
         throw std::runtime_error("age-server did not start: " + line.value_or("(no output)") + "\n" + log());
     }
     port_ = std::stoi(line->substr(line->rfind(':') + 1));
     if (std::find(args.begin(), args.end(), "--listen-tls") != args.end()) {
-        line = readLineFrom(stdoutFd_, buffer, 10s);
+        line = readLineFrom(stdoutFd_, stdoutBuffer_, 10s);
         if (!line || !line->starts_with("listening on tls://")) {
             kill();
             throw std::runtime_error("age-server did not report its TLS listener\n" + log());
         }
         tlsPort_ = std::stoi(line->substr(line->rfind(':') + 1));
     }
+}
+
+std::optional<std::string> TestServer::outputLine(std::chrono::milliseconds timeout) {
+    if (!running()) return std::nullopt;
+    return readLineFrom(stdoutFd_, stdoutBuffer_, timeout);
 }
 
 void TestServer::stop() {

@@ -46,7 +46,7 @@ struct ServerSetup {
     // operators sign in with the passwords below.
     std::string auth = "none";
     std::vector<std::pair<std::string, std::string>> passwords{};  // operator, password (set at creation)
-    // More options for `serve` ("--login-delay-ms", "1", "--listen-tls", ..., "--max-connections", "3").
+    // More options for `serve` ("--login-delay-ms", "1", "--listen-tls", "--max-connections", "--metrics", ...).
     std::vector<std::string> serveArgs{};
     int openFileLimit = 0;     // > 0: `serve` runs with this descriptor limit, soft and hard (as `ulimit -n`)
     std::string listenHost{};  // the address `serve` listens on when not the loopback one clients use
@@ -75,6 +75,8 @@ class TestServer {
     pid_t pid() const { return pid_; }            // of the running server, -1 when stopped
     int exitStatus() const { return lastExit_; }  // of the last stopped server (waitpid status)
 
+    // The next line `serve` writes to stdout after "listening on" (e.g. "metrics on HOST:PORT").
+    std::optional<std::string> outputLine(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Everything the server wrote to stderr (its log) so far, across restarts.
     std::string log() const;
     // Runs `age-server ARGS... --db URL`; returns the exit code, stdout and stderr go to `output`.
@@ -99,6 +101,7 @@ class TestServer {
     int tlsPort_ = 0;
     pid_t pid_ = -1;
     int stdoutFd_ = -1;
+    std::string stdoutBuffer_;
     int lastExit_ = 0;
 };
 
