@@ -345,22 +345,28 @@ void TNetConnection::establishSession() {
     if (AskSignIn) signInAsking(reason);
 }
 
+// The session in a sign-in answer, or nothing and the refusal's text; an answer that is no sign-in reply
+// drops the connection.
+std::optional<TSessionInfo> TNetConnection::sessionOf(const Exchange& reply, std::string_view label,
+                                                      std::string& refusal) {
+    if (reply.response.error) throw ERpcError(reply.response.error->code, reply.response.error->message);
+    try {
+        return sessionFrom(reply.response, refusal);
+    } catch (const std::runtime_error& e) {
+        impl_->close();
+        throw EConnectionError("Falha na comunicação com o servidor de aplicação em " + Address() + " (" +
+                               std::string(label) + "): " + e.what() + ".");
+    }
+}
+
 bool TNetConnection::resume() {
     Impl& d = *impl_;
     const std::string token = Session->Token;
     if (token.empty()) return true;  // signed in with a server that keeps no sessions
     Exchange reply = exchange("Session.Resume", json::array({token}), "Session.Resume");
     if (reply.unknownMethod()) return true;  // a server that knows no sign-in
-    if (reply.response.error) throw ERpcError(reply.response.error->code, reply.response.error->message);
     std::string refusal;
-    std::optional<TSessionInfo> session;
-    try {
-        session = sessionFrom(reply.response, refusal);
-    } catch (const std::runtime_error& e) {
-        d.close();
-        throw EConnectionError("Falha na comunicação com o servidor de aplicação em " + Address() +
-                               " (Session.Resume): " + e.what() + ".");
-    }
+    std::optional<TSessionInfo> session = sessionOf(reply, "Session.Resume", refusal);
     if (!session) {
         if (Session && Session->Token == token) Session.reset();
         return false;
@@ -398,16 +404,8 @@ void TNetConnection::login(const TCredentials& credentials) {
         if (SignedIn) SignedIn(*Session);
         return;
     }
-    if (reply.response.error) throw ERpcError(reply.response.error->code, reply.response.error->message);
     std::string refusal;
-    std::optional<TSessionInfo> session;
-    try {
-        session = sessionFrom(reply.response, refusal);
-    } catch (const std::runtime_error& e) {
-        d.close();
-        throw EConnectionError("Falha na comunicação com o servidor de aplicação em " + Address() +
-                               " (Session.Login): " + e.what() + ".");
-    }
+    std::optional<TSessionInfo> session = sessionOf(reply, "Session.Login", refusal);
     if (!session) throw ESignInRefused(refusal);
     Session = *session;
     d.boundToken = session->Token;

@@ -205,6 +205,7 @@ class TNetConnection {
     // One request and its response, error answers included; throws EConnectionError for the transport.
     struct Exchange;
     Exchange exchange(const std::string& method, nlohmann::json params, std::string_view label);
+    std::optional<TSessionInfo> sessionOf(const Exchange& reply, std::string_view label, std::string& refusal);
 
     std::unique_ptr<Impl> impl_;
     TAppServer appServer_;
