@@ -379,6 +379,35 @@ TEST_F(HostWindowTest, ExecutableOpensTheScreenAndSavesAPicture) {
     EXPECT_NE(process.readAllStandardError().indexOf("AGE_PASSWORD"), -1);
 }
 
+// The real host against a real server that asks passwords: a wrong one opens nothing, the right one opens the
+// screen signed in.
+TEST(HostExecutableTest, AgainstAServerAskingPasswordsOnlyTheRightOneOpensTheScreen) {
+    age::test::TestServer server({.auth = "password",
+                                  .passwords = {{"ana", "senha-da-ana"}},
+                                  .serveArgs = {"--login-delay-ms", "1"}});
+    QTemporaryDir dir;
+    const QString picture = dir.filePath("screen.png");
+    auto run = [&](const QString& password) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("AGE_PASSWORD", password);
+        process.setProcessEnvironment(env);
+        process.start(AGE_HOST_BINARY, {"--server", QString::fromStdString(server.address()), "--branch", "0001",
+                                        "--operator", "ana", "--open", "AGE12100", "--screenshot", picture});
+        EXPECT_TRUE(process.waitForFinished(60000));
+        return std::pair{process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
+    };
+    auto [refusedCode, refusedText] = run("errada-123");
+    EXPECT_NE(refusedCode, 0);
+    EXPECT_TRUE(refusedText.contains(QStringLiteral("Operador ou senha inválidos."))) << refusedText.toStdString();
+    EXPECT_FALSE(QFile::exists(picture));
+
+    auto [code, text] = run("senha-da-ana");
+    EXPECT_EQ(code, 0) << text.toStdString();
+    EXPECT_FALSE(QImage(picture).isNull());
+}
+
 TEST(HostExecutableTest, OverTlsTheServersCertificateMustComeFromTheGivenAuthority) {
     QTemporaryDir dir;
     auto certificate = age::test::makeTestCertificate(dir.path().toStdString(), "server", "DNS:localhost");
