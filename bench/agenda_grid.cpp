@@ -151,21 +151,6 @@ std::string hour(int minute) {
     return text;
 }
 
-// `n` numbers of the room handed out by the server, as the screen takes them; a fresh connection for every
-// 200 keeps to GetNrSeq's pace per connection.
-std::vector<std::string> handedOut(const age::test::TestServer& server, const std::string& room, age::Date day,
-                                   int n) {
-    std::vector<std::string> seqs;
-    while (static_cast<int>(seqs.size()) < n) {
-        TNetConnection net;
-        server.configure(net);
-        for (int k = 0; k < 200 && static_cast<int>(seqs.size()) < n; ++k)
-            seqs.push_back(age::data::valueText(
-                Consiste::CheckResultServ(net.AppServer().Call("GetNrSeq", {room, day}), false, 0).rows.at(0).at(0)));
-    }
-    return seqs;
-}
-
 // n bookings of one minute each, two minutes apart, a third each scheduled, cancelled and closed.
 void seed(const age::test::TestServer& server, int n) {
     TNetConnection net;
@@ -175,7 +160,7 @@ void seed(const age::test::TestServer& server, int n) {
     };
     TClientDataSet ds;
     ds.LoadFromPacket(call("GetAgendaSala", {"101", kDay}));
-    std::vector<std::string> seqs = handedOut(server, "101", kDay, n);
+    std::vector<std::string> seqs = age::test::handedOutSeqs(server, "101", kDay, n);
     for (int i = 0; i < n; ++i) {
         const std::string& seq = seqs[static_cast<std::size_t>(i)];
         ds.Append();
@@ -190,7 +175,7 @@ void seed(const age::test::TestServer& server, int n) {
         ds.Post();
     }
     call("SetAgendaSala", {age::rpc::changeLogToJson(ds.Delta())});
-    ds.MergeChangeLog();
+    ds.LoadFromPacket(call("GetAgendaSala", {"101", kDay}));  // as stored: the server stamps what it saves
     for (ds.First(); !ds.Eof(); ds.Next()) {
         int i = ds.RecNo();
         if (i % 3 == 0) continue;

@@ -130,24 +130,9 @@ private:
     sqlite3* db_ = nullptr;
 };
 
-// `n` numbers of the room handed out by the server, as the screen takes them; a fresh connection for every
-// 200 keeps to GetNrSeq's pace per connection.
-std::vector<std::string> handedOut(const age::test::TestServer& server, const std::string& room, age::Date day,
-                                   int n) {
-    std::vector<std::string> seqs;
-    while (static_cast<int>(seqs.size()) < n) {
-        TNetConnection net;
-        server.configure(net);
-        for (int k = 0; k < 200 && static_cast<int>(seqs.size()) < n; ++k)
-            seqs.push_back(age::data::valueText(
-                Consiste::CheckResultServ(net.AppServer().Call("GetNrSeq", {room, day}), false, 0).rows.at(0).at(0)));
-    }
-    return seqs;
-}
-
 // One change log inserting 500 one-minute bookings two minutes apart, so none overlap.
 nlohmann::json fullDay(const age::test::TestServer& server, const std::string& room, age::Date day) {
-    std::vector<std::string> seqs = handedOut(server, room, day, 500);
+    std::vector<std::string> seqs = age::test::handedOutSeqs(server, room, day, 500);
     age::data::ChangeLog log;
     for (const auto& f : age::kBookingFields)
         log.fields.push_back({std::string(f.name),

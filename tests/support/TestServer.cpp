@@ -20,6 +20,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/rpc/CheckResult.h"
 #include "platform/rpc/NetConnection.h"
 #include "tests/support/TestDatabase.h"
 
@@ -327,6 +328,20 @@ bool LineClient::closedByPeer(std::chrono::milliseconds timeout) {
     while (readable(fd_, deadline))
         if (recv(fd_, chunk, sizeof chunk, 0) <= 0) return true;  // end of stream or reset
     return false;
+}
+
+std::vector<std::string> handedOutSeqs(const TestServer& server, const std::string& room,
+                                       age::Date day, int n) {
+    std::vector<std::string> seqs;
+    while (static_cast<int>(seqs.size()) < n) {
+        TNetConnection net;
+        server.configure(net);
+        for (int k = 0; k < 200 && static_cast<int>(seqs.size()) < n; ++k) {
+            auto packet = Consiste::CheckResultServ(net.AppServer().Call("GetNrSeq", {room, day}), false, 0);
+            seqs.push_back(data::valueText(packet.rows.at(0).at(0)));
+        }
+    }
+    return seqs;
 }
 
 }  // namespace age::test

@@ -22,6 +22,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/Dates.h"
+
 class TNetConnection;
 
 namespace age::test {
@@ -132,5 +134,10 @@ class LineClient {
     int fd_ = -1;
     std::string buffer_;
 };
+
+// `n` numbers of the room handed out by the server, as the screen takes them; a fresh connection for every
+// 200 keeps to GetNrSeq's pace per connection.
+std::vector<std::string> handedOutSeqs(const TestServer& server, const std::string& room,
+                                       age::Date day, int n);
 
 }  // namespace age::test
