@@ -290,9 +290,17 @@ Reply AgendaModule::GetAgendaSala(const Args& args) {
 }
 
 Reply AgendaModule::GetSysdate(const Args&) {
-    Packet p = singleColumn("SYSDATE", FieldType::DateTime, 0);
-    p.rows.push_back({clock_.now()});
-    return ok(p);
+    // The screen asks on every row change: the answer is written once per second on each thread.
+    thread_local std::optional<DateTime> at;
+    thread_local std::string envelope;
+    DateTime now = clock_.now();
+    if (at != now) {
+        Packet p = singleColumn("SYSDATE", FieldType::DateTime, 0);
+        p.rows.push_back({now});
+        envelope = rpc::okEnvelopeText(p);
+        at = now;
+    }
+    return {{}, envelope, {}};
 }
 
 Reply AgendaModule::GetNrSeq(const Args& args) {

@@ -2,6 +2,8 @@
 // PostgreSQL backend has: the database's own overlap rule, conflicts to retry, a bounded pool.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <latch>
 #include <mutex>
@@ -357,6 +359,30 @@ TEST_P(PostgresOnly, ConnectionsTheDatabaseDroppedAreReplaced) {
     EXPECT_EQ(rooms, 2u);
     EXPECT_LE(conflicts, 1) << "every dropped connection failed a call of its own";
 }
+
+class SqliteOnly : public StorageTest {};
+
+// The WAL is written back to the database file by the storage's own thread, since calls no longer do it;
+// without it the WAL would grow for ever.
+TEST_P(SqliteOnly, CommitsReachTheDatabaseFileWithoutAnyCallCheckpointing) {
+    const std::string path = url().substr(std::string_view("sqlite:").size());
+    const auto before = std::filesystem::file_size(path);
+    for (int i = 0; i < 600; ++i) {  // well past the 1,000 WAL pages that call for a checkpoint
+        char seq[8];
+        std::snprintf(seq, sizeof seq, "%05d", i + 1);
+        auto day = kDay + std::chrono::days(i / 2);
+        insert({booking(seq, "0800", "0900", "A", i % 2 ? "101" : "102", day)});
+    }
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (std::filesystem::file_size(path) == before && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_GT(std::filesystem::file_size(path), before);
+    auto tx = storage->read();
+    EXPECT_EQ(tx->bookings("102", kDay).size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(, SqliteOnly, ::testing::Values(Backend::Sqlite),
+                         [](const auto& info) { return backendName(info.param); });
 
 INSTANTIATE_TEST_SUITE_P(, PostgresOnly, ::testing::Values(Backend::Postgres),
                          [](const auto& info) { return backendName(info.param); });
