@@ -1,5 +1,6 @@
 #include "server/NetServer.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -452,7 +453,10 @@ void NetServer::run() {
     impl_->accept(impl_->tlsAcceptor, impl_->tls.get());
     std::vector<std::thread> pool;
     for (std::size_t i = 1; i < impl_->contexts.size(); ++i)
-        pool.emplace_back([this, i] { runPolling(*impl_->contexts[i], impl_->options.busyPoll); });
+        pool.emplace_back([this, i] {
+            pthread_setname_np(pthread_self(), "age-net");
+            runPolling(*impl_->contexts[i], impl_->options.busyPoll);
+        });
     runPolling(*impl_->contexts[0], impl_->options.busyPoll);
     for (auto& t : pool) t.join();
     impl_->pool.reset();  // calls already queued finish their transactions

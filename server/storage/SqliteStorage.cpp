@@ -3,6 +3,7 @@
 // within the process they take their turn on a mutex first, so a waiting writer is woken the moment the
 // other commits instead of sleeping in SQLite's busy handler (1 ms, 2 ms, 5 ms, ... between tries).
 // Checkpoints, which write the WAL back and sync the file, run on a thread of their own, not in a call.
+#include <pthread.h>
 #include <sqlite3.h>
 
 #include <chrono>
@@ -568,6 +569,7 @@ class SqliteStorage final : public Storage {
 
     // A passive checkpoint waits for no one: readers and writers go on while it copies.
     void checkpointLoop() {
+        pthread_setname_np(pthread_self(), "age-checkpoint");
         std::unique_ptr<Db> db;  // its own connection, opened on the first checkpoint
         std::unique_lock lock(checkpointMutex_);
         for (;;) {
