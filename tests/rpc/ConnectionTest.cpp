@@ -4,13 +4,13 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -102,23 +102,12 @@ class ScriptedPeer {
 
     static void play(int fd, std::string answer) {
         const bool hangUp = answer.ends_with(kHangUp);
-        if (hangUp)
-            answer.resize(answer.size() - std::string_view(kHangUp).size());
-        else
-            answer += '\n';
-        int on = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // each piece goes out as it is
-        for (std::size_t from = 0;;) {
-            const std::size_t pause = answer.find(kPause, from);
+        answer = hangUp ? answer.substr(0, answer.size() - std::strlen(kHangUp)) : answer + '\n';
+        for (std::size_t from = 0, pause = 0; pause != std::string::npos; from = pause + 1) {
+            pause = answer.find(kPause, from);
             const std::string piece = answer.substr(from, pause - from);
-            for (std::size_t sent = 0; sent < piece.size();) {
-                ssize_t n = send(fd, piece.data() + sent, piece.size() - sent, MSG_NOSIGNAL);
-                if (n <= 0) return;  // the client gave up on the answer
-                sent += static_cast<std::size_t>(n);
-            }
-            if (pause == std::string::npos) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-            from = pause + 1;
+            if (send(fd, piece.data(), piece.size(), MSG_NOSIGNAL) < 0) return;  // the client gave up on it
+            if (pause != std::string::npos) std::this_thread::sleep_for(25ms);
         }
         if (hangUp) shutdown(fd, SHUT_RDWR);
     }
@@ -150,33 +139,6 @@ std::string callError(TNetConnection& net, const char* method = "GetSala") {
 std::string replyTo(const std::string& requestLine, const json& result) {
     return json{{"jsonrpc", "2.0"}, {"id", json::parse(requestLine)["id"]}, {"result", result}}.dump();
 }
-
-// Signals the thread that makes it every millisecond, so that thread's waits keep returning EINTR.
-class Interrupter {
-  public:
-    Interrupter() : target_(pthread_self()) {
-        struct sigaction quiet {};
-        quiet.sa_handler = [](int) {};
-        sigemptyset(&quiet.sa_mask);
-        // No SA_RESTART. The handler stays afterwards: a signal still on its way must not end the process.
-        sigaction(SIGUSR1, &quiet, nullptr);
-        thread_ = std::thread([this] {
-            while (!stop_) {
-                pthread_kill(target_, SIGUSR1);
-                std::this_thread::sleep_for(1ms);
-            }
-        });
-    }
-    ~Interrupter() {
-        stop_ = true;
-        thread_.join();
-    }
-
-  private:
-    pthread_t target_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 TEST(Connection, ADownServerIsAClearErrorNamingItsAddress) {
     TNetConnection net;
@@ -309,7 +271,12 @@ TEST(Connection, RequestsAndRepliesCrossWholeHoweverTheTransportCutsThem) {
     TNetConnection::WhileWaiting = [&] { ++slices; };
     const std::string big(8 << 20, 'a');
     {
-        Interrupter signals;
+        struct sigaction quiet {};  // no SA_RESTART; it stays, so a signal still on its way ends nothing
+        quiet.sa_handler = [](int) {};
+        sigaction(SIGUSR1, &quiet, nullptr);
+        std::jthread signals([caller = pthread_self()](std::stop_token stop) {
+            for (; !stop.stop_requested(); std::this_thread::sleep_for(1ms)) pthread_kill(caller, SIGUSR1);
+        });
         EXPECT_EQ(net.AppServer().Call("GetSala").Json(), numbers);
         EXPECT_EQ(net.AppServer().Call("GetSala").Json(), numbers);
         EXPECT_EQ(net.AppServer().Call("Eco", {big}).Json(), big.size());
