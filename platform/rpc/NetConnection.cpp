@@ -1,9 +1,12 @@
 #include "platform/rpc/NetConnection.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <iostream>
+#include <vector>
 
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -25,6 +28,9 @@ std::function<void(const TSessionInfo&)> TNetConnection::SignedIn;
 namespace {
 
 constexpr auto kSlice = std::chrono::milliseconds(10);
+// A reply line longer than this, its '\n' included, is refused. One more byte than the line's own limit.
+constexpr std::size_t kMaxInbox = age::rpc::kMaxResponseBytes + 1;
+constexpr std::size_t kReadChunk = 64 * 1024;
 
 std::string describe(const std::error_code& ec) {
     if (ec == asio::error::connection_refused) return "conexão recusada";
@@ -65,16 +71,9 @@ struct TNetConnection::Impl {
     std::unique_ptr<asio::ssl::stream<asio::ip::tcp::socket&>> tls;  // over `socket` when TLS is on
     std::string boundToken;  // the session this connection resumed or signed in
     std::string inbox;  // bytes read past the last reply
+    std::vector<char> readBuffer;  // recv's target on a plain socket, made on first use
     std::int64_t nextId = 0;
     bool busy = false;
-
-    template <class Operation>
-    void withStream(Operation&& operation) {
-        if (tls)
-            operation(*tls);
-        else
-            operation(socket);
-    }
 
     // Runs the io_context in short slices until `done` or the deadline; WhileWaiting runs between slices.
     // On timeout the socket is closed (and `cancel` run) and the pending operations drained, so no
@@ -96,6 +95,119 @@ struct TNetConnection::Impl {
         }
         return true;
     }
+
+    // A request and the line of its reply on a plain socket, by system calls on the descriptor the asio
+    // socket owns (no asio operation is pending meanwhile): send, poll and recv when the reply fits the
+    // socket's buffer. Same contract as exchangeTls.
+    bool exchangePlain(const std::string& out, std::chrono::steady_clock::time_point deadline,
+                       std::error_code& result, std::size_t& lineEnd) {
+        auto sliceEnd = std::chrono::steady_clock::now() + kSlice;
+        if (!sendPlain(out, deadline, sliceEnd, result)) return timedOut();
+        if (!result && !readLinePlain(deadline, sliceEnd, result, lineEnd)) return timedOut();
+        return true;
+    }
+
+    // Over TLS the stream is asio's: the io_context runs in slices until the reply line is in `inbox`.
+    // false: the deadline passed and the connection was closed. Otherwise `result` tells how the call went
+    // and lineEnd is the length of the reply line in `inbox`, its '\n' included.
+    bool exchangeTls(const std::string& out, std::chrono::steady_clock::time_point deadline,
+                     std::error_code& result, std::size_t& lineEnd) {
+        bool done = false;
+        asio::async_write(*tls, asio::buffer(out), [&](std::error_code ec, std::size_t) {
+            if (ec) {
+                result = ec;
+                done = true;
+                return;
+            }
+            asio::async_read_until(*tls, asio::dynamic_buffer(inbox, kMaxInbox), '\n',
+                                   [&](std::error_code ec2, std::size_t n) {
+                                       result = ec2;
+                                       lineEnd = n;
+                                       done = true;
+                                   });
+        });
+        return wait(done, deadline);
+    }
+
+    bool timedOut() {
+        close();
+        return false;
+    }
+
+    bool sendPlain(const std::string& out, std::chrono::steady_clock::time_point deadline,
+                   std::chrono::steady_clock::time_point& sliceEnd, std::error_code& result) {
+        for (std::size_t sent = 0; sent < out.size();) {
+            ssize_t n = ::send(socket.native_handle(), out.data() + sent, out.size() - sent,
+                               MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n >= 0)
+                sent += static_cast<std::size_t>(n);
+            else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                if (!awaitSocket(POLLOUT, deadline, sliceEnd, result)) return false;
+                if (result) return true;
+            } else if (errno != EINTR) {
+                result = lastError();
+                return true;
+            }
+        }
+        return true;
+    }
+
+    // Reads until `inbox` holds a whole line, as asio's read_until would: bytes past it stay for the next
+    // reply, and a line that would pass kMaxInbox is asio::error::not_found.
+    bool readLinePlain(std::chrono::steady_clock::time_point deadline,
+                       std::chrono::steady_clock::time_point& sliceEnd, std::error_code& result,
+                       std::size_t& lineEnd) {
+        if (readBuffer.empty()) readBuffer.resize(kReadChunk);
+        for (std::size_t searched = 0;;) {
+            if (auto nl = inbox.find('\n', searched); nl != std::string::npos) {
+                lineEnd = nl + 1;
+                return true;
+            }
+            searched = inbox.size();
+            if (inbox.size() >= kMaxInbox) {
+                result = asio::error::not_found;
+                return true;
+            }
+            if (!awaitSocket(POLLIN, deadline, sliceEnd, result)) return false;
+            if (result) return true;
+            ssize_t n = ::recv(socket.native_handle(), readBuffer.data(),
+                               std::min(readBuffer.size(), kMaxInbox - inbox.size()), MSG_DONTWAIT);
+            if (n > 0)
+                inbox.append(readBuffer.data(), static_cast<std::size_t>(n));
+            else if (n == 0) {
+                result = asio::error::eof;
+                return true;
+            } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                result = lastError();
+                return true;
+            }
+        }
+    }
+
+    // Polls the socket for `events` until the current slice ends; a slice that ends with the call still
+    // waiting runs WhileWaiting first. false: the deadline has passed. Readiness is not reported: the
+    // caller simply tries again.
+    bool awaitSocket(short events, std::chrono::steady_clock::time_point deadline,
+                     std::chrono::steady_clock::time_point& sliceEnd, std::error_code& result) {
+        auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return false;
+        if (now >= sliceEnd) {
+            if (TNetConnection::WhileWaiting) TNetConnection::WhileWaiting();
+            if (!socket.is_open()) {  // closed from the hook
+                result = asio::error::operation_aborted;
+                return true;
+            }
+            now = std::chrono::steady_clock::now();
+            if (now >= deadline) return false;
+            sliceEnd = now + kSlice;
+        }
+        pollfd ready{socket.native_handle(), events, 0};
+        auto timeout = std::chrono::ceil<std::chrono::milliseconds>(std::min(sliceEnd, deadline) - now);
+        if (::poll(&ready, 1, static_cast<int>(timeout.count())) < 0 && errno != EINTR) result = lastError();
+        return true;
+    }
+
+    static std::error_code lastError() { return std::error_code(errno, asio::error::get_system_category()); }
 
     void close() {
         std::error_code ignored;
@@ -266,25 +378,11 @@ TNetConnection::Exchange TNetConnection::exchange(const std::string& method, jso
     };
 
     auto deadline = std::chrono::steady_clock::now() + Timeout;
-    bool done = false;
     std::error_code result;
     std::size_t lineEnd = 0;
-    d.withStream([&](auto& stream) {
-        asio::async_write(stream, asio::buffer(out), [&](std::error_code ec, std::size_t) {
-            if (ec) {
-                result = ec;
-                done = true;
-                return;
-            }
-            asio::async_read_until(stream, asio::dynamic_buffer(d.inbox, age::rpc::kMaxResponseBytes + 1), '\n',
-                                   [&](std::error_code ec2, std::size_t n) {
-                                       result = ec2;
-                                       lineEnd = n;
-                                       done = true;
-                                   });
-        });
-    });
-    if (!d.wait(done, deadline))
+    bool inTime = d.tls ? d.exchangeTls(out, deadline, result, lineEnd)
+                        : d.exchangePlain(out, deadline, result, lineEnd);
+    if (!inTime)
         throw EConnectionError("O servidor de aplicação em " + Address() + " não respondeu em " +
                                seconds(Timeout) + " (" + std::string(label) + ").");
     if (result == asio::error::not_found) throw lost("resposta grande demais");

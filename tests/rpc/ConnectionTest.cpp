@@ -4,10 +4,13 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -54,9 +57,11 @@ int deadPort() {
 }
 
 constexpr const char* kHangUp = "<hang up>";
+constexpr char kPause = '\x01';  // never sent: the peer stops there for a while
 
 // A peer that takes one connection and answers each line it reads with what `respond` gives (nothing: it
-// stays silent; kHangUp: it closes the connection).
+// stays silent). Within an answer, kPause cuts it into pieces sent apart; an answer ending in kHangUp
+// closes the connection after what comes before it, and ends no line.
 class ScriptedPeer {
   public:
     using Respond = std::function<std::optional<std::string>(const std::string& line)>;
@@ -84,15 +89,27 @@ class ScriptedPeer {
         for (ssize_t n; fd >= 0 && (n = read(fd, chunk, sizeof chunk)) > 0;) {
             buffer.append(chunk, static_cast<std::size_t>(n));
             for (auto nl = buffer.find('\n'); nl != std::string::npos; nl = buffer.find('\n')) {
-                std::lock_guard lock(mutex_);
-                lines_.push_back(buffer.substr(0, nl));
+                std::string line = buffer.substr(0, nl);
                 buffer.erase(0, nl + 1);
-                auto answer = respond_(lines_.back());
-                if (answer == kHangUp) shutdown(fd, SHUT_RDWR);
-                if (answer && answer != kHangUp)
-                    send(fd, (*answer + "\n").data(), answer->size() + 1, MSG_NOSIGNAL);
+                {
+                    std::lock_guard lock(mutex_);
+                    lines_.push_back(line);
+                }
+                if (auto answer = respond_(line)) play(fd, *answer);
             }
         }
+    }
+
+    static void play(int fd, std::string answer) {
+        const bool hangUp = answer.ends_with(kHangUp);
+        answer = hangUp ? answer.substr(0, answer.size() - std::strlen(kHangUp)) : answer + '\n';
+        for (std::size_t from = 0, pause = 0; pause != std::string::npos; from = pause + 1) {
+            pause = answer.find(kPause, from);
+            const std::string piece = answer.substr(from, pause - from);
+            if (send(fd, piece.data(), piece.size(), MSG_NOSIGNAL) < 0) return;  // the client gave up on it
+            if (pause != std::string::npos) std::this_thread::sleep_for(25ms);
+        }
+        if (hangUp) shutdown(fd, SHUT_RDWR);
     }
 
     Respond respond_;
@@ -117,6 +134,10 @@ std::string messageOf(const std::function<void()>& action) {
 
 std::string callError(TNetConnection& net, const char* method = "GetSala") {
     return messageOf<EConnectionError>([&] { net.AppServer().Call(method); });
+}
+
+std::string replyTo(const std::string& requestLine, const json& result) {
+    return json{{"jsonrpc", "2.0"}, {"id", json::parse(requestLine)["id"]}, {"result", result}}.dump();
 }
 
 TEST(Connection, ADownServerIsAClearErrorNamingItsAddress) {
@@ -177,6 +198,13 @@ TEST(Connection, AGarbledMissingOrForeignReplyIsAConnectionError) {
     const std::pair<ScriptedPeer::Respond, std::string> peers[] = {
         {[](const std::string& line) { return line.substr(0, line.size() / 2); }, "resposta inválida"},
         {[](const std::string&) { return kHangUp; }, "(GetSala): conexão encerrada pelo servidor."},
+        {[](const std::string&) {  // mid-reply
+             return R"({"jsonrpc":"2.0","id":1,"res)" + (kPause + std::string(kHangUp));
+         },
+         "(GetSala): conexão encerrada pelo servidor."},
+        // Read up to the limit and no further, even though the peer keeps the connection open.
+        {[](const std::string&) { return std::string(age::rpc::kMaxResponseBytes + 1, 'x'); },
+         "(GetSala): resposta grande demais."},
         {[](const std::string&) { return R"({"jsonrpc":"2.0","id":999,"result":{"ok":true,"data":null}})"; },
          "resposta a outra chamada (id 999, esperado 1)"},
         {[](const std::string&) {
@@ -220,6 +248,60 @@ TEST(Connection, ASilentServerTimesOutWhileTheWaitingHookRuns) {
     EXPECT_NE(nested.find("ainda aguarda resposta"), std::string::npos) << nested;
     EXPECT_EQ(silent.lines().size(), 1u);  // the nested call sent nothing
     EXPECT_FALSE(net.Connected());
+}
+
+// Replies longer than one read and cut into pieces that come apart, twice on one connection, while the
+// waiting hook runs and signals interrupt the waits; then a request larger than the socket buffers.
+TEST(Connection, RequestsAndRepliesCrossWholeHoweverTheTransportCutsThem) {
+    json numbers = json::array();
+    for (int i = 0; i < 60000; ++i) numbers.push_back(i);
+    ScriptedPeer peer([&](const std::string& line) {
+        const json request = json::parse(line);
+        if (request["method"] == "AGE12100.rdmAgendaSala.Eco")
+            return replyTo(line, request["params"][0].get<std::string>().size());
+        std::string reply = replyTo(line, numbers);
+        const std::size_t size = reply.size();
+        for (std::size_t cut : {size, size - 1, 2 * size / 3, size / 3, std::size_t{1}})  // back to front
+            reply.insert(cut, 1, kPause);
+        return reply;
+    });
+    TNetConnection net;
+    net.Port = peer.port();
+    int slices = 0;
+    TNetConnection::WhileWaiting = [&] { ++slices; };
+    const std::string big(8 << 20, 'a');
+    {
+        struct sigaction quiet {};  // no SA_RESTART; it stays, so a signal still on its way ends nothing
+        quiet.sa_handler = [](int) {};
+        sigaction(SIGUSR1, &quiet, nullptr);
+        std::jthread signals([caller = pthread_self()](std::stop_token stop) {
+            for (; !stop.stop_requested(); std::this_thread::sleep_for(1ms)) pthread_kill(caller, SIGUSR1);
+        });
+        EXPECT_EQ(net.AppServer().Call("GetSala").Json(), numbers);
+        EXPECT_EQ(net.AppServer().Call("GetSala").Json(), numbers);
+        EXPECT_EQ(net.AppServer().Call("Eco", {big}).Json(), big.size());
+    }
+    TNetConnection::WhileWaiting = nullptr;
+
+    EXPECT_GT(slices, 0);
+    auto lines = peer.lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_TRUE(json::parse(lines[2])["params"][0] == big);
+}
+
+// One read brought the reply and bytes after it, which answer nothing this client asked.
+TEST(Connection, BytesPastAReplyAreKeptAndTheNextCallTakesThemForAStreamOutOfStep) {
+    ScriptedPeer peer([](const std::string& line) -> std::optional<std::string> {
+        if (json::parse(line)["id"] != 1) return std::nullopt;
+        return replyTo(line, "primeira") + "\n" + R"({"jsonrpc":"2.0","id":2,"result":"segunda"})";
+    });
+    TNetConnection net;
+    net.Port = peer.port();
+    net.Timeout = 200ms;
+    EXPECT_EQ(net.AppServer().Call("GetSala").Json(), "primeira");
+    std::string message = callError(net);
+    EXPECT_NE(message.find("não respondeu em 200 ms (GetSala)"), std::string::npos) << message;
+    EXPECT_EQ(peer.lines().size(), 1u);  // the second call went on a new connection, which nobody serves
 }
 
 TEST(Connection, ArgumentsGoAsPositionalParamsOfTheNamedModule) {
