@@ -273,7 +273,9 @@ class PlainRequestReader {
         // Lines read whole here are 2 levels deep with short integers: only this text can break the limits.
         Shape shape = shapeOf(s_);
         if (shape.tooDeep || !shape.hugeNumbers.empty()) return false;
-        out = json::parse(s_.substr(arrayAt_, end - 1 - arrayAt_), nullptr, /*allow_exceptions=*/false);
+        std::string_view text = s_.substr(arrayAt_, end - 1 - arrayAt_);
+        if (text.find('\0') != std::string_view::npos) return false;  // the JSON reader stops at a NUL
+        out = json::parse(text, nullptr, /*allow_exceptions=*/false);
         return out.is_array();  // a discarded parse is no array
     }
 

@@ -262,6 +262,7 @@ TEST(WirePlainRequests, EveryLineGivesWhatTheTreeReaderGives) {
         "\xC2\xA0" + sysdate,
         request("1", "[ \n]"),
         request("1", "[1 2]"),
+        request("1", std::string("[1.5]\0", 6)),  // the JSON reader takes NUL for the end of its input
         request("1", R"(["a" "b"])"),
         "",
         "{}",
