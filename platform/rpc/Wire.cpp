@@ -71,16 +71,19 @@ std::string withoutHugeNumbers(std::string_view line, const Shape& shape) {
     return out;
 }
 
-// `hugeNumbers` (when given) tells whether numbers beyond a double's range were read as null.
-json parseLine(std::string_view line, int tooLongCode, std::size_t maxBytes = kMaxLineBytes,
-               bool* hugeNumbers = nullptr) {
+// The shape of a line within the size and nesting limits (else throws).
+Shape checkedShape(std::string_view line, int tooLongCode, std::size_t maxBytes) {
     if (line.size() > maxBytes) bad(tooLongCode, "line longer than " + std::to_string(maxBytes) + " bytes");
     Shape shape = shapeOf(line);
     if (shape.tooDeep)
         bad(code::InvalidRequest,
             "Requisição com mais de " + std::to_string(kMaxDepth) + " níveis de aninhamento.");
+    return shape;
+}
+
+// Numbers beyond a double's range are read as null.
+json parseShaped(std::string_view line, const Shape& shape) {
     std::string cleaned;
-    if (hugeNumbers) *hugeNumbers = !shape.hugeNumbers.empty();
     if (!shape.hugeNumbers.empty()) {
         cleaned = withoutHugeNumbers(line, shape);
         line = cleaned;
@@ -88,6 +91,10 @@ json parseLine(std::string_view line, int tooLongCode, std::size_t maxBytes = kM
     json j = json::parse(line, nullptr, /*allow_exceptions=*/false);
     if (j.is_discarded()) bad(code::ParseError, "line is not valid JSON");
     return j;
+}
+
+json parseLine(std::string_view line, int tooLongCode, std::size_t maxBytes = kMaxLineBytes) {
+    return parseShaped(line, checkedShape(line, tooLongCode, maxBytes));
 }
 
 void checkVersion(const json& j) {
@@ -165,9 +172,120 @@ std::string encodeRequest(const Request& r) {
     return dump({{"jsonrpc", "2.0"}, {"id", r.id}, {"method", r.method}, {"params", r.params}});
 }
 
-Request parseRequest(std::string_view line) {
-    bool hugeNumbers = false;
-    json j = parseLine(line, code::InvalidRequest, kMaxLineBytes, &hugeNumbers);
+namespace {
+
+// Reads a request line of the plain shape clients send without building a tree for the envelope. It takes
+// only what it can read unambiguously and returns nullopt for anything else (escapes, other or repeated
+// keys, non-ASCII, ...), which the tree reader then takes, so that every answer and error stays its own.
+class PlainRequestReader {
+  public:
+    explicit PlainRequestReader(std::string_view line) : s_(line) {}
+
+    std::optional<Request> read() {
+        if (!eat('{')) return std::nullopt;
+        Request r;
+        r.notification = true;
+        bool seen[4] = {};
+        do {
+            auto key = plainString();
+            if (!key || !eat(':')) return std::nullopt;
+            int k = keyIndex(*key);
+            if (k < 0 || seen[k]) return std::nullopt;  // the tree reader keeps the last of repeated keys
+            seen[k] = true;
+            if (k == 0) {
+                if (plainString() != "2.0") return std::nullopt;
+            } else if (k == 1) {
+                auto id = scalar();
+                if (!id) return std::nullopt;
+                r.id = std::move(*id);
+                r.notification = false;
+            } else if (k == 2) {
+                auto method = plainString();
+                if (!method) return std::nullopt;
+                r.method = *method;
+            } else if (!plainArray(r.params)) {
+                return seen[0] && seen[2] && lastArray(r.params) ? std::optional(std::move(r)) : std::nullopt;
+            }
+        } while (eat(','));
+        if (!eat('}') || (skipSpace(), i_ != s_.size()) || !seen[0] || !seen[2]) return std::nullopt;
+        return r;
+    }
+
+  private:
+    static int keyIndex(std::string_view key) {
+        static constexpr std::string_view keys[] = {"jsonrpc", "id", "method", "params"};
+        for (int k = 0; k < 4; ++k)
+            if (key == keys[k]) return k;
+        return -1;
+    }
+    static bool space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+    void skipSpace() {
+        while (i_ < s_.size() && space(s_[i_])) ++i_;
+    }
+    bool eat(char c) {
+        skipSpace();
+        if (i_ >= s_.size() || s_[i_] != c) return false;
+        ++i_;
+        return true;
+    }
+    // A string of printable ASCII without escapes, quotes excluded.
+    std::optional<std::string_view> plainString() {
+        if (!eat('"')) return std::nullopt;
+        std::size_t start = i_;
+        while (i_ < s_.size() && s_[i_] >= 0x20 && s_[i_] <= 0x7E && s_[i_] != '"' && s_[i_] != '\\') ++i_;
+        if (i_ >= s_.size() || s_[i_] != '"') return std::nullopt;
+        return s_.substr(start, i_++ - start);
+    }
+    // A plain string, or an integer of at most 18 digits (it fits int64), typed as the tree reader types it.
+    std::optional<json> scalar() {
+        skipSpace();
+        if (i_ < s_.size() && s_[i_] == '"') {
+            auto text = plainString();
+            return text ? std::optional<json>(std::string(*text)) : std::nullopt;
+        }
+        bool negative = i_ < s_.size() && s_[i_] == '-';
+        std::size_t start = i_ + negative, end = start;
+        while (end < s_.size() && s_[end] >= '0' && s_[end] <= '9') ++end;
+        if (end == start || end - start > 18 || (end - start > 1 && s_[start] == '0')) return std::nullopt;
+        std::int64_t value = 0;
+        for (std::size_t k = start; k < end; ++k) value = value * 10 + (s_[k] - '0');
+        i_ = end;  // what follows (a fraction, an exponent) is no ',', '}' or ']', so the caller gives up
+        return negative ? json(-value) : json(static_cast<std::uint64_t>(value));
+    }
+    // An array of plain scalars; on failure the reader stays at its '[' for lastArray.
+    bool plainArray(json& out) {
+        skipSpace();
+        arrayAt_ = i_;
+        if (!eat('[')) return false;
+        if (eat(']')) return true;
+        do {
+            auto value = scalar();
+            if (!value) return false;
+            out.push_back(std::move(*value));
+        } while (eat(','));
+        return eat(']');
+    }
+    // Any array that is the last member: the text from its '[' to the line's closing '}' must be one array.
+    bool lastArray(json& out) {
+        std::size_t end = s_.size();
+        while (end > arrayAt_ && space(s_[end - 1])) --end;
+        if (end <= arrayAt_ + 1 || s_[arrayAt_] != '[' || s_[end - 1] != '}') return false;
+        // Lines read whole here are 2 levels deep with short integers: only this text can break the limits.
+        Shape shape = shapeOf(s_);
+        if (shape.tooDeep || !shape.hugeNumbers.empty()) return false;
+        std::string_view text = s_.substr(arrayAt_, end - 1 - arrayAt_);
+        if (text.find('\0') != std::string_view::npos) return false;  // the JSON reader stops at a NUL
+        out = json::parse(text, nullptr, /*allow_exceptions=*/false);
+        return out.is_array();  // a discarded parse is no array
+    }
+
+    std::string_view s_;
+    std::size_t i_ = 0;
+    std::size_t arrayAt_ = 0;
+};
+
+Request requestFromTree(std::string_view line, const Shape& shape) {
+    json j = parseShaped(line, shape);
     if (!j.is_object()) bad(code::InvalidRequest, "a request must be a JSON object");
     checkVersion(j);
     Request r;
@@ -185,8 +303,21 @@ Request parseRequest(std::string_view line) {
         r.params = std::move(*params);
     }
     // Checked once the request is whole, so that its id is known for the answer.
-    if (hugeNumbers) bad(code::InvalidParams, "Número fora do intervalo representável na requisição.");
+    if (!shape.hugeNumbers.empty())
+        bad(code::InvalidParams, "Número fora do intervalo representável na requisição.");
     return r;
+}
+
+}  // namespace
+
+Request parseRequest(std::string_view line) {
+    if (line.size() <= kMaxLineBytes)
+        if (auto plain = PlainRequestReader(line).read()) return std::move(*plain);
+    return requestFromTree(line, checkedShape(line, code::InvalidRequest, kMaxLineBytes));
+}
+
+Request detail::parseRequestThroughTree(std::string_view line) {
+    return requestFromTree(line, checkedShape(line, code::InvalidRequest, kMaxLineBytes));
 }
 
 json requestIdOf(std::string_view line) {

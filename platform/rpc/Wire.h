@@ -71,6 +71,12 @@ Request parseRequest(std::string_view line);
 // The id of a line that failed parseRequest, when one can be read (else null).
 json requestIdOf(std::string_view line);
 
+namespace detail {
+// parseRequest without its shortcut for plain lines: every line is read as a JSON tree. Tests and the fuzz
+// target check that both readers give the same request or the same error.
+Request parseRequestThroughTree(std::string_view line);
+}  // namespace detail
+
 std::string encodeResponse(const Response& response);
 // Throws WireError on a line that is not a response, is longer than `maxBytes` or nested deeper than
 // kMaxDepth.

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sstream>
 
 #include "platform/rpc/Wire.h"
+#include "tests/support/RequestOutcome.h"
 
 using namespace age;
 using namespace age::rpc;
@@ -218,4 +220,82 @@ TEST(WireLimits, ClientTextInErrorMessagesIsEscapedAndCut) {
     } catch (const WireError& e) {
         EXPECT_LT(std::string(e.what()).size(), 200u);
     }
+}
+
+// parseRequest reads plain lines without the JSON tree; for any line it must answer as the tree reader does.
+TEST(WirePlainRequests, EveryLineGivesWhatTheTreeReaderGives) {
+    const std::string sysdate =
+        R"({"jsonrpc":"2.0","id":1,"method":"AGE12100.rdmAgendaSala.GetSysdate","params":[]})";
+    const std::string hora =
+        R"({"method":"M.GetHora","params":["101","2026-12-07",-7,0],"id":"a b","jsonrpc":"2.0"})";
+    const std::string last =
+        R"({"jsonrpc":"2.0","id":-3,"method":"m","params":[{"a":[1.5,null,true]},"Sé"]})";
+    auto request = [](const std::string& id, const std::string& params) {
+        return R"({"jsonrpc":"2.0","id":)" + id + R"(,"method":"m","params":)" + params + "}";
+    };
+    std::vector<std::string> lines = {
+        sysdate,
+        hora,
+        last,
+        " \t\r\n{ \"jsonrpc\" : \"2.0\" ,\n\"id\"\r:7 ,\"method\":\"m\" , \"params\" : [ ] } \n",
+        R"({"jsonrpc":"2.0","method":"m"})",
+        R"({"jsonrpc":"2.0","method":"m","params":[1]})",
+        R"({"params":[1,{}],"jsonrpc":"2.0","method":"m","id":1})",
+        R"({"jsonrpc":"2.0","id":1})",
+        R"({"jsonrpc":"2.0","id":1,"method":"a","method":"b"})",
+        R"({"jsonrpc":"1.0","jsonrpc":"2.0","method":"m"})",
+        R"({"jsonrpc":"2.0","id":1,"id":2,"method":"m"})",
+        R"({"jsonrpc":"2.0","params":[1],"method":"m","params":[2]})",
+        R"({"jsonrpc":"2.0","ID":1,"method":"m"})",
+        R"({"jsonrpc":"2.0","\u0069d":1,"method":"m"})",
+        R"({"jsonrpc":"2\u002e0","method":"m"})",
+        R"({"jsonrpc":2.0,"method":"m"})",
+        R"({"jsonrpc":"2.0","method":"a\u002eb"})",
+        R"({"jsonrpc":"2.0","method":"Método"})",
+        "{\"jsonrpc\":\"2.0\",\"method\":\"a\x7f\"}",
+        "\xEF\xBB\xBF" + sysdate,
+        sysdate + std::string(1, '\0'),
+        std::string(1, '\0') + sysdate,
+        sysdate + "}",
+        sysdate + "{}",
+        "\v" + sysdate,
+        "\xC2\xA0" + sysdate,
+        request("1", "[ \n]"),
+        request("1", "[1 2]"),
+        request("1", std::string("[1.5]\0", 6)),  // the JSON reader takes NUL for the end of its input
+        request("1", R"(["a" "b"])"),
+        "",
+        "{}",
+        "[]",
+        "null",
+        " ",
+        R"({"jsonrpc":"2.0","method":"m","params":[)" + std::string(kMaxLineBytes, ' ') + "]}",
+        R"({"jsonrpc":"2.0","method":"m","params":[")" + std::string(kMaxLineBytes - 44, 'x') + "\"]}",
+        R"({"jsonrpc":"2.0","method":"m","params":[")" + std::string(kMaxLineBytes - 43, 'x') + "\"]}"};
+    // Ids and params, one word each.
+    std::istringstream ids(
+        R"(0 -0 -1 123456789012345678 -999999999999999999 1234567890123456789 9223372036854775807
+        9223372036854775808 18446744073709551616 -9223372036854775809 1.0 1e2 -1E2 1e400 01 -01 - +1 .5 null true
+        {} [] "" "{}[]:,x" "a\"b" "ç")");
+    for (std::string id; ids >> id;) lines.push_back(request(id, "[]"));
+    std::istringstream params(
+        R"([-0,1,-2] [null] [[1]] [1.5] ["a\nb"] [1,] [,1] [1e400] [18446744073709551616] {}
+        "x" null [ ] [1]} [1],"x":2 [[[[[[[[[[[[[[[[1]]]]]]]]]]]]]]]])");
+    for (std::string param; params >> param;) lines.push_back(request("1", param));
+    // Every cut and every byte swapped for one that matters to a reader of JSON.
+    for (const std::string& base : {sysdate, hora, last}) {
+        for (std::size_t i = 0; i < base.size(); ++i) {
+            lines.push_back(base.substr(0, i));
+            for (char c : std::string("\0 \"\\}],:0-e\x80\t\v[{", 16))
+                lines.push_back(base.substr(0, i) + c + base.substr(i + 1));
+        }
+    }
+    for (const std::string& line : lines)
+        EXPECT_EQ(age::test::requestOutcome(parseRequest, line),
+                  age::test::requestOutcome(detail::parseRequestThroughTree, line))
+            << line.substr(0, 120);
+
+    Request r = parseRequest(request("-0", R"(["101",-5])"));
+    EXPECT_EQ(r.id, 0);
+    EXPECT_EQ(r.params, json::array({"101", -5}));
 }
