@@ -168,8 +168,20 @@ void validated(const T& value) {
 
 }  // namespace
 
+namespace {
+void appendString(std::string& out, std::string_view text);  // below, with the packet writer
+}  // namespace
+
+// Written in place: a call's envelope built as a JSON object first cost the client a microsecond a call.
 std::string encodeRequest(const Request& r) {
-    return dump({{"jsonrpc", "2.0"}, {"id", r.id}, {"method", r.method}, {"params", r.params}});
+    std::string out = R"({"jsonrpc":"2.0","id":)";
+    out += dump(r.id);
+    out += R"(,"method":)";
+    appendString(out, r.method);
+    out += R"(,"params":)";
+    out += r.params.is_array() && r.params.empty() ? "[]" : dump(r.params);
+    out += '}';
+    return out;
 }
 
 namespace {

@@ -46,6 +46,16 @@ TEST(Wire, RequestsRoundTripAndMalformedOnesGiveTheirJsonRpcCodes) {
     EXPECT_EQ(back.params, r.params);
     EXPECT_EQ(splitMethod(back.method),
               std::make_pair(std::string("AGE12100.rdmAgendaSala"), std::string("GetHora")));
+    // The request is written by hand: names and ids that need escaping, and no params, come back whole.
+    const Request odds[] = {{"a\"b", "M\u00f3dulo.\"m\"\n\t\\", json::array({"Reuni\u00e3o", nullptr, 1.5})},
+                            {-3, "m", json::array()}};
+    for (const Request& odd : odds) {
+        Request again = parseRequest(encodeRequest(odd));
+        EXPECT_EQ(again.id, odd.id);
+        EXPECT_EQ(again.method, odd.method);
+        EXPECT_EQ(again.params, odd.params);
+        EXPECT_FALSE(again.notification);
+    }
 
     const std::pair<std::string, int> malformed[] = {
         {"{not json", code::ParseError},
