@@ -767,13 +767,36 @@ data::Packet packetFromElement(simdjson::dom::object packet) {
 
 }  // namespace
 
+namespace {
+
+// The head of an answer as the server writes it, {"jsonrpc":"2.0","id":N,"result":null}, read without a
+// tree; anything else (a byref part, a string id, another spelling) goes to the full reader.
+std::optional<Response> plainHead(std::string_view head) {
+    constexpr std::string_view open = R"({"jsonrpc":"2.0","id":)", close = R"(,"result":null})";
+    if (!head.starts_with(open) || !head.ends_with(close) || head.size() <= open.size() + close.size())
+        return std::nullopt;
+    std::string_view digits = head.substr(open.size(), head.size() - open.size() - close.size());
+    if (digits.size() > 18 || (digits.size() > 1 && digits[0] == '0')) return std::nullopt;
+    std::uint64_t id = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        id = id * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    Response r;
+    r.id = id;
+    return r;
+}
+
+}  // namespace
+
 Response parseResponseKeepingResult(std::string_view line, std::size_t maxBytes) {
     auto span = line.size() <= maxBytes ? resultSpan(line) : std::nullopt;
     if (!span) return parseResponse(line, maxBytes);  // let the full reader name what is wrong
     std::string head(line.substr(0, span->first));
     head += "null";
     head.append(line.substr(span->second));
-    Response r = parseResponse(head, maxBytes);
+    auto plain = plainHead(head);
+    Response r = plain ? std::move(*plain) : parseResponse(head, maxBytes);
     r.rawResult = std::string(line.substr(span->first, span->second - span->first));
     return r;
 }

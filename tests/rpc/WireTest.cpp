@@ -159,6 +159,17 @@ TEST(Wire, AResponseCanKeepItsResultAsText) {
 
     Response plain = parseResponseKeepingResult(R"({"jsonrpc":"2.0","id":3,"result":"texto"})", kMaxResponseBytes);
     EXPECT_EQ(plain.rawResult, "\"texto\"");
+    // The server's own spelling is read without a tree; its id comes out as the full reader types it.
+    for (const char* id : {"0", "42", "999999999999999999", "18446744073709551615", "-1"}) {
+        std::string reply = std::string(R"({"jsonrpc":"2.0","id":)") + id + R"(,"result":{"ok":true}})";
+        Response quick = parseResponseKeepingResult(reply, kMaxResponseBytes);
+        Response full = parseResponse(reply, kMaxResponseBytes);
+        EXPECT_EQ(quick.id, full.id) << id;
+        EXPECT_EQ(quick.id.type(), full.id.type()) << id;
+        EXPECT_EQ(quick.rawResult, R"({"ok":true})");
+    }
+    for (const char* bad : {R"({"jsonrpc":"2.0","id":07,"result":1})", R"({"jsonrpc":"2.0","id":1.0,"result":1})"})
+        EXPECT_NE(codeOf([&] { parseResponseKeepingResult(bad, kMaxResponseBytes); }), 0) << bad;
 
     for (const char* bad : {R"({"jsonrpc":"2.0","id":1})", R"({"jsonrpc":"2.0","id":1,"result":{"a":1})",
                             R"({"jsonrpc":"2.0","id":1,"result":1,"byref":{"x":"1"}})", "garbage"})
