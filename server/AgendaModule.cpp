@@ -275,18 +275,18 @@ void AgendaModule::registerIn(Dispatcher& d) {
 
 Reply AgendaModule::GetSala(const Args&) {
     Packet p = singleColumn("CDSALA", FieldType::String, 5);
-    for (const auto& room : storage_.read()->rooms()) p.rows.push_back({room.code});
+    for (const auto& room : storage_.readOne()->rooms()) p.rows.push_back({room.code});
     return ok(p);
 }
 
 Reply AgendaModule::getNmSala(const Args& args) {
     Packet p = singleColumn("NMSALA", FieldType::String, 30);
-    if (auto name = storage_.read()->roomName(args.text(0))) p.rows.push_back({textValue(*name)});
+    if (auto name = storage_.readOne()->roomName(args.text(0))) p.rows.push_back({textValue(*name)});
     return ok(p);
 }
 
 Reply AgendaModule::GetAgendaSala(const Args& args) {
-    return ok(bookingPacket(storage_.read()->bookings(args.text(0), args.day(1))));
+    return ok(bookingPacket(storage_.readOne()->bookings(args.text(0), args.day(1))));
 }
 
 Reply AgendaModule::GetSysdate(const Args&) {
@@ -321,7 +321,7 @@ Reply AgendaModule::GetNrSeq(const Args& args) {
 Reply AgendaModule::GetHora(const Args& args) {
     Packet p;
     p.fields = {{"HRINIAGESALA", FieldType::String, 4}, {"HRFINAGESALA", FieldType::String, 4}};
-    for (const auto& span : storage_.read()->scheduledHours(args.text(0), args.day(1)))
+    for (const auto& span : storage_.readOne()->scheduledHours(args.text(0), args.day(1)))
         p.rows.push_back({span.start, span.end});
     return ok(p);
 }

@@ -59,7 +59,7 @@ Reply SessionModule::Login(const Args& args) {
     }
     // Every refusal costs one password verification, so its time tells nothing of why. (--auth none checks
     // no password: only that the operator exists and is enabled.)
-    auto credential = op.size() == args.text(0).size() ? storage_.read()->credential(op) : std::nullopt;
+    auto credential = op.size() == args.text(0).size() ? storage_.readOne()->credential(op) : std::nullopt;
     std::string why;
     if (!credential)
         why = "unknown operator";

@@ -3,9 +3,13 @@
 // Writers of a room queue on its SALA row (lockRoom: SELECT ... FOR NO KEY UPDATE) in READ COMMITTED, so
 // every check made after the lock sees what the previous writer committed; the exclusion constraint on
 // AGESALA holds the overlap rule in the database itself whatever the writer. Sequence counters are one
-// atomic upsert. Readers get one snapshot per transaction (REPEATABLE READ, read only), as with SQLite.
+// atomic upsert. Readers get one snapshot per transaction (REPEATABLE READ, read only), as with SQLite; a
+// call that reads with a single statement runs it alone (autocommit): one round trip instead of three.
 // Prepared statements only; text is compared in byte order (COLLATE "C"), as SQLite does.
 #include "server/storage/PostgresStorage.h"
+
+#include <set>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 #include <pqxx/pqxx>
@@ -260,17 +264,36 @@ const char* orAny(const std::string& s) {
 using Snapshot = pqxx::transaction<pqxx::repeatable_read, pqxx::read_only>;
 using Writer = pqxx::transaction<pqxx::read_committed, pqxx::read_write>;
 
+enum class Kind { Read, Write, ReadOne };
+
+// Statements that neither change nor lock rows: the only ones that may run outside a transaction (readOne),
+// where nothing would roll a change back.
+bool plainRead(std::string_view statement) {
+    static const std::set<std::string_view> reads = [] {
+        std::set<std::string_view> out;
+        for (const auto& s : kStatements) {
+            std::string_view sql = s.sql;
+            if (sql.starts_with("SELECT ") && sql.find(" FOR ") == std::string_view::npos) out.insert(s.name);
+        }
+        return out;
+    }();
+    return reads.contains(statement);
+}
+
 class PostgresTransaction final : public Transaction {
   public:
-    PostgresTransaction(pg::Pool& pool, bool writing) : connection_(pool) {
+    PostgresTransaction(pg::Pool& pool, Kind kind) : connection_(pool), kind_(kind) {
         try {
-            if (writing)
+            if (kind == Kind::Write)
                 tx_ = std::make_unique<Writer>(*connection_);
-            else
+            else if (kind == Kind::Read)
                 tx_ = std::make_unique<Snapshot>(*connection_);
+            else
+                tx_ = std::make_unique<pqxx::nontransaction>(*connection_);  // sends no BEGIN, no COMMIT
         } catch (const pqxx::failure&) {
             pg::rethrowAsStorageError();
         }
+        if (kind == Kind::ReadOne) allowOneStatement();
     }
 
     void commit() override {
@@ -542,6 +565,10 @@ class PostgresTransaction final : public Transaction {
   private:
     template <typename... Args>
     pqxx::result exec(const char* statement, Args&&... args) {
+        beforeStatement();
+        if (kind_ == Kind::ReadOne && !plainRead(statement))
+            throw StorageError(std::string("statement ") + statement +
+                               " changes or locks rows: it needs write(), not readOne()");
         try {
             return tx_->exec_prepared(statement, std::forward<Args>(args)...);
         } catch (const pqxx::failure&) {
@@ -550,7 +577,8 @@ class PostgresTransaction final : public Transaction {
     }
 
     pg::Lease connection_;
-    std::unique_ptr<pqxx::dbtransaction> tx_;  // rolls back on destruction unless committed
+    Kind kind_;
+    std::unique_ptr<pqxx::transaction_base> tx_;  // rolls back on destruction unless committed
 };
 
 class PostgresStorage final : public Storage {
@@ -580,10 +608,13 @@ class PostgresStorage final : public Storage {
     }
 
     std::unique_ptr<Transaction> read() override {
-        return std::make_unique<PostgresTransaction>(pool_, false);
+        return std::make_unique<PostgresTransaction>(pool_, Kind::Read);
     }
     std::unique_ptr<Transaction> write() override {
-        return std::make_unique<PostgresTransaction>(pool_, true);
+        return std::make_unique<PostgresTransaction>(pool_, Kind::Write);
+    }
+    std::unique_ptr<Transaction> readOne() override {
+        return std::make_unique<PostgresTransaction>(pool_, Kind::ReadOne);
     }
 
   private:

@@ -146,13 +146,13 @@ class SqliteTransaction final : public Transaction {
 
     std::vector<Room> rooms() override {
         std::vector<Room> out;
-        auto q = db_->query("SELECT CDSALA, NMSALA FROM SALA ORDER BY CDSALA");
+        auto q = query("SELECT CDSALA, NMSALA FROM SALA ORDER BY CDSALA");
         while (q.step()) out.push_back({q.text(0), q.text(1)});
         return out;
     }
 
     std::optional<std::string> roomName(const std::string& room) override {
-        auto q = db_->query("SELECT NMSALA FROM SALA WHERE CDSALA = ?1");
+        auto q = query("SELECT NMSALA FROM SALA WHERE CDSALA = ?1");
         q.bindText(1, room);
         if (!q.step()) return std::nullopt;
         return q.text(0);
@@ -160,13 +160,13 @@ class SqliteTransaction final : public Transaction {
 
     std::vector<Operator> operators() override {
         std::vector<Operator> out;
-        auto q = db_->query("SELECT CDOPERADOR, NMOPERADOR FROM OPERADOR ORDER BY CDOPERADOR");
+        auto q = query("SELECT CDOPERADOR, NMOPERADOR FROM OPERADOR ORDER BY CDOPERADOR");
         while (q.step()) out.push_back({q.text(0), q.text(1)});
         return out;
     }
 
     std::optional<std::string> operatorName(const std::string& code) override {
-        auto q = db_->query("SELECT NMOPERADOR FROM OPERADOR WHERE CDOPERADOR = ?1");
+        auto q = query("SELECT NMOPERADOR FROM OPERADOR WHERE CDOPERADOR = ?1");
         q.bindText(1, code);
         if (!q.step()) return std::nullopt;
         return q.text(0);
@@ -177,7 +177,7 @@ class SqliteTransaction final : public Transaction {
                                        " FROM AGESALA a LEFT JOIN OPERADOR o ON o.CDOPERADOR = a.CDOPERADOR"
                                        " WHERE a.CDSALA = ?1 AND a.DTATIAGESALA = ?2"
                                        " ORDER BY a.HRINIAGESALA, a.NRSEQAGESALA";
-        auto q = db_->query(sql.c_str());
+        auto q = query(sql.c_str());
         q.bindText(1, room).bindText(2, formatIsoDate(day));
         std::vector<Booking> out;
         while (q.step()) out.push_back(readBooking(q));
@@ -188,7 +188,7 @@ class SqliteTransaction final : public Transaction {
         static const std::string sql = std::string("SELECT ") + kBookingColumns +
                                        " FROM AGESALA a LEFT JOIN OPERADOR o ON o.CDOPERADOR = a.CDOPERADOR"
                                        " WHERE a.CDSALA = ?1 AND a.NRSEQAGESALA = ?2";
-        auto q = db_->query(sql.c_str());
+        auto q = query(sql.c_str());
         q.bindText(1, room).bindText(2, seq);
         if (!q.step()) return std::nullopt;
         return readBooking(q);
@@ -200,7 +200,7 @@ class SqliteTransaction final : public Transaction {
 
     std::vector<HourSpan> scheduledHoursExcept(const std::string& room, Date day,
                                                const std::string& seq) override {
-        auto q = db_->query(
+        auto q = query(
             "SELECT HRINIAGESALA, HRFINAGESALA FROM AGESALA"
             " WHERE CDSALA = ?1 AND DTATIAGESALA = ?2 AND IDSITAGESALA = 'A' AND NRSEQAGESALA <> ?3"
             " ORDER BY HRINIAGESALA, NRSEQAGESALA");
@@ -211,7 +211,7 @@ class SqliteTransaction final : public Transaction {
     }
 
     std::set<Date> clashingDays(const std::string& room, Date from, Date to, const HourSpan& span) override {
-        auto q = db_->query(
+        auto q = query(
             "SELECT DISTINCT DTATIAGESALA FROM AGESALA WHERE CDSALA = ?1 AND DTATIAGESALA BETWEEN ?2 AND ?3"
             " AND IDSITAGESALA = 'A' AND HRINIAGESALA <= ?5 AND HRFINAGESALA >= ?4");
         q.bindText(1, room).bindText(2, formatIsoDate(from)).bindText(3, formatIsoDate(to));
@@ -230,7 +230,7 @@ class SqliteTransaction final : public Transaction {
 
     long nextSeqs(const std::string& room, long count) override {
         if (count < 1 || count > kLastSeq) return 0;
-        auto q = db_->query(
+        auto q = query(
             "INSERT INTO SEQSALA (CDSALA, NRULTSEQ) VALUES (?1, ?2) ON CONFLICT (CDSALA) DO UPDATE"
             " SET NRULTSEQ = NRULTSEQ + ?2 WHERE NRULTSEQ + ?2 <= NRLIMITE RETURNING NRULTSEQ");
         q.bindText(1, room).bind(2, static_cast<std::int64_t>(count));
@@ -241,7 +241,7 @@ class SqliteTransaction final : public Transaction {
     }
 
     bool insertBooking(const Booking& b) override {
-        auto q = db_->query(
+        auto q = query(
             "INSERT INTO AGESALA (CDFILIAL, NRSEQAGESALA, IDSITAGESALA, DSAGENDASALA, CDSALA, DTATIAGESALA,"
             " CDOPERADOR, HRINIAGESALA, HRFINAGESALA, DTINCAGESALA)"
             " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10) ON CONFLICT (CDSALA, NRSEQAGESALA) DO "
@@ -254,7 +254,7 @@ class SqliteTransaction final : public Transaction {
     }
 
     bool updateBooking(const Booking& b) override {
-        auto q = db_->query(
+        auto q = query(
             "UPDATE AGESALA SET CDFILIAL = ?1, IDSITAGESALA = ?2, DSAGENDASALA = ?3, DTATIAGESALA = ?4,"
             " CDOPERADOR = ?5, HRINIAGESALA = ?6, HRFINAGESALA = ?7, DTINCAGESALA = ?8"
             " WHERE CDSALA = ?9 AND NRSEQAGESALA = ?10");
@@ -266,7 +266,7 @@ class SqliteTransaction final : public Transaction {
     }
 
     bool deleteBooking(const std::string& room, const std::string& seq) override {
-        auto q = db_->query("DELETE FROM AGESALA WHERE CDSALA = ?1 AND NRSEQAGESALA = ?2");
+        auto q = query("DELETE FROM AGESALA WHERE CDSALA = ?1 AND NRSEQAGESALA = ?2");
         q.bindText(1, room).bindText(2, seq);
         q.run();
         return q.changes() == 1;
@@ -274,14 +274,14 @@ class SqliteTransaction final : public Transaction {
 
     bool addRoom(const Room& room) override {
         auto q =
-            db_->query("INSERT INTO SALA (CDSALA, NMSALA) VALUES (?1, ?2) ON CONFLICT (CDSALA) DO NOTHING");
+            query("INSERT INTO SALA (CDSALA, NMSALA) VALUES (?1, ?2) ON CONFLICT (CDSALA) DO NOTHING");
         q.bindText(1, room.code).bindText(2, room.name);
         q.run();
         return q.changes() == 1;
     }
 
     bool addOperator(const Operator& op) override {
-        auto q = db_->query(
+        auto q = query(
             "INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR) VALUES (?1, ?2) ON CONFLICT (CDOPERADOR) DO "
             "NOTHING");
         q.bindText(1, op.code).bindText(2, op.name);
@@ -290,27 +290,27 @@ class SqliteTransaction final : public Transaction {
     }
 
     void addPendingSeq(const std::string& room, long seq) override {
-        auto q = db_->query("INSERT INTO SEQENTREGUE (CDSALA, NRSEQ) VALUES (?1, ?2)");
+        auto q = query("INSERT INTO SEQENTREGUE (CDSALA, NRSEQ) VALUES (?1, ?2)");
         q.bindText(1, room).bind(2, static_cast<std::int64_t>(seq));
         q.run();
     }
 
     bool claimPendingSeq(const std::string& room, long seq) override {
-        auto q = db_->query("DELETE FROM SEQENTREGUE WHERE CDSALA = ?1 AND NRSEQ = ?2");
+        auto q = query("DELETE FROM SEQENTREGUE WHERE CDSALA = ?1 AND NRSEQ = ?2");
         q.bindText(1, room).bind(2, static_cast<std::int64_t>(seq));
         q.run();
         return q.changes() == 1;
     }
 
     long withdrawPendingSeqs(const std::string& room) override {
-        auto q = db_->query("DELETE FROM SEQENTREGUE WHERE CDSALA = ?1");
+        auto q = query("DELETE FROM SEQENTREGUE WHERE CDSALA = ?1");
         q.bindText(1, room);
         q.run();
         return q.changes();
     }
 
     std::vector<long> seqsInUse(const std::string& room) override {
-        auto q = db_->query(
+        auto q = query(
             "SELECT CAST(NRSEQAGESALA AS INTEGER) FROM AGESALA"
             " WHERE CDSALA = ?1 AND NRSEQAGESALA GLOB '[0-9][0-9][0-9][0-9][0-9]'"
             " UNION SELECT NRSEQ FROM SEQENTREGUE WHERE CDSALA = ?1 ORDER BY 1");
@@ -321,7 +321,7 @@ class SqliteTransaction final : public Transaction {
     }
 
     std::vector<SeqCounter> seqCounters() override {
-        auto q = db_->query("SELECT CDSALA, NRULTSEQ, NRLIMITE FROM SEQSALA ORDER BY CDSALA");
+        auto q = query("SELECT CDSALA, NRULTSEQ, NRLIMITE FROM SEQSALA ORDER BY CDSALA");
         std::vector<SeqCounter> out;
         while (q.step())
             out.push_back({q.text(0), static_cast<long>(q.integer(1)), static_cast<long>(q.integer(2))});
@@ -329,7 +329,7 @@ class SqliteTransaction final : public Transaction {
     }
 
     void setSeqCounter(const SeqCounter& c) override {
-        auto q = db_->query(
+        auto q = query(
             "INSERT INTO SEQSALA (CDSALA, NRULTSEQ, NRLIMITE) VALUES (?1, ?2, ?3) ON CONFLICT (CDSALA)"
             " DO UPDATE SET NRULTSEQ = excluded.NRULTSEQ, NRLIMITE = excluded.NRLIMITE");
         q.bindText(1, c.room).bind(2, static_cast<std::int64_t>(c.last));
@@ -338,7 +338,7 @@ class SqliteTransaction final : public Transaction {
     }
 
     std::set<Date> fullDays(const std::string& room, Date from, Date to, long count) override {
-        auto q = db_->query(
+        auto q = query(
             "SELECT DTATIAGESALA FROM AGESALA WHERE CDSALA = ?1 AND DTATIAGESALA BETWEEN ?2 AND ?3"
             " GROUP BY DTATIAGESALA HAVING count(*) >= ?4");
         q.bindText(1, room).bindText(2, formatIsoDate(from)).bindText(3, formatIsoDate(to));
@@ -350,7 +350,7 @@ class SqliteTransaction final : public Transaction {
     }
 
     void forEachStoredRow(const std::function<void(const StoredRow&)>& visit) override {
-        auto q = db_->query(
+        auto q = query(
             "SELECT a.CDSALA, a.NRSEQAGESALA, a.IDSITAGESALA, a.DTATIAGESALA, a.HRINIAGESALA, a.HRFINAGESALA,"
             " s.CDSALA IS NOT NULL FROM AGESALA a LEFT JOIN SALA s ON s.CDSALA = a.CDSALA"
             " ORDER BY a.CDSALA, a.DTATIAGESALA, a.HRINIAGESALA, a.NRSEQAGESALA");
@@ -359,7 +359,7 @@ class SqliteTransaction final : public Transaction {
     }
 
     std::optional<Credential> credential(const std::string& code) override {
-        auto q = db_->query(
+        auto q = query(
             "SELECT o.CDOPERADOR, o.NMOPERADOR, a.DSHASHSENHA, COALESCE(a.IDATIVO, 'S') FROM OPERADOR o"
             " LEFT JOIN ACESSOOPERADOR a ON a.CDOPERADOR = o.CDOPERADOR WHERE o.CDOPERADOR = ?1");
         q.bindText(1, code);
@@ -368,7 +368,7 @@ class SqliteTransaction final : public Transaction {
     }
 
     bool setPasswordHash(const std::string& code, const std::string& hash) override {
-        auto q = db_->query(
+        auto q = query(
             "INSERT INTO ACESSOOPERADOR (CDOPERADOR, DSHASHSENHA) SELECT CDOPERADOR, ?2 FROM OPERADOR"
             " WHERE CDOPERADOR = ?1 ON CONFLICT (CDOPERADOR) DO UPDATE SET DSHASHSENHA = excluded.DSHASHSENHA");
         q.bindText(1, code).bindText(2, hash);
@@ -377,7 +377,7 @@ class SqliteTransaction final : public Transaction {
     }
 
     bool setOperatorEnabled(const std::string& code, bool enabled) override {
-        auto q = db_->query(
+        auto q = query(
             "INSERT INTO ACESSOOPERADOR (CDOPERADOR, IDATIVO) SELECT CDOPERADOR, ?2 FROM OPERADOR"
             " WHERE CDOPERADOR = ?1 ON CONFLICT (CDOPERADOR) DO UPDATE SET IDATIVO = excluded.IDATIVO");
         q.bindText(1, code).bindText(2, enabled ? "S" : "N");
@@ -386,7 +386,7 @@ class SqliteTransaction final : public Transaction {
     }
 
     void addSession(const SessionRecord& s) override {
-        auto q = db_->query(
+        auto q = query(
             "INSERT INTO SESSAO (CDHASHTOKEN, CDPREFIXO, CDOPERADOR, DSENDERECO, DTCRIACAO, DTEXPIRA)"
             " VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
         q.bindText(1, s.tokenHash).bindText(2, s.tokenPrefix).bindText(3, s.operatorCode);
@@ -396,7 +396,7 @@ class SqliteTransaction final : public Transaction {
 
     std::optional<SessionRecord> session(const std::string& tokenHash) override {
         static const std::string sql = std::string(kSessionColumns) + " WHERE s.CDHASHTOKEN = ?1";
-        auto q = db_->query(sql.c_str());
+        auto q = query(sql.c_str());
         q.bindText(1, tokenHash);
         if (!q.step()) return std::nullopt;
         return readSession(q);
@@ -404,21 +404,21 @@ class SqliteTransaction final : public Transaction {
 
     std::vector<SessionRecord> sessions() override {
         static const std::string sql = std::string(kSessionColumns) + " ORDER BY s.DTCRIACAO, s.CDPREFIXO";
-        auto q = db_->query(sql.c_str());
+        auto q = query(sql.c_str());
         std::vector<SessionRecord> out;
         while (q.step()) out.push_back(readSession(q));
         return out;
     }
 
     bool deleteSession(const std::string& tokenHash) override {
-        auto q = db_->query("DELETE FROM SESSAO WHERE CDHASHTOKEN = ?1");
+        auto q = query("DELETE FROM SESSAO WHERE CDHASHTOKEN = ?1");
         q.bindText(1, tokenHash);
         q.run();
         return q.changes() == 1;
     }
 
     int deleteExpiredSessions(DateTime now) override {
-        auto q = db_->query("DELETE FROM SESSAO WHERE DTEXPIRA <= ?1");
+        auto q = query("DELETE FROM SESSAO WHERE DTEXPIRA <= ?1");
         q.bindText(1, formatIsoDateTime(now));
         q.run();
         return q.changes();
@@ -430,7 +430,7 @@ class SqliteTransaction final : public Transaction {
     }
 
     void addHistoryRow(const HistoryEntry& h) {
-        auto q = db_->query(
+        auto q = query(
             "INSERT INTO HISTORICO (DTHISTORICO, CDOPERADOR, DSENDERECO, DSMETODO, IDOPERACAO, CDSALA,"
             " NRSEQAGESALA, DTATIAGESALA, DSANTERIOR, DSNOVO) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
         q.bindText(1, formatIsoDateTime(h.when)).bind(2, h.operatorCode).bind(3, h.address);
@@ -440,7 +440,7 @@ class SqliteTransaction final : public Transaction {
     }
 
     std::vector<HistoryEntry> history(const HistoryFilter& f) override {
-        auto q = db_->query(
+        auto q = query(
             "SELECT NRHISTORICO, DTHISTORICO, CDOPERADOR, DSENDERECO, DSMETODO, IDOPERACAO, CDSALA,"
             " NRSEQAGESALA, DTATIAGESALA, DSANTERIOR, DSNOVO FROM HISTORICO"
             " WHERE (?1 = '' OR CDSALA = ?1) AND (?2 = '' OR NRSEQAGESALA = ?2) AND (?3 = '' OR CDOPERADOR = ?3)"
@@ -459,13 +459,20 @@ class SqliteTransaction final : public Transaction {
     }
 
     long pruneHistory(DateTime before) override {
-        auto q = db_->query("DELETE FROM HISTORICO WHERE DTHISTORICO < ?1");
+        auto q = query("DELETE FROM HISTORICO WHERE DTHISTORICO < ?1");
         q.bindText(1, formatIsoDateTime(before));
         q.run();
         return q.changes();
     }
 
+    using Transaction::allowOneStatement;
+
   private:
+    Query query(const char* sql) {
+        beforeStatement();
+        return db_->query(sql);
+    }
+
     SqliteStorage& owner_;
     std::unique_ptr<Db> db_;
     bool open_ = true;
@@ -509,6 +516,12 @@ class SqliteStorage final : public Storage {
 
     std::unique_ptr<Transaction> read() override { return begin(false); }
     std::unique_ptr<Transaction> write() override { return begin(true); }
+    // A read transaction costs SQLite no round trip: the same one, held to its single statement.
+    std::unique_ptr<Transaction> readOne() override {
+        auto tx = begin(false);
+        tx->allowOneStatement();
+        return tx;
+    }
 
     std::unique_ptr<Db> acquire() {
         {
@@ -536,7 +549,7 @@ class SqliteStorage final : public Storage {
         return q.step() ? static_cast<int>(q.integer(0)) : 0;
     }
 
-    std::unique_ptr<Transaction> begin(bool writing) {
+    std::unique_ptr<SqliteTransaction> begin(bool writing) {
         WriterTurn turn;
         if (writing) {
             turn = WriterTurn(writer_, std::defer_lock);

@@ -18,6 +18,13 @@ std::size_t Transaction::insertSeries(const Booking& model, long firstSeq, const
     return inserted;
 }
 
+void Transaction::beforeStatement() {
+    if (statementsLeft_ == 0)
+        throw StorageError("a second statement on a transaction from readOne(): a call that reads twice "
+                           "needs read()");
+    if (statementsLeft_ > 0) --statementsLeft_;
+}
+
 std::optional<std::string> sqlitePathOf(const std::string& url) {
     constexpr std::string_view sqlitePrefix = "sqlite:";
     if (url.starts_with("postgresql://") || url.starts_with("postgres://")) return std::nullopt;

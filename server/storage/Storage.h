@@ -1,10 +1,11 @@
 // What the application server keeps: rooms, operators, bookings and the per-room sequence counters,
 // behind one interface so that SQLite and PostgreSQL backends serve the same methods.
 //
-// Every read and write happens inside a Transaction. A write transaction serialises the writers of a
-// room before the caller checks for overlaps (SQLite: BEGIN IMMEDIATE; PostgreSQL: a row lock taken by
-// lockRoom, with the exclusion constraint as the last word), so a check made inside it still holds when
-// the transaction commits. A transaction that is destroyed without commit() rolls back.
+// Every read and write happens through a Transaction (on PostgreSQL, one from readOne() runs its single
+// statement outside a transaction). A write transaction serialises the writers of a room before the caller
+// checks for overlaps (SQLite: BEGIN IMMEDIATE; PostgreSQL: a row lock taken by lockRoom, with the exclusion
+// constraint as the last word), so a check made inside it still holds when the transaction commits. A
+// transaction that is destroyed without commit() rolls back.
 #pragma once
 
 #include <functional>
@@ -206,6 +207,15 @@ class Transaction {
     void addHistory(const HistoryEntry& entry) { addHistory(std::vector<HistoryEntry>{entry}); }
     virtual std::vector<HistoryEntry> history(const HistoryFilter& filter) = 0;  // newest first
     virtual long pruneHistory(DateTime before) = 0;  // rows written before; how many went
+
+  protected:
+    // A backend calls this before each statement it runs. A transaction from Storage::readOne() throws
+    // StorageError at its second: two statements outside a transaction would not see one moment.
+    void beforeStatement();
+    void allowOneStatement() { statementsLeft_ = 1; }
+
+  private:
+    int statementsLeft_ = -1;  // -1: any number
 };
 
 class Storage {
@@ -214,6 +224,10 @@ class Storage {
     // Creates or upgrades the schema; running it again changes nothing.
     virtual void initSchema() = 0;
     virtual std::unique_ptr<Transaction> read() = 0;
+    // For a call that reads with one statement, which sees one moment by itself: PostgreSQL runs it without
+    // a transaction around it (one round trip instead of BEGIN, statement, end); SQLite as read() does.
+    // A second statement on it throws StorageError.
+    virtual std::unique_ptr<Transaction> readOne() = 0;
     virtual std::unique_ptr<Transaction> write() = 0;
 };
 

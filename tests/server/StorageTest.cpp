@@ -272,6 +272,32 @@ TEST_P(StorageTest, CredentialsSessionsAndHistoryReadBackAsStored) {
     EXPECT_EQ(storage->read()->history({}).size(), 1u);
 }
 
+// The reads that calls make with one statement: the same answers as read() gives; a second statement on
+// the same transaction is refused, since outside a transaction it would not see the moment of the first.
+TEST_P(StorageTest, AOneStatementReadAnswersAsAReadAndRefusesASecondStatement) {
+    insert({booking("00002", "1000", "1100"), booking("00001", "0800", "0900"),
+            booking("00003", "0830", "0930", "C")});
+    auto spansIn = [](Storage& s) { return spansOf(s.readOne()->scheduledHours("101", kDay)); };
+    EXPECT_EQ(spansIn(*storage), spansOf(storage->read()->scheduledHours("101", kDay)));
+    EXPECT_EQ(spansIn(*storage), (std::vector<std::string>{"0800-0900", "1000-1100"}));
+    auto one = storage->readOne()->bookings("101", kDay);
+    auto all = storage->read()->bookings("101", kDay);
+    ASSERT_EQ(one.size(), 3u);
+    for (std::size_t i = 0; i < one.size(); ++i) EXPECT_EQ(fieldsOf(one[i]), fieldsOf(all[i])) << i;
+    EXPECT_EQ(one[0].operatorName, "Ana Souza");
+    ASSERT_EQ(storage->readOne()->rooms().size(), 2u);
+    EXPECT_EQ(storage->readOne()->rooms()[1].name, "Sala 102");
+    EXPECT_EQ(storage->readOne()->roomName("101"), "Sala 101");
+    EXPECT_EQ(storage->readOne()->roomName("999"), std::nullopt);
+    EXPECT_EQ(storage->readOne()->credential("ana")->name, "Ana Souza");
+    EXPECT_FALSE(storage->readOne()->credential("zé"));
+
+    auto tx = storage->readOne();
+    EXPECT_EQ(tx->bookings("101", kDay).size(), 3u);
+    EXPECT_THROW(tx->roomName("101"), StorageError);
+    EXPECT_THROW(tx->bookings("101", kDay), StorageError);
+}
+
 AGE_ON_EACH_BACKEND(StorageTest);
 
 class PostgresOnly : public StorageTest {};
@@ -358,6 +384,37 @@ TEST_P(PostgresOnly, ConnectionsTheDatabaseDroppedAreReplaced) {
     }
     EXPECT_EQ(rooms, 2u);
     EXPECT_LE(conflicts, 1) << "every dropped connection failed a call of its own";
+}
+
+// Outside a transaction nothing would roll a change back: a one-statement read runs reads only.
+TEST_P(PostgresOnly, AOneStatementReadRefusesToWriteOrLock) {
+    EXPECT_THROW(storage->readOne()->addRoom({"201", "Auditório"}), StorageError);
+    EXPECT_THROW(storage->readOne()->insertBooking(booking("00001", "0800", "0900")), StorageError);
+    EXPECT_THROW(storage->readOne()->lockRoom("101"), StorageError);
+    EXPECT_EQ(storage->read()->roomName("201"), std::nullopt);
+    EXPECT_TRUE(storage->read()->bookings("101", kDay).empty());
+}
+
+// A connection dropped under a transaction fails its statement as a conflict to run again, whether the
+// transaction is a snapshot or a single statement; the pool then replaces it and its idle fellows.
+TEST_P(PostgresOnly, AConnectionDroppedUnderAOneStatementReadIsAConflictAsUnderARead) {
+    auto pooled = open(4);
+    const std::function<std::unique_ptr<Transaction>()> kinds[] = {[&] { return pooled->read(); },
+                                                                    [&] { return pooled->readOne(); }};
+    for (int kind = 0; kind < 2; ++kind) {
+        {
+            std::vector<std::unique_ptr<Transaction>> held;  // connections left idle in the pool
+            for (int i = 0; i < 3; ++i) held.push_back(pooled->read());
+        }
+        auto tx = kinds[kind]();
+        // Waits (up to 5 s) for each backend to be gone, so the statement below finds it dropped.
+        runSql(url(),
+               "SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity"
+               " WHERE application_name = 'age-server' AND datname = current_database()");
+        EXPECT_THROW(tx->rooms(), StorageConflict) << kind;
+        tx.reset();
+        EXPECT_EQ(kinds[kind]()->rooms().size(), 2u) << kind;
+    }
 }
 
 class SqliteOnly : public StorageTest {};
