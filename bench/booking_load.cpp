@@ -130,10 +130,10 @@ class Client {
     Tally tally;
 
   private:
-    // The raw result of one timed call.
-    json call(const char* method, std::initializer_list<TAppServer::Arg> args) {
+    // The result of one timed call, kept as its text the way the screens keep it.
+    TResult call(const char* method, std::initializer_list<TAppServer::Arg> args) {
         auto t0 = SteadyClock::now();
-        json result = net_.AppServer().Call(method, args);
+        TResult result = net_.AppServer().Call(method, args);
         tally.millis[method].push_back(
             std::chrono::duration<double, std::milli>(SteadyClock::now() - t0).count());
         return result;
@@ -178,7 +178,7 @@ class Client {
         std::string list = age::buildDateList(first, first + std::chrono::days(kRecurringDays - 1),
                                               {true, true, true, true, true, true, true});
         std::string reply =
-            call("GetPesqSala", {"0001", room, TAppServer::Arg::Ref(list), seq}).get<std::string>();
+            call("GetPesqSala", {"0001", room, TAppServer::Arg::Ref(list), seq}).Json().get<std::string>();
         if (reply == "0" || list.empty()) return;
         accepted("SetHrSala",
                  {"0001", "ana", TAppServer::Arg::Ref(list), seq, "A", "Reunião de carga", start, end, room});
