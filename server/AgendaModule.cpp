@@ -251,10 +251,12 @@ void AgendaModule::registerIn(Dispatcher& d) {
     d.add(module, {"getNmSala", {{"sala", K::Text}, {"filial", K::Text}}, bind(&AgendaModule::getNmSala)});
     d.add(module,
           {"GetAgendaSala", {{"sala", K::Text}, {"dia", K::Day}}, bind(&AgendaModule::GetAgendaSala)});
-    d.add(module, {"GetSysdate", {}, bind(&AgendaModule::GetSysdate), /*envelope=*/true, /*quick=*/true});
-    d.add(module, {"GetNrSeq", {{"sala", K::Text}, {"dia", K::Day}}, bind(&AgendaModule::GetNrSeq)});
+    d.add(module, {"GetSysdate", {}, bind(&AgendaModule::GetSysdate), /*envelope=*/true, Lane::Quick});
+    d.add(module,
+          {"GetNrSeq", {{"sala", K::Text}, {"dia", K::Day}}, bind(&AgendaModule::GetNrSeq), true, Lane::Write});
     d.add(module, {"GetHora", {{"sala", K::Text}, {"dia", K::Day}}, bind(&AgendaModule::GetHora)});
-    d.add(module, {"SetAgendaSala", {{"alterações", K::Object}}, bind(&AgendaModule::SetAgendaSala)});
+    d.add(module, {"SetAgendaSala", {{"alterações", K::Object}}, bind(&AgendaModule::SetAgendaSala), true,
+                   Lane::Write});
     d.add(module,
           {"GetPesqSala",
            {{"filial", K::Text}, {"sala", K::Text}, {"lista de datas", K::Text}, {"seqüencial", K::Text}},
@@ -270,7 +272,9 @@ void AgendaModule::registerIn(Dispatcher& d) {
                     {"início", K::Text},
                     {"término", K::Text},
                     {"sala", K::Text}},
-                   bind(&AgendaModule::SetHrSala)});
+                   bind(&AgendaModule::SetHrSala),
+                   true,
+                   Lane::Write});
 }
 
 Reply AgendaModule::GetSala(const Args&) {

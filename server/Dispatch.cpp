@@ -190,7 +190,12 @@ ParsedLine Dispatcher::parseLine(std::string_view line) const {
 bool Dispatcher::isQuick(const rpc::Request& request, const Caller& caller) const {
     const Method* method = find(request.method);
     if (!method) return true;  // an unknown method is answered at once too
-    return method->quick && !caller.recheckDue();
+    return method->lane == Lane::Quick && !caller.recheckDue();
+}
+
+Lane Dispatcher::laneOf(const rpc::Request& request) const {
+    const Method* method = find(request.method);
+    return method && method->lane == Lane::Write ? Lane::Write : Lane::Read;
 }
 
 std::string Dispatcher::answer(const rpc::Request& request, Caller& caller) const {

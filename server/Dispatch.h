@@ -68,12 +68,16 @@ class CallFault : public std::runtime_error {
     int code_;
 };
 
+// Where a call runs: on the network thread (it touches no storage), on a worker, or on the workers kept
+// for the calls that change the database.
+enum class Lane { Quick, Read, Write };
+
 struct Method {
     std::string name;
     std::vector<ArgSpec> args;
     std::function<Reply(const Args&)> handler;
     bool envelope = true;  // false: the result is a plain value, so refusals cannot be enveloped
-    bool quick = false;    // true: touches no storage, so it runs on the network thread, never queued
+    Lane lane = Lane::Read;
 };
 
 // A line read from a client: the request to run, or the answer already when the line is no request.
@@ -107,6 +111,8 @@ class Dispatcher {
     ParsedLine parseLine(std::string_view line) const;
     // True when the call needs no database: it may run on the network thread.
     bool isQuick(const rpc::Request& request, const Caller& caller) const;
+    // The pool lane of a call that is not quick.
+    Lane laneOf(const rpc::Request& request) const;
     // A line this long is read (parsed) apart from the network threads too: reading it alone takes time.
     static bool isLong(std::string_view line);
     // handle(), as a line: "" for a notification, a refusal for a reply over the size limit.

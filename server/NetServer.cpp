@@ -149,11 +149,14 @@ class Session : public std::enable_shared_from_this<Session> {
     // A long line is read on a worker too: parsing a change log of a megabyte holds no network thread.
     void readOnPool(std::string line, std::size_t n) {
         consume(n);
-        bool queued = pool_.trySubmit([self = shared_from_this(), line = std::move(line)] {
-            std::string answer = self->dispatcher_.handleLine(line, self->caller_);
-            asio::post(self->socket_.get_executor(),
-                       [self, answer = std::move(answer)]() mutable { self->send(std::move(answer)); });
-        });
+        // Such a line is nearly always a change log to save: it goes with the writes.
+        bool queued = pool_.trySubmit(
+            [self = shared_from_this(), line = std::move(line)] {
+                std::string answer = self->dispatcher_.handleLine(line, self->caller_);
+                asio::post(self->socket_.get_executor(),
+                           [self, answer = std::move(answer)]() mutable { self->send(std::move(answer)); });
+            },
+            Lane::Write);
         if (!queued) send(dispatcher_.busyAnswer(rpc::Request{}));
     }
 
@@ -161,11 +164,14 @@ class Session : public std::enable_shared_from_this<Session> {
     // other line is read meanwhile, so the Caller is touched by one call at a time.
     void runOnPool(rpc::Request request) {
         auto shared = std::make_shared<rpc::Request>(std::move(request));
-        bool queued = pool_.trySubmit([self = shared_from_this(), shared] {
-            std::string answer = self->dispatcher_.answer(*shared, self->caller_);
-            asio::post(self->socket_.get_executor(),
-                       [self, answer = std::move(answer)]() mutable { self->send(std::move(answer)); });
-        });
+        Lane lane = dispatcher_.laneOf(*shared);
+        bool queued = pool_.trySubmit(
+            [self = shared_from_this(), shared] {
+                std::string answer = self->dispatcher_.answer(*shared, self->caller_);
+                asio::post(self->socket_.get_executor(),
+                           [self, answer = std::move(answer)]() mutable { self->send(std::move(answer)); });
+            },
+            lane);
         if (!queued) send(dispatcher_.busyAnswer(*shared));
     }
 
@@ -339,7 +345,7 @@ struct NetServer::Impl {
           signals(*contexts[0], SIGINT, SIGTERM),
           acceptRetry(*contexts[0]),
           tlsAcceptRetry(*contexts[0]),
-          pool(std::make_unique<WorkPool>(o.workers, o.maxQueued)) {}
+          pool(std::make_unique<WorkPool>(o.workers, o.maxQueued, o.writers)) {}
 
     void accept(tcp::acceptor& acceptor, asio::ssl::context* tls) {
         if (!acceptor.is_open()) return;

@@ -22,6 +22,7 @@ struct NetOptions {
     std::chrono::seconds idleTimeout{600};  // also the time a client has to take a reply
     std::size_t maxConnections = 1000;      // beyond it a new connection gets an error line and is closed
     int workers = 4;               // threads for the calls that need the database
+    int writers = 0;               // of the workers, those kept for the calls that write (0: none kept)
     std::size_t maxQueued = 1024;  // calls waiting for a worker before new ones are refused as busy
     std::chrono::microseconds busyPoll{0};  // a network thread polls this long before it sleeps
     // The TLS listener (TLS 1.2 or later), beside the plain one or alone (an empty `host`): none when

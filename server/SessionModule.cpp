@@ -37,9 +37,10 @@ SessionModule::SessionModule(Storage& storage, const Clock& clock, SessionOption
 void SessionModule::registerIn(Dispatcher& d, const std::string& guardedModule) {
     const std::string module(kSessionModule);
     using K = ArgKind;
-    d.add(module, {"Login", {{"operador", K::Text}, {"senha", K::Text}}, [this](const Args& a) { return Login(a); }});
+    d.add(module, {"Login", {{"operador", K::Text}, {"senha", K::Text}}, [this](const Args& a) { return Login(a); },
+                   true, Lane::Write});
     d.add(module, {"Resume", {{"token", K::Text}}, [this](const Args& a) { return Resume(a); }});
-    d.add(module, {"Logout", {}, [this](const Args& a) { return Logout(a); }});
+    d.add(module, {"Logout", {}, [this](const Args& a) { return Logout(a); }, true, Lane::Write});
     if (options_.mode == AuthMode::Password) d.guard(guardedModule, [this](Caller& c) { admit(c); });
 }
 

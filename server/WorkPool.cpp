@@ -6,8 +6,14 @@
 
 namespace age::server {
 
-WorkPool::WorkPool(int threads, std::size_t maxQueued) : maxQueued_(std::max<std::size_t>(1, maxQueued)) {
-    for (int i = 0; i < std::max(1, threads); ++i) threads_.emplace_back([this] { work(); });
+WorkPool::WorkPool(int threads, std::size_t maxQueued, int writers)
+    : maxQueued_(std::max<std::size_t>(1, maxQueued)) {
+    threads = std::max(1, threads);
+    writers_ = std::clamp(writers, 0, threads - 1);
+    for (int i = 0; i < threads; ++i) {
+        Queue& queue = i < writers_ ? writes_ : reads_;
+        threads_.emplace_back([this, &queue] { work(queue); });
+    }
 }
 
 WorkPool::~WorkPool() {
@@ -15,23 +21,25 @@ WorkPool::~WorkPool() {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    ready_.notify_all();
+    reads_.ready.notify_all();
+    writes_.ready.notify_all();
     for (auto& t : threads_) t.join();
 }
 
-bool WorkPool::trySubmit(Job job) {
+bool WorkPool::trySubmit(Job job, Lane lane) {
+    Queue& queue = lane == Lane::Write && writers_ > 0 ? writes_ : reads_;
     {
         std::lock_guard lock(mutex_);
-        if (queue_.size() >= maxQueued_) return false;
-        queue_.push_back(std::move(job));
+        if (reads_.jobs.size() + writes_.jobs.size() >= maxQueued_) return false;
+        queue.jobs.push_back(std::move(job));
     }
-    ready_.notify_one();
+    queue.ready.notify_one();
     return true;
 }
 
 std::size_t WorkPool::queued() const {
     std::lock_guard lock(mutex_);
-    return queue_.size();
+    return reads_.jobs.size() + writes_.jobs.size();
 }
 
 int WorkPool::running() const {
@@ -39,14 +47,14 @@ int WorkPool::running() const {
     return running_;
 }
 
-void WorkPool::work() {
-    pthread_setname_np(pthread_self(), "age-work");  // told apart in top -H and perf
+void WorkPool::work(Queue& queue) {
+    pthread_setname_np(pthread_self(), &queue == &writes_ ? "age-write" : "age-work");  // for top -H, perf
     std::unique_lock lock(mutex_);
     for (;;) {
-        ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-        if (queue_.empty()) return;  // stopping, and nothing left to run
-        Job job = std::move(queue_.front());
-        queue_.pop_front();
+        queue.ready.wait(lock, [&] { return stopping_ || !queue.jobs.empty(); });
+        if (queue.jobs.empty()) return;  // stopping, and nothing left to run
+        Job job = std::move(queue.jobs.front());
+        queue.jobs.pop_front();
         ++running_;
         lock.unlock();
         job();  // jobs catch their own errors: a call always ends in an answer

@@ -221,6 +221,9 @@ int serve(const Settings& s) {
     options.idleTimeout = std::chrono::seconds(std::max(1, s.idleTimeout));
     options.maxConnections = connectionLimit(s.maxConnections, descriptors);
     options.workers = std::max(1, s.workers);
+    // SQLite takes one writer at a time: half the workers run the writes, so that writes waiting for their
+    // turn never hold every worker while reads wait behind them.
+    options.writers = storage->oneWriterAtATime() ? options.workers / 2 : 0;
     options.maxQueued = static_cast<std::size_t>(std::max(1, s.maxQueued));
     options.busyPoll = std::chrono::microseconds(s.busyPoll);
     if (!s.listenTls.empty()) {
@@ -242,9 +245,11 @@ int serve(const Settings& s) {
                                                      [&storage] { return databaseAnswers(*storage); });
     }
     std::string plain = server.boundAddress(), tls = server.boundTlsAddress();
-    spdlog::info("serving {} on {} ({} network threads, {} workers, up to {} connections, --auth {}{})",
+    spdlog::info("serving {} on {} ({} network threads, {} workers{}, up to {} connections, --auth {}{})",
                  redactedUrl(s.db), plain.empty() ? "tls://" + tls : tls.empty() ? plain : plain + " and tls://" + tls,
-                 options.threads, options.workers, options.maxConnections, s.auth,
+                 options.threads, options.workers,
+                 options.writers > 0 ? " (" + std::to_string(options.writers) + " for writes)" : std::string(),
+                 options.maxConnections, s.auth,
                  clock.pinned() ? ", clock pinned at " + age::formatIsoDateTime(clock.now()) : std::string());
     if (!plain.empty()) std::cout << "listening on " << plain << '\n';
     if (!tls.empty()) std::cout << "listening on tls://" << tls << '\n';

@@ -516,6 +516,7 @@ class SqliteStorage final : public Storage {
 
     std::unique_ptr<Transaction> read() override { return begin(false); }
     std::unique_ptr<Transaction> write() override { return begin(true); }
+    bool oneWriterAtATime() const override { return true; }
     // A read transaction costs SQLite no round trip: the same one, held to its single statement.
     std::unique_ptr<Transaction> readOne() override {
         auto tx = begin(false);

@@ -229,6 +229,9 @@ class Storage {
     // A second statement on it throws StorageError.
     virtual std::unique_ptr<Transaction> readOne() = 0;
     virtual std::unique_ptr<Transaction> write() = 0;
+    // True when the database runs one write transaction at a time (SQLite): the server then keeps workers
+    // for the writes, so that writes waiting for their turn hold no thread the reads need.
+    virtual bool oneWriterAtATime() const { return false; }
 };
 
 struct StorageOptions {
