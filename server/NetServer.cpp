@@ -290,10 +290,11 @@ void ConnectionManager::stopAll() {
     for (const auto& s : all) s->requestStop();
 }
 
-// Runs the context until it stops. After handling something the thread keeps polling for a short while
-// before it sleeps: a client's next request usually comes within microseconds, and a thread that went to
-// sleep costs a wake-up from another CPU (tens of microseconds on a virtual machine) each time.
-void runPolling(asio::io_context& context, std::chrono::microseconds busyPoll) {
+// Runs the context until it stops. After handling something, while no database call is queued or running
+// (the CPU is not needed for one), the thread keeps polling for a short while before it sleeps: a client's
+// next request usually comes within microseconds, and waking a sleeping thread on a virtual machine costs
+// tens of microseconds when its CPU has halted. It yields between polls, so a client on its CPU runs first.
+void runPolling(asio::io_context& context, std::chrono::microseconds busyPoll, const WorkPool& pool) {
     if (busyPoll.count() <= 0) {
         context.run();
         return;
@@ -301,8 +302,12 @@ void runPolling(asio::io_context& context, std::chrono::microseconds busyPoll) {
     while (!context.stopped()) {
         if (context.run_one() == 0) return;  // blocks until work; 0 once the context has none left
         auto until = SteadyClock::now() + busyPoll;
-        while (SteadyClock::now() < until)
-            if (context.poll() > 0) until = SteadyClock::now() + busyPoll;
+        while (SteadyClock::now() < until && pool.idle()) {
+            if (context.poll() > 0)
+                until = SteadyClock::now() + busyPoll;
+            else
+                std::this_thread::yield();
+        }
     }
 }
 
@@ -461,9 +466,9 @@ void NetServer::run() {
     for (std::size_t i = 1; i < impl_->contexts.size(); ++i)
         pool.emplace_back([this, i] {
             pthread_setname_np(pthread_self(), "age-net");
-            runPolling(*impl_->contexts[i], impl_->options.busyPoll);
+            runPolling(*impl_->contexts[i], impl_->options.busyPoll, *impl_->pool);
         });
-    runPolling(*impl_->contexts[0], impl_->options.busyPoll);
+    runPolling(*impl_->contexts[0], impl_->options.busyPoll, *impl_->pool);
     for (auto& t : pool) t.join();
     impl_->pool.reset();  // calls already queued finish their transactions
 }

@@ -47,6 +47,11 @@ int WorkPool::running() const {
     return running_;
 }
 
+bool WorkPool::idle() const {
+    std::lock_guard lock(mutex_);
+    return running_ == 0 && reads_.jobs.empty() && writes_.jobs.empty();
+}
+
 void WorkPool::work(Queue& queue) {
     pthread_setname_np(pthread_self(), &queue == &writes_ ? "age-write" : "age-work");  // for top -H, perf
     std::unique_lock lock(mutex_);

@@ -39,6 +39,7 @@ class WorkPool {
     int writers() const { return writers_; }
     std::size_t queued() const;  // waiting, not yet started
     int running() const;         // started, not yet done
+    bool idle() const;           // nothing queued, nothing running
 
   private:
     struct Queue {

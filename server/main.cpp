@@ -61,7 +61,7 @@ struct Settings {
     int idleTimeout = 600;
     int workers = 4;
     int maxQueued = 1024;
-    int busyPoll = 0;
+    int busyPoll = 50;
     int dbPool = 0;  // 0: one connection per worker
     std::size_t maxConnections = 0;  // 0: from the descriptor limit
     std::size_t maxReplyBytes = kDefaultMaxReplyBytes;
@@ -338,7 +338,8 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     serveCmd
         ->add_option("--busy-poll", s.busyPoll,
-                     "microseconds a network thread keeps polling after work before it sleeps (0: never)")
+                     "microseconds a network thread keeps polling after work, while no database call "
+                     "waits, before it sleeps (0: never)")
         ->check(CLI::Range(0, 10000))
         ->capture_default_str();
     serveCmd

@@ -36,6 +36,7 @@ TEST(WorkPool, AReadRunsWhileTheWritesWaitForTheirTurn) {
     EXPECT_EQ(readDone.get_future().wait_for(30s), std::future_status::ready);
     EXPECT_EQ(pool.running(), 1);
     EXPECT_EQ(pool.queued(), 1u);
+    EXPECT_FALSE(pool.idle());  // network threads poll only when it is
     open.set_value();
 }
 
@@ -51,6 +52,7 @@ TEST(WorkPool, WithoutWriterThreadsEveryThreadTakesWritesAndAtLeastOneReaderIsLe
 
     WorkPool single(/*threads=*/1, /*maxQueued=*/16, /*writers=*/1);
     EXPECT_EQ(single.writers(), 0);
+    EXPECT_TRUE(single.idle());
     std::promise<void> writeDone;
     ASSERT_TRUE(single.trySubmit([&] { writeDone.set_value(); }, Lane::Write));
     EXPECT_EQ(writeDone.get_future().wait_for(30s), std::future_status::ready);
