@@ -1,6 +1,7 @@
 #include "server/NetServer.h"
 
 #include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -32,6 +33,11 @@ constexpr auto kFirstAcceptRetry = std::chrono::milliseconds(100);
 constexpr auto kLastAcceptRetry = std::chrono::milliseconds(1000);
 // Descriptors come free one by one, so failures come and go: a burst ends after this long without any.
 constexpr auto kAcceptQuiet = std::chrono::seconds(10);
+
+// Whether the last request this thread read came from a client on another CPU (its packets were handled
+// there): only then does polling after it save a wake-up. With the client on this CPU, the thread sleeps
+// and leaves the CPU to it.
+thread_local bool t_clientElsewhere = false;
 
 class Session;
 
@@ -124,6 +130,7 @@ class Session : public std::enable_shared_from_this<Session> {
 
     void onLine(std::error_code ec, std::size_t n) {
         deadline_ = SteadyClock::time_point::max();  // a running call is no idleness
+        noteClientCpu();
         if (ec == asio::error::not_found) {
             spdlog::warn("connection closed: request line over {} bytes", rpc::kMaxLineBytes);
             metrics().refusal("line_too_long");
@@ -138,6 +145,13 @@ class Session : public std::enable_shared_from_this<Session> {
         if (!parsed.request) return send(std::move(parsed.answer));
         if (dispatcher_.isQuick(*parsed.request, caller_)) return send(dispatcher_.answer(*parsed.request, caller_));
         runOnPool(std::move(*parsed.request));
+    }
+
+    void noteClientCpu() {
+        int cpu = -1;
+        socklen_t length = sizeof cpu;
+        if (getsockopt(socket_.native_handle(), SOL_SOCKET, SO_INCOMING_CPU, &cpu, &length) != 0) cpu = -1;
+        t_clientElsewhere = cpu >= 0 && cpu != sched_getcpu();
     }
 
     void consume(std::size_t n) {
@@ -290,10 +304,10 @@ void ConnectionManager::stopAll() {
     for (const auto& s : all) s->requestStop();
 }
 
-// Runs the context until it stops. After handling something, while no database call is queued or running
-// (the CPU is not needed for one), the thread keeps polling for a short while before it sleeps: a client's
-// next request usually comes within microseconds, and waking a sleeping thread on a virtual machine costs
-// tens of microseconds when its CPU has halted. It yields between polls, so a client on its CPU runs first.
+// Runs the context until it stops. After a request from a client on another CPU, while no database call is
+// queued or running (the CPU is not needed for one), the thread keeps polling for a short while before it
+// sleeps: the client's next request usually comes within microseconds, and waking a sleeping thread on a
+// virtual machine costs tens of microseconds when its CPU has halted. It yields between polls.
 void runPolling(asio::io_context& context, std::chrono::microseconds busyPoll, const WorkPool& pool) {
     if (busyPoll.count() <= 0) {
         context.run();
@@ -302,7 +316,7 @@ void runPolling(asio::io_context& context, std::chrono::microseconds busyPoll, c
     while (!context.stopped()) {
         if (context.run_one() == 0) return;  // blocks until work; 0 once the context has none left
         auto until = SteadyClock::now() + busyPoll;
-        while (SteadyClock::now() < until && pool.idle()) {
+        while (t_clientElsewhere && SteadyClock::now() < until && pool.idle()) {
             if (context.poll() > 0)
                 until = SteadyClock::now() + busyPoll;
             else
