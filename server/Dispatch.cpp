@@ -187,15 +187,11 @@ ParsedLine Dispatcher::parseLine(std::string_view line) const {
     return parsed;
 }
 
-bool Dispatcher::isQuick(const rpc::Request& request, const Caller& caller) const {
+Lane Dispatcher::laneOf(const rpc::Request& request, const Caller& caller) const {
     const Method* method = find(request.method);
-    if (!method) return true;  // an unknown method is answered at once too
-    return method->lane == Lane::Quick && !caller.recheckDue();
-}
-
-Lane Dispatcher::laneOf(const rpc::Request& request) const {
-    const Method* method = find(request.method);
-    return method && method->lane == Lane::Write ? Lane::Write : Lane::Read;
+    if (!method) return Lane::Quick;  // an unknown method is answered at once too
+    if (method->lane == Lane::Quick && caller.recheckDue()) return Lane::Read;  // the session check reads
+    return method->lane;
 }
 
 std::string Dispatcher::answer(const rpc::Request& request, Caller& caller) const {

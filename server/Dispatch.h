@@ -109,10 +109,9 @@ class Dispatcher {
 
     // The same in steps, for a server that runs the slow calls elsewhere.
     ParsedLine parseLine(std::string_view line) const;
-    // True when the call needs no database: it may run on the network thread.
-    bool isQuick(const rpc::Request& request, const Caller& caller) const;
-    // The pool lane of a call that is not quick.
-    Lane laneOf(const rpc::Request& request) const;
+    // Where the call runs: Quick when it needs no database (the network thread answers it; an unknown
+    // method too), else the pool lane that takes it.
+    Lane laneOf(const rpc::Request& request, const Caller& caller) const;
     // A line this long is read (parsed) apart from the network threads too: reading it alone takes time.
     static bool isLong(std::string_view line);
     // handle(), as a line: "" for a notification, a refusal for a reply over the size limit.

@@ -143,8 +143,9 @@ class Session : public std::enable_shared_from_this<Session> {
         ParsedLine parsed = dispatcher_.parseLine(line);
         consume(n);
         if (!parsed.request) return send(std::move(parsed.answer));
-        if (dispatcher_.isQuick(*parsed.request, caller_)) return send(dispatcher_.answer(*parsed.request, caller_));
-        runOnPool(std::move(*parsed.request));
+        Lane lane = dispatcher_.laneOf(*parsed.request, caller_);
+        if (lane == Lane::Quick) return send(dispatcher_.answer(*parsed.request, caller_));
+        runOnPool(std::move(*parsed.request), lane);
     }
 
     void noteClientCpu() {
@@ -176,9 +177,8 @@ class Session : public std::enable_shared_from_this<Session> {
 
     // The call runs on a worker; its answer comes back to this connection's thread to be written. No
     // other line is read meanwhile, so the Caller is touched by one call at a time.
-    void runOnPool(rpc::Request request) {
+    void runOnPool(rpc::Request request, Lane lane) {
         auto shared = std::make_shared<rpc::Request>(std::move(request));
-        Lane lane = dispatcher_.laneOf(*shared);
         bool queued = pool_.trySubmit(
             [self = shared_from_this(), shared] {
                 std::string answer = self->dispatcher_.answer(*shared, self->caller_);
