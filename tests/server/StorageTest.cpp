@@ -2,6 +2,7 @@
 // PostgreSQL backend has: the database's own overlap rule, conflicts to retry, a bounded pool.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -274,6 +275,35 @@ TEST_P(StorageTest, CredentialsSessionsAndHistoryReadBackAsStored) {
 
 // The reads that calls make with one statement: the same answers as read() gives; a second statement on
 // the same transaction is refused, since outside a transaction it would not see the moment of the first.
+// Writes from many threads at once (which SQLite commits together): each is there for a new read the
+// moment its commit() returns, and one rolled back among them takes none of the others with it.
+TEST_P(StorageTest, ConcurrentWritesAreReadableWhenCommitReturnsAndARollbackUndoesOnlyItself) {
+    constexpr int kThreads = 6, kEach = 60;
+    std::atomic<int> next{0}, unseen{0};
+    auto errors = onThreads(kThreads, [&] {
+        for (int i = 0; i < kEach; ++i) {
+            int n = next++;
+            std::string code = "G" + std::to_string(n);
+            {
+                auto tx = storage->write();
+                ASSERT_TRUE(tx->addRoom({code, "Sala " + code}));
+                if (n % 3 == 2) continue;  // destroyed without commit
+                tx->commit();
+            }
+            if (!storage->readOne()->roomName(code)) ++unseen;
+        }
+    });
+    EXPECT_EQ(errors, std::vector<std::string>{});
+    EXPECT_EQ(unseen.load(), 0);
+    std::set<std::string> stored;
+    for (const auto& r : storage->read()->rooms())
+        if (r.code.starts_with("G")) stored.insert(r.code);
+    std::set<std::string> committed;
+    for (int n = 0; n < kThreads * kEach; ++n)
+        if (n % 3 != 2) committed.insert("G" + std::to_string(n));
+    EXPECT_EQ(stored, committed);
+}
+
 TEST_P(StorageTest, AOneStatementReadAnswersAsAReadAndRefusesASecondStatement) {
     insert({booking("00002", "1000", "1100"), booking("00001", "0800", "0900"),
             booking("00003", "0830", "0930", "C")});
