@@ -67,10 +67,14 @@ void requireRoom(Transaction& tx, const std::string& room) {
     if (!tx.roomName(room)) throw Refusal(roomUnknown(room));
 }
 
+std::string seqsExhausted(const std::string& room) {
+    return "Os seqüenciais da sala \"" + room + "\" se esgotaram.";
+}
+
 // The first of `count` new sequence numbers of the room; all of them fit in five digits.
 long takeSeqs(Transaction& tx, const std::string& room, long count = 1) {
     long first = tx.nextSeqs(room, count);
-    if (first == 0) throw Refusal("Os seqüenciais da sala \"" + room + "\" se esgotaram.");
+    if (first == 0) throw Refusal(seqsExhausted(room));
     return first;
 }
 
@@ -311,14 +315,11 @@ Reply AgendaModule::GetNrSeq(const Args& args) {
     const std::string& room = args.text(0);
     if (!args.caller().seqNumbers.take())
         throw Refusal("Muitos seqüenciais pedidos em pouco tempo; tente novamente em instantes.");
-    auto tx = storage_.write();
-    requireRoom(*tx, room);
-    tx->lockRoom(room);  // in turn with `room renumber`, which reads the pending numbers before it moves on
-    long seq = takeSeqs(*tx, room);
-    tx->addPendingSeq(room, seq);
-    tx->commit();
+    HandedOutSeq seq = storage_.handOutSeq(room);
+    if (seq.outcome == HandedOutSeq::Outcome::UnknownRoom) throw Refusal(roomUnknown(room));
+    if (seq.outcome == HandedOutSeq::Outcome::Exhausted) throw Refusal(seqsExhausted(room));
     Packet p = singleColumn("NRSEQ", FieldType::String, 5);
-    p.rows.push_back({formatSeq(seq)});
+    p.rows.push_back({formatSeq(seq.number)});
     return ok(p);
 }
 

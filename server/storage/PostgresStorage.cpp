@@ -142,6 +142,16 @@ const std::vector<pg::Statement> kStatements = {
     {"add_operator",
      "INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR) VALUES ($1, $2) ON CONFLICT (CDOPERADOR) DO NOTHING"},
     {"add_pending_seq", "INSERT INTO SEQENTREGUE (CDSALA, NRSEQ) VALUES ($1, $2)"},
+    // GetNrSeq in one statement: the room's lock first (the counter's row comes from it, as lockRoom would
+    // take it), then the counter (an upsert sees the latest committed row, whatever the snapshot) and the
+    // pending number. Whether the room exists, and the number (NULL when the range is used up).
+    {"hand_out_seq",
+     "WITH room AS (SELECT CDSALA FROM SALA WHERE CDSALA = $1 FOR NO KEY UPDATE),"
+     " seq AS (INSERT INTO SEQSALA (CDSALA, NRULTSEQ) SELECT CDSALA, 1 FROM room ON CONFLICT (CDSALA)"
+     " DO UPDATE SET NRULTSEQ = SEQSALA.NRULTSEQ + 1 WHERE SEQSALA.NRULTSEQ + 1 <= SEQSALA.NRLIMITE"
+     " RETURNING CDSALA, NRULTSEQ),"
+     " pending AS (INSERT INTO SEQENTREGUE (CDSALA, NRSEQ) SELECT CDSALA, NRULTSEQ FROM seq)"
+     " SELECT EXISTS (SELECT 1 FROM room), (SELECT NRULTSEQ FROM seq)"},
     {"claim_pending_seq", "DELETE FROM SEQENTREGUE WHERE CDSALA = $1 AND NRSEQ = $2"},
     {"withdraw_pending_seqs", "DELETE FROM SEQENTREGUE WHERE CDSALA = $1"},
     {"seqs_in_use",
@@ -615,6 +625,23 @@ class PostgresStorage final : public Storage {
     }
     std::unique_ptr<Transaction> readOne() override {
         return std::make_unique<PostgresTransaction>(pool_, Kind::ReadOne);
+    }
+
+    // One statement in autocommit: one round trip instead of six (BEGIN, room, lock, counter, pending,
+    // COMMIT).
+    HandedOutSeq handOutSeq(const std::string& room) override {
+        if (hasNul(room)) return {HandedOutSeq::Outcome::UnknownRoom};
+        pqxx::result r;
+        try {
+            pg::Lease connection(pool_);
+            pqxx::nontransaction tx(*connection);
+            r = tx.exec_prepared("hand_out_seq", room);
+        } catch (const pqxx::failure&) {
+            pg::rethrowAsStorageError();
+        }
+        if (!r.at(0).at(0).as<bool>()) return {HandedOutSeq::Outcome::UnknownRoom};
+        if (r[0][1].is_null()) return {HandedOutSeq::Outcome::Exhausted};
+        return {HandedOutSeq::Outcome::Number, r[0][1].as<long>()};
     }
 
   private:

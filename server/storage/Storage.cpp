@@ -18,6 +18,17 @@ std::size_t Transaction::insertSeries(const Booking& model, long firstSeq, const
     return inserted;
 }
 
+HandedOutSeq Storage::handOutSeq(const std::string& room) {
+    auto tx = write();
+    if (!tx->roomName(room)) return {HandedOutSeq::Outcome::UnknownRoom};
+    tx->lockRoom(room);  // in turn with `room renumber`, which reads the pending numbers before it moves on
+    long seq = tx->nextSeq(room);
+    if (seq == 0) return {HandedOutSeq::Outcome::Exhausted};
+    tx->addPendingSeq(room, seq);
+    tx->commit();
+    return {HandedOutSeq::Outcome::Number, seq};
+}
+
 void Transaction::beforeStatement() {
     if (statementsLeft_ == 0)
         throw StorageError("a second statement on a transaction from readOne(): a call that reads twice "

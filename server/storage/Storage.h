@@ -218,6 +218,13 @@ class Transaction {
     int statementsLeft_ = -1;  // -1: any number
 };
 
+// A sequence number handed out by GetNrSeq, or why there is none.
+struct HandedOutSeq {
+    enum class Outcome { Number, UnknownRoom, Exhausted };
+    Outcome outcome = Outcome::Number;
+    long number = 0;
+};
+
 class Storage {
   public:
     virtual ~Storage() = default;
@@ -232,6 +239,9 @@ class Storage {
     // True when the database runs one write transaction at a time (SQLite): the server then keeps workers
     // for the writes, so that writes waiting for their turn hold no thread the reads need.
     virtual bool oneWriterAtATime() const { return false; }
+    // Takes the room's next sequence number and keeps it pending, in one write transaction queued with
+    // the room's other writers. A backend may do it in a single statement.
+    virtual HandedOutSeq handOutSeq(const std::string& room);
 };
 
 struct StorageOptions {

@@ -275,6 +275,41 @@ TEST_P(StorageTest, CredentialsSessionsAndHistoryReadBackAsStored) {
 
 // The reads that calls make with one statement: the same answers as read() gives; a second statement on
 // the same transaction is refused, since outside a transaction it would not see the moment of the first.
+// GetNrSeq's write (one statement on PostgreSQL): the next number, kept pending; nothing taken for an
+// unknown room or a used-up range; numbers taken at once from several threads all differ.
+TEST_P(StorageTest, AHandedOutSeqIsTheNextNumberKeptPendingAndNoneIsTakenTwice) {
+    using Outcome = HandedOutSeq::Outcome;
+    auto first = storage->handOutSeq("101");
+    ASSERT_EQ(first.outcome, Outcome::Number);
+    EXPECT_EQ(first.number, 1);
+    EXPECT_EQ(storage->handOutSeq("101").number, 2);
+    EXPECT_EQ(storage->handOutSeq("999").outcome, Outcome::UnknownRoom);
+    EXPECT_EQ(storage->handOutSeq(std::string("101\0", 4)).outcome, Outcome::UnknownRoom);
+    {
+        auto tx = storage->write();
+        tx->setSeqCounter({"102", 41, 41});
+        tx->commit();
+    }
+    EXPECT_EQ(storage->handOutSeq("102").outcome, Outcome::Exhausted);
+    EXPECT_EQ(storage->read()->seqsInUse("102"), std::vector<long>{});
+
+    std::mutex m;
+    std::set<long> taken;
+    auto errors = onThreads(4, [&] {
+        for (int i = 0; i < 25; ++i) {
+            auto seq = storage->handOutSeq("101");
+            std::lock_guard lock(m);
+            EXPECT_TRUE(taken.insert(seq.number).second) << seq.number;
+        }
+    });
+    EXPECT_EQ(errors, std::vector<std::string>{});
+    EXPECT_EQ(taken.size(), 100u);
+    EXPECT_EQ(storage->read()->seqsInUse("101").size(), 102u);  // every number pending
+    auto tx = storage->write();
+    EXPECT_TRUE(tx->claimPendingSeq("101", 2));
+    EXPECT_FALSE(tx->claimPendingSeq("101", 103));
+}
+
 // Writes from many threads at once (which SQLite commits together): each is there for a new read the
 // moment its commit() returns, and one rolled back among them takes none of the others with it.
 TEST_P(StorageTest, ConcurrentWritesAreReadableWhenCommitReturnsAndARollbackUndoesOnlyItself) {
