@@ -39,6 +39,7 @@
 #include <asio/detached.hpp>
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
+#include <asio/post.hpp>
 #include <asio/read_until.hpp>
 #include <asio/redirect_error.hpp>
 #include <asio/steady_timer.hpp>
@@ -334,6 +335,9 @@ class WireClient {
 
     // Timed from just before the request is written until its whole reply line has been read.
     asio::awaitable<TResult> exchange(const char* method, std::vector<TAppServer::Arg> args) {
+        // The replies already queued on the loop are read first: a write wakes a server thread, which may
+        // take this thread's CPU, and those replies would wait for it (about 1 ms of GetSysdate's p99).
+        co_await asio::post(socket_.get_executor(), asio::use_awaitable);
         const std::int64_t id = ++nextId_;
         const std::string out = age::rpc::callLine(id, moduleName() + "." + method, args);
         auto t0 = SteadyClock::now();
