@@ -10,7 +10,7 @@
 // its own and one call outstanding at a time, as a screen has. Two drivers run the same road with the same
 // choices, sending the same request lines and judging the replies alike:
 //   wire    (default) the clients are coroutines on --gen-threads event loops, without a thread and a
-//           resolver each: a call costs the generator about a third less CPU. A reply that comes while its
+//           resolver each: a call costs the generator some 40% less CPU. A reply that comes while its
 //           loop serves other clients waits for the loop, and that wait is timed too (more loops shorten it);
 //   screen  each client is a thread with the screens' blocking TNetConnection, so the client library and
 //           the wake-ups of 64 threads are timed too.
