@@ -285,7 +285,10 @@ class WireClient {
                 if (!socket_.is_open()) co_await connect();
                 co_await road();
             } catch (const std::exception& e) {
-                tally.failed(e);
+                if (late_)
+                    tally.failed(EConnectionError("O servidor de aplicação não respondeu em 30 s."));
+                else
+                    tally.failed(e);
                 close();
             }
         }
@@ -295,13 +298,17 @@ class WireClient {
     // Drops the connection of a call or connect that has waited longer than the screens wait; the
     // coroutine then counts the error and reconnects.
     void abandonIfLate(SteadyClock::time_point now) {
-        if (waitingSince_ && now - *waitingSince_ > kCallTimeout) close();
+        if (waitingSince_ && now - *waitingSince_ > kCallTimeout) {
+            late_ = true;
+            close();
+        }
     }
 
     Tally tally;
 
   private:
     asio::awaitable<void> connect() {
+        late_ = false;
         waitingSince_ = SteadyClock::now();
         co_await socket_.async_connect(server_, asio::use_awaitable);
         waitingSince_.reset();
@@ -383,6 +390,7 @@ class WireClient {
     std::string inbox_;  // bytes read past the last reply
     std::int64_t nextId_ = 0;
     std::optional<SteadyClock::time_point> waitingSince_;
+    bool late_ = false;  // the watchdog dropped the connection
     RoadChoices choices_;
 };
 
