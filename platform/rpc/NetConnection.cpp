@@ -366,10 +366,12 @@ void TNetConnection::openTransport() {
     }
 }
 
-TNetConnection::Exchange TNetConnection::exchange(const std::string& method, json params, std::string_view label) {
+TNetConnection::Exchange TNetConnection::exchange(std::string_view method,
+                                                  std::initializer_list<TAppServer::Arg> args,
+                                                  std::string_view label) {
     Impl& d = *impl_;
-    age::rpc::Request request{++d.nextId, method, std::move(params)};
-    std::string out = age::rpc::encodeRequest(request) + "\n";
+    const std::int64_t id = ++d.nextId;
+    std::string out = age::rpc::callLine(id, method, args);
 
     auto lost = [&](const std::string& why) -> EConnectionError {
         d.close();
@@ -388,26 +390,12 @@ TNetConnection::Exchange TNetConnection::exchange(const std::string& method, jso
     if (result == asio::error::not_found) throw lost("resposta grande demais");
     if (result) throw lost(describe(result));
 
-    std::string line = d.inbox.substr(0, lineEnd - 1);
+    std::string why;
+    std::optional<age::rpc::Response> response =
+        age::rpc::replyTo(std::string_view(d.inbox).substr(0, lineEnd - 1), id, why);
     d.inbox.erase(0, lineEnd);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-
-    Exchange reply;
-    try {
-        reply.response = age::rpc::parseResponseKeepingResult(line, age::rpc::kMaxResponseBytes);
-    } catch (const age::rpc::WireError& e) {
-        throw lost(std::string("resposta inválida: ") + e.what());
-    }
-    // An error without id answers no call in particular: the server refused the connection or the line.
-    if (reply.response.id.is_null() && reply.response.error) {
-        std::string why = reply.response.error->message;
-        if (!why.empty() && why.back() == '.') why.pop_back();
-        throw lost(why);
-    }
-    if (reply.response.id != request.id)
-        throw lost("resposta a outra chamada (id " + reply.response.id.dump() + ", esperado " +
-                   request.id.dump() + ")");
-    return reply;
+    if (!response) throw lost(why);
+    return Exchange{std::move(*response)};
 }
 
 namespace {
@@ -461,7 +449,7 @@ bool TNetConnection::resume() {
     Impl& d = *impl_;
     const std::string token = Session->Token;
     if (token.empty()) return true;  // signed in with a server that keeps no sessions
-    Exchange reply = exchange("Session.Resume", json::array({token}), "Session.Resume");
+    Exchange reply = exchange("Session.Resume", {token}, "Session.Resume");
     if (reply.unknownMethod()) return true;  // a server that knows no sign-in
     std::string refusal;
     std::optional<TSessionInfo> session = sessionOf(reply, "Session.Resume", refusal);
@@ -495,8 +483,7 @@ void TNetConnection::login(const TCredentials& credentials) {
     // A sign-in dialog may have been open for longer than the server keeps an idle connection.
     if (!Connected() || d.peerClosed()) openTransport();
     checkPasswordMayTravel();
-    Exchange reply = exchange("Session.Login", json::array({credentials.Operator, credentials.Password}),
-                              "Session.Login");
+    Exchange reply = exchange("Session.Login", {credentials.Operator, credentials.Password}, "Session.Login");
     if (reply.unknownMethod()) {  // a server that knows no sign-in: a session without a token
         Session = TSessionInfo{credentials.Operator, {}, {}, {}};
         if (SignedIn) SignedIn(*Session);
@@ -562,8 +549,7 @@ void TNetConnection::SignOut() noexcept {
     Timeout = std::min(Timeout, std::chrono::milliseconds(3000));
     try {
         if (!Connected() || impl_->peerClosed()) openTransport();
-        if (impl_->boundToken == Session->Token || resume())
-            exchange("Session.Logout", json::array(), "Session.Logout");
+        if (impl_->boundToken == Session->Token || resume()) exchange("Session.Logout", {}, "Session.Logout");
     } catch (const std::exception&) {
         // Unreachable or already ended: the session expires by itself.
     }
@@ -583,16 +569,46 @@ TResult TNetConnection::call(std::string_view method, std::initializer_list<TApp
     if (Connected() && d.peerClosed()) d.close();
     if (!Connected()) connect();
 
-    json params = json::array();
-    for (const auto& a : args) params.push_back(a.Value());
     const std::string fullName = ServerName + "." + std::string(method);
-    Exchange reply = exchange(fullName, params, method);
+    Exchange reply = exchange(fullName, args, method);
     // The server refused the call before running it: after signing in again it is safe to send it once more.
     if (reply.response.error && reply.response.error->code == kNoSession && renewSession())
-        reply = exchange(fullName, std::move(params), method);
-    age::rpc::Response& response = reply.response;
-    if (response.error) throw ERpcError(response.error->code, response.error->message);
+        reply = exchange(fullName, args, method);
+    return age::rpc::callResult(std::move(reply.response), args);
+}
 
+namespace age::rpc {
+
+std::string callLine(std::int64_t id, std::string_view method, std::span<const TAppServer::Arg> args) {
+    Request request{id, std::string(method), json::array()};
+    for (const auto& a : args) request.params.push_back(a.Value());
+    return encodeRequest(request) + "\n";
+}
+
+std::optional<Response> replyTo(std::string_view line, std::int64_t id, std::string& why) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    Response response;
+    try {
+        response = parseResponseKeepingResult(line, kMaxResponseBytes);
+    } catch (const WireError& e) {
+        why = std::string("resposta inválida: ") + e.what();
+        return std::nullopt;
+    }
+    // An error without id answers no call in particular: the server refused the connection or the line.
+    if (response.id.is_null() && response.error) {
+        why = response.error->message;
+        if (!why.empty() && why.back() == '.') why.pop_back();
+        return std::nullopt;
+    }
+    if (response.id != json(id)) {
+        why = "resposta a outra chamada (id " + response.id.dump() + ", esperado " + json(id).dump() + ")";
+        return std::nullopt;
+    }
+    return response;
+}
+
+TResult callResult(Response&& response, std::span<const TAppServer::Arg> args) {
+    if (response.error) throw ERpcError(response.error->code, response.error->message);
     int position = 0;
     for (const auto& a : args) {
         if (auto* target = a.Target())
@@ -602,3 +618,5 @@ TResult TNetConnection::call(std::string_view method, std::initializer_list<TApp
     if (!response.rawResult.empty()) return TResult::FromText(std::move(response.rawResult));
     return TResult(std::move(response.result));
 }
+
+}  // namespace age::rpc

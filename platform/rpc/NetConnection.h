@@ -15,6 +15,7 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -204,9 +205,29 @@ class TNetConnection {
     void checkPasswordMayTravel();
     // One request and its response, error answers included; throws EConnectionError for the transport.
     struct Exchange;
-    Exchange exchange(const std::string& method, nlohmann::json params, std::string_view label);
+    Exchange exchange(std::string_view method, std::initializer_list<TAppServer::Arg> args,
+                      std::string_view label);
     std::optional<TSessionInfo> sessionOf(const Exchange& reply, std::string_view label, std::string& refusal);
 
     std::unique_ptr<Impl> impl_;
     TAppServer appServer_;
 };
+
+namespace age::rpc {
+
+struct Response;
+
+// A call as bytes, apart from any socket. TNetConnection writes and reads through these, so a caller that
+// keeps its own sockets (the load bench drives many connections from one thread) sends the same lines and
+// judges the replies the same way.
+
+// The request line of `method` named in full ("AGE12100.rdmAgendaSala.GetSala"), its '\n' included.
+std::string callLine(std::int64_t id, std::string_view method, std::span<const TAppServer::Arg> args);
+// The response in the reply line to request `id` (its '\n' stripped). Nothing when the line is no response
+// or answers no call of ours; `why` then tells it ("resposta a outra chamada (id 7, esperado 6)").
+std::optional<Response> replyTo(std::string_view line, std::int64_t id, std::string& why);
+// The result of an answered call: throws ERpcError for an error answer; by-reference arguments take the
+// values the server left.
+TResult callResult(Response&& response, std::span<const TAppServer::Arg> args);
+
+}  // namespace age::rpc

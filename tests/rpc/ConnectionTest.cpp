@@ -329,6 +329,53 @@ TEST(Connection, ArgumentsGoAsPositionalParamsOfTheNamedModule) {
     EXPECT_EQ(byRef, "_08/12/2026");  // no "byref" in the answer: left as it was
 }
 
+// A driver with sockets of its own writes the connection's very bytes and judges replies as it does.
+TEST(CallCodec, TheLineIsTheConnectionsAndAReplyIsReadAsTheConnectionReadsIt) {
+    ScriptedPeer echo([](const std::string& line) { return replyTo(line, age::rpc::okEnvelope()); });
+    TNetConnection net;
+    net.Port = echo.port();
+    std::string days = "_08/12/2026";
+    const std::initializer_list<TAppServer::Arg> args{"texto", age::makeDate(2026, 12, 7), 42, json{{"k", 1}},
+                                                      TAppServer::Arg::Ref(days)};
+    net.AppServer().Call("Metodo", args);
+    ASSERT_EQ(echo.lines().size(), 1u);
+    EXPECT_EQ(age::rpc::callLine(1, "AGE12100.rdmAgendaSala.Metodo", args), echo.lines()[0] + "\n");
+
+    std::string why;
+    EXPECT_FALSE(age::rpc::replyTo(R"({"jsonrpc":"2.0","id":999,"result":1})", 1, why));
+    EXPECT_EQ(why, "resposta a outra chamada (id 999, esperado 1)");
+    EXPECT_FALSE(age::rpc::replyTo(R"({"jsonrpc":"2.0","id":1,"res)", 1, why));
+    EXPECT_TRUE(why.starts_with("resposta inválida: ")) << why;
+    EXPECT_FALSE(age::rpc::replyTo(
+        age::rpc::encodeResponse(age::rpc::errorResponse(nullptr, -32600, "Limite de conexões.")), 1, why));
+    EXPECT_EQ(why, "Limite de conexões");
+
+    age::rpc::Response answer;
+    answer.id = 2;
+    answer.result = "1_08/12/2026";
+    answer.byref = {{2, "_10/12/2026"}};
+    auto reply = age::rpc::replyTo(age::rpc::encodeResponse(answer) + "\r", 2, why);
+    ASSERT_TRUE(reply);
+    std::string room = "101";
+    const TAppServer::Arg pesqArgs[] = {"0001", TAppServer::Arg::Ref(room), TAppServer::Arg::Ref(days)};
+    TResult result = age::rpc::callResult(std::move(*reply), pesqArgs);
+    EXPECT_EQ(result.Json(), "1_08/12/2026");
+    EXPECT_EQ(days, "_10/12/2026");
+    EXPECT_EQ(room, "101");  // by reference but not returned: unchanged
+
+    reply = age::rpc::replyTo(
+        age::rpc::encodeResponse(age::rpc::errorResponse(3, age::rpc::code::MethodNotFound, "Sem método.")),
+        3, why);
+    ASSERT_TRUE(reply);
+    try {
+        age::rpc::callResult(std::move(*reply), {});
+        ADD_FAILURE() << "no error";
+    } catch (const ERpcError& e) {
+        EXPECT_EQ(e.Code(), age::rpc::code::MethodNotFound);
+        EXPECT_STREQ(e.what(), "Sem método.");
+    }
+}
+
 TEST(Connection, ServerErrorsCarryCodeAndMessageAndByReferenceArgumentsTakeTheServersValue) {
     TestServer server;
     TNetConnection net;
