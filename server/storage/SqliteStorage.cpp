@@ -2,15 +2,10 @@
 // prepared statements only. Writers take BEGIN IMMEDIATE, which serialises them before any check they make;
 // within the process they take their turn on a mutex first, so a waiting writer is woken the moment the
 // other commits instead of sleeping in SQLite's busy handler (1 ms, 2 ms, 5 ms, ... between tries).
-// Writes that follow one another while others wait for the turn share one SQLite transaction (group
-// commit): each runs in a savepoint of it and its commit() returns once the shared one has committed. A
-// commit writes every page it touched to the WAL and makes every other connection drop its page cache, so
-// fewer commits mean less to write and warmer caches for the reads.
 // Checkpoints, which write the WAL back and sync the file, run on a thread of their own, not in a call.
 #include <pthread.h>
 #include <sqlite3.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -34,14 +29,6 @@ constexpr int kSchemaVersion = 3;
 constexpr auto kWriterWait = std::chrono::seconds(10);
 // WAL length, in pages, that calls for a checkpoint (SQLite's own default).
 constexpr int kCheckpointPages = 1000;
-// A shared write transaction takes no more writes than this, nor any after it has been open this long:
-// each write waits for the ones that joined after it.
-constexpr int kMostSharedWrites = 32;
-constexpr auto kLongestSharedWrite = std::chrono::milliseconds(2);
-// How often a write waiting for its shared transaction's commit checks that someone is left to commit it.
-constexpr auto kSharedCommitCheck = std::chrono::milliseconds(50);
-
-using SteadyClock = std::chrono::steady_clock;
 
 using WriterTurn = std::unique_lock<std::timed_mutex>;
 
@@ -146,24 +133,16 @@ constexpr const char* kSessionColumns =
 
 class SqliteStorage;
 
-// The one SQLite transaction that writes in a row share, on a connection of its own while it is open.
-struct SharedWrite {
-    std::unique_ptr<Db> db;
-    int members = 0;  // writes released into it, waiting for its commit
-    SteadyClock::time_point opened = SteadyClock::now();
-    bool done = false;     // committed, or given up
-    std::string failure;  // why it did not commit; "" when it did
-};
-
 class SqliteTransaction final : public Transaction {
   public:
-    // A read, on a connection of its own.
-    SqliteTransaction(SqliteStorage& owner, std::unique_ptr<Db> db);
-    // A write: a savepoint of the shared write transaction, with the writer's turn.
-    SqliteTransaction(SqliteStorage& owner, std::shared_ptr<SharedWrite> shared, WriterTurn turn);
+    SqliteTransaction(SqliteStorage& owner, std::unique_ptr<Db> db, WriterTurn turn);
     ~SqliteTransaction() override;
 
-    void commit() override;
+    void commit() override {
+        db_->exec("COMMIT");
+        open_ = false;
+        if (turn_) turn_.unlock();
+    }
 
     std::vector<Room> rooms() override {
         std::vector<Room> out;
@@ -495,9 +474,7 @@ class SqliteTransaction final : public Transaction {
     }
 
     SqliteStorage& owner_;
-    std::unique_ptr<Db> own_;  // a read's connection
-    std::shared_ptr<SharedWrite> shared_;  // a write's transaction
-    Db* db_;
+    std::unique_ptr<Db> db_;
     bool open_ = true;
     WriterTurn turn_;  // held by a writer until it commits or rolls back
 };
@@ -562,115 +539,31 @@ class SqliteStorage final : public Storage {
         return db;
     }
 
-    // A write the shared transaction is done with, committed or rolled back to its savepoint: the next
-    // writer waiting for the turn joins the shared transaction, or it commits now. Throws when the shared
-    // transaction failed, for a write that had committed.
-    void endWrite(const std::shared_ptr<SharedWrite>& shared, WriterTurn& turn, bool committed) {
-        if (committed) ++shared->members;
-        if (shared->failure.empty() && waiting_.load() > 0 && shared->members < kMostSharedWrites &&
-            SteadyClock::now() - shared->opened < kLongestSharedWrite) {
-            turn.unlock();
-            if (committed) awaitCommit(shared);
-            return;
-        }
-        closeShared();
-        turn.unlock();
-        if (committed && !shared->failure.empty()) throw StorageError(shared->failure);
-    }
-
     void release(std::unique_ptr<Db> db) {
         std::lock_guard lock(mutex_);
         idle_.push_back(std::move(db));
     }
 
   private:
-    friend class SqliteTransaction;
-
     static int userVersion(Db& db) {
         auto q = db.query("PRAGMA user_version");
         return q.step() ? static_cast<int>(q.integer(0)) : 0;
     }
 
     std::unique_ptr<SqliteTransaction> begin(bool writing) {
-        if (writing) return beginWrite();
+        WriterTurn turn;
+        if (writing) {
+            turn = WriterTurn(writer_, std::defer_lock);
+            if (!turn.try_lock_for(kWriterWait)) throw StorageBusy("another write transaction runs too long");
+        }
         auto db = acquire();
         try {
-            db->exec("BEGIN");
+            db->exec(writing ? "BEGIN IMMEDIATE" : "BEGIN");
         } catch (...) {
             release(std::move(db));
             throw;
         }
-        return std::make_unique<SqliteTransaction>(*this, std::move(db));
-    }
-
-    std::unique_ptr<SqliteTransaction> beginWrite() {
-        WriterTurn turn(writer_, std::defer_lock);
-        ++waiting_;
-        bool got = turn.try_lock_for(kWriterWait);
-        --waiting_;
-        if (!got) throw StorageBusy("another write transaction runs too long");
-        try {
-            if (!shared_) openShared();
-            shared_->db->exec("SAVEPOINT w");
-        } catch (...) {
-            if (shared_) closeShared();
-            throw;
-        }
-        return std::make_unique<SqliteTransaction>(*this, shared_, std::move(turn));
-    }
-
-    // With the writer's turn.
-    void openShared() {
-        auto db = acquire();
-        try {
-            db->exec("BEGIN IMMEDIATE");
-        } catch (...) {
-            release(std::move(db));
-            throw;
-        }
-        shared_ = std::make_shared<SharedWrite>();
-        shared_->db = std::move(db);
-    }
-
-    // With the writer's turn: commits the shared transaction (rolls it back when it failed or holds no
-    // write) and wakes the writes waiting for it.
-    void closeShared() {
-        auto shared = std::move(shared_);
-        if (shared->failure.empty() && shared->members > 0) {
-            try {
-                shared->db->exec("COMMIT");
-            } catch (const std::exception& e) {
-                shared->failure = std::string("the shared write transaction did not commit: ") + e.what();
-            }
-        }
-        bool reusable = true;
-        if (!sqlite3_get_autocommit(shared->db->handle())) {
-            try {
-                shared->db->exec("ROLLBACK");
-            } catch (...) {
-                reusable = false;  // a connection in an unknown state is dropped, not pooled
-            }
-        }
-        if (reusable) release(std::move(shared->db));
-        {
-            std::lock_guard lock(doneMutex_);
-            shared->done = true;
-        }
-        doneWake_.notify_all();
-    }
-
-    // Waits until the shared transaction a write was released into has committed. Should every writer
-    // that could commit it have given up (a wait for the turn timed out), this one commits it itself.
-    void awaitCommit(const std::shared_ptr<SharedWrite>& shared) {
-        std::unique_lock lock(doneMutex_);
-        while (!doneWake_.wait_for(lock, kSharedCommitCheck, [&] { return shared->done; })) {
-            lock.unlock();
-            WriterTurn turn(writer_, std::try_to_lock);
-            if (turn && shared_ == shared) closeShared();
-            if (turn) turn.unlock();
-            lock.lock();
-        }
-        if (!shared->failure.empty()) throw StorageError(shared->failure);
+        return std::make_unique<SqliteTransaction>(*this, std::move(db), std::move(turn));
     }
 
     // SQLite's WAL hook: runs after every commit with the WAL's length in pages.
@@ -715,10 +608,6 @@ class SqliteStorage final : public Storage {
     std::mutex mutex_;
     std::vector<std::unique_ptr<Db>> idle_;
     std::timed_mutex writer_;  // one write transaction of this process at a time
-    std::atomic<int> waiting_{0};         // writes waiting for the turn
-    std::shared_ptr<SharedWrite> shared_;  // the open shared write transaction, with the turn
-    std::mutex doneMutex_;
-    std::condition_variable doneWake_;  // a shared write transaction is done
     std::mutex checkpointMutex_;
     std::condition_variable checkpointWake_;
     bool checkpointDue_ = false;
@@ -726,43 +615,10 @@ class SqliteStorage final : public Storage {
     std::thread checkpointer_;
 };
 
-SqliteTransaction::SqliteTransaction(SqliteStorage& owner, std::unique_ptr<Db> db)
-    : owner_(owner), own_(std::move(db)), db_(own_.get()) {}
-
-SqliteTransaction::SqliteTransaction(SqliteStorage& owner, std::shared_ptr<SharedWrite> shared,
-                                     WriterTurn turn)
-    : owner_(owner), shared_(std::move(shared)), db_(shared_->db.get()), turn_(std::move(turn)) {}
-
-void SqliteTransaction::commit() {
-    if (!shared_) {
-        db_->exec("COMMIT");
-        open_ = false;
-        return;
-    }
-    db_->exec("RELEASE w");
-    open_ = false;
-    owner_.endWrite(shared_, turn_, true);
-}
+SqliteTransaction::SqliteTransaction(SqliteStorage& owner, std::unique_ptr<Db> db, WriterTurn turn)
+    : owner_(owner), db_(std::move(db)), turn_(std::move(turn)) {}
 
 SqliteTransaction::~SqliteTransaction() {
-    if (shared_) {
-        if (!open_) return;
-        try {
-            db_->exec("ROLLBACK TO w");
-            db_->exec("RELEASE w");
-        } catch (const std::exception& e) {
-            shared_->failure = std::string("a write could not roll back: ") + e.what();
-        }
-        // Some errors (a full disk, I/O) make SQLite roll back the whole transaction, the writes before
-        // this one included.
-        if (shared_->failure.empty() && sqlite3_get_autocommit(db_->handle()))
-            shared_->failure = "the shared write transaction was rolled back by an error of another write";
-        try {
-            owner_.endWrite(shared_, turn_, false);
-        } catch (...) {
-        }
-        return;
-    }
     if (open_) {
         try {
             db_->exec("ROLLBACK");
@@ -770,7 +626,7 @@ SqliteTransaction::~SqliteTransaction() {
             return;  // a connection in an unknown state is dropped, not pooled
         }
     }
-    owner_.release(std::move(own_));
+    owner_.release(std::move(db_));
 }
 
 }  // namespace
