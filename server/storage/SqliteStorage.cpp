@@ -24,7 +24,7 @@ namespace {
 using sqlite::Db;
 using sqlite::Query;
 
-constexpr int kSchemaVersion = 3;
+constexpr int kSchemaVersion = 4;
 // As long as SQLite's busy timeout: another process (an admin command) may hold the file's write lock.
 constexpr auto kWriterWait = std::chrono::seconds(10);
 // WAL length, in pages, that calls for a checkpoint (SQLite's own default).
@@ -88,6 +88,11 @@ constexpr const char* kMigrations[] = {
            DTATIAGESALA TEXT,
            DSANTERIOR TEXT,
            DSNOVO TEXT);)",
+    // The room-and-day index also holds what the overlap checks and GetHora read (status, hours, number),
+    // so they never visit the table: a 98-day check reads 98 days of index entries, not their rows.
+    R"(CREATE INDEX IF NOT EXISTS AGESALA_SALA_DIA_HORA
+           ON AGESALA (CDSALA, DTATIAGESALA, IDSITAGESALA, HRINIAGESALA, NRSEQAGESALA, HRFINAGESALA);
+       DROP INDEX IF EXISTS AGESALA_SALA_DIA;)",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
