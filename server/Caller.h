@@ -14,8 +14,9 @@ struct Caller {
 
     std::string address;  // "127.0.0.1:54321" ("" for calls that come from no connection)
     // GetNrSeq's numbers: a screen takes one per new booking, a loaded client a few dozen a second; a client
-    // draining a room's five-digit range is held to this pace.
-    RateLimit seqNumbers{200, 100};
+    // draining a room's five-digit range is held to this pace (serve --seq-rate).
+    static constexpr double kSeqNumbersPerSecond = 100;
+    RateLimit seqNumbers{2 * kSeqNumbersPerSecond, kSeqNumbersPerSecond};
 
     // The session this connection signed in with (Session.Login or Session.Resume); empty code: none. Calls
     // read these fields only: the database is asked again at `recheckAt` (a revoked session, a disabled

@@ -69,14 +69,16 @@ class ConnectionManager {
 class Session : public std::enable_shared_from_this<Session> {
   public:
     Session(tcp::socket socket, ConnectionManager& manager, const Dispatcher& dispatcher, WorkPool& pool,
-            std::chrono::seconds idleTimeout, asio::ssl::context* tls = nullptr)
+            std::chrono::seconds idleTimeout, double seqRate, asio::ssl::context* tls = nullptr)
         : socket_(std::move(socket), tls),
           timer_(socket_.get_executor()),
           pause_(socket_.get_executor()),
           manager_(manager),
           dispatcher_(dispatcher),
           pool_(pool),
-          idleTimeout_(idleTimeout) {}
+          idleTimeout_(idleTimeout) {
+        caller_.seqNumbers = RateLimit(2 * seqRate, seqRate);
+    }
 
     void start() {
         std::error_code ignored;
@@ -378,7 +380,7 @@ struct NetServer::Impl {
                 failedAccepts = 0;
             }
             auto session = std::make_shared<Session>(std::move(socket), manager, dispatcher, *pool,
-                                                     options.idleTimeout, tls);
+                                                     options.idleTimeout, options.seqRate, tls);
             metrics().connectionOpened();
             if (manager.add(session, options.maxConnections))
                 session->start();

@@ -62,6 +62,7 @@ struct Settings {
     int workers = 4;
     int maxQueued = 1024;
     int busyPoll = 50;
+    double seqRate = Caller::kSeqNumbersPerSecond;
     int dbPool = 0;  // 0: one connection per worker
     std::size_t maxConnections = 0;  // 0: from the descriptor limit
     std::size_t maxReplyBytes = kDefaultMaxReplyBytes;
@@ -226,6 +227,7 @@ int serve(const Settings& s) {
     options.writers = storage->oneWriterAtATime() ? options.workers / 2 : 0;
     options.maxQueued = static_cast<std::size_t>(std::max(1, s.maxQueued));
     options.busyPoll = std::chrono::microseconds(s.busyPoll);
+    options.seqRate = s.seqRate;
     if (!s.listenTls.empty()) {
         std::tie(options.tlsHost, options.tlsPort) = splitListen(s.listenTls);
         options.tlsCertFile = s.tlsCert;
@@ -341,6 +343,12 @@ int main(int argc, char** argv) {
                      "microseconds a network thread keeps polling after work, while no database call "
                      "waits, before it sleeps (0: never)")
         ->check(CLI::Range(0, 10000))
+        ->capture_default_str();
+    serveCmd
+        ->add_option("--seq-rate", s.seqRate,
+                     "sequence numbers (GetNrSeq) a connection gets a second, after a burst of two seconds' "
+                     "worth; more are refused for a moment")
+        ->check(CLI::Range(1.0, 1e6))
         ->capture_default_str();
     serveCmd
         ->add_option("--max-queue", s.maxQueued,

@@ -131,5 +131,25 @@ TEST_P(Sequences, AClientAskingForThousandsOfNumbersIsHeldBackAndOthersAreNot) {
 
 AGE_ON_EACH_BACKEND(Sequences);
 
+// The pace is the server's to set (serve --seq-rate): 5 a second after a burst of 10, then the usual refusal.
+TEST(SequencePace, TheServerSetsHowManyNumbersAConnectionGetsASecond) {
+    TestServer server(ServerSetup{.serveArgs = {"--seq-rate", "5"}});
+    LineClient client(server.host(), server.port());
+    int granted = 0;
+    std::string refusal;
+    auto began = std::chrono::steady_clock::now();
+    for (int i = 0; i < 40; ++i) {
+        auto reply = client.call("GetNrSeq", nlohmann::json::array({"101", "2026-12-08"}), i + 1)["result"];
+        if (reply["ok"].get<bool>())
+            ++granted;
+        else
+            refusal = reply["error"].get<std::string>();
+    }
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    EXPECT_GE(granted, 10);
+    EXPECT_LE(granted, 10 + 5 * seconds + 1);
+    EXPECT_EQ(refusal, kBusy);
+}
+
 }  // namespace
 }  // namespace age::test
