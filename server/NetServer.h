@@ -11,9 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "server/Dispatch.h"
-
 #include "server/Caller.h"
+#include "server/Dispatch.h"
 
 namespace age::server {
 
