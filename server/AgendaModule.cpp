@@ -79,14 +79,18 @@ long takeSeqs(Transaction& tx, const std::string& room, long count = 1) {
 }
 
 // Refuses new bookings of the room when one of the ascending `days` already holds the most a day may hold.
-void refuseFullDays(Transaction& tx, const std::string& room, const std::vector<Date>& days,
+void refuseFullDays(const std::string& room, const std::vector<Date>& days, const std::set<Date>& full,
                     std::string_view outcome) {
-    auto full = tx.fullDays(room, days.front(), days.back(), kMaxBookingsPerDay);
     for (Date day : days)
         if (full.count(day))
             throw Refusal("A sala \"" + room + "\" já tem " + std::to_string(kMaxBookingsPerDay) +
                           " agendamentos em " + formatShortDate(day) + ", o máximo por dia; " +
                           std::string(outcome));
+}
+
+void refuseFullDays(Transaction& tx, const std::string& room, const std::vector<Date>& days,
+                    std::string_view outcome) {
+    refuseFullDays(room, days, tx.fullDays(room, days.front(), days.back(), kMaxBookingsPerDay), outcome);
 }
 
 // A new booking stores a number GetNrSeq handed out for its room and that no booking used yet.
@@ -390,10 +394,19 @@ Reply AgendaModule::SetHrSala(const Args& args) {
                       "agendado. Atualize a agenda e confirme novamente.");
     model.operatorName = tx->operatorName(model.operatorCode).value_or("");
     model.stamp = clock_.now();
-    // The days are distinct, so the new bookings cannot clash among themselves.
-    auto booked = freeAndTakenDays(*tx, model.room, days, {model.start, model.end}, clock_.today()).first;
+    // The days are distinct, so the new bookings cannot clash among themselves. One pass over the period
+    // tells the days taken and the days full.
+    auto loads = tx->dayLoads(model.room, days.front(), days.back(), {model.start, model.end});
+    std::vector<Date> booked;
+    std::set<Date> full;
+    for (Date day : days) {
+        auto load = loads.find(day);
+        if (day < clock_.today() || (load != loads.end() && load->second.clashes)) continue;
+        booked.push_back(day);
+        if (load != loads.end() && load->second.bookings >= kMaxBookingsPerDay) full.insert(day);
+    }
     if (booked.empty()) throw Refusal(autoBookingTexts().Msg("salas_ocup"));
-    refuseFullDays(*tx, model.room, booked, "nada foi agendado.");
+    refuseFullDays(model.room, booked, full, "nada foi agendado.");
     long seq = takeSeqs(*tx, model.room, static_cast<long>(booked.size()));
     if (tx->insertSeries(model, seq, booked) != booked.size())
         throw StorageError("sequence numbers handed out twice in room " + model.room);

@@ -164,6 +164,10 @@ const std::vector<pg::Statement> kStatements = {
     {"full_days",
      "SELECT to_char(DTATIAGESALA, 'YYYY-MM-DD') FROM AGESALA"
      " WHERE CDSALA = $1 AND DTATIAGESALA BETWEEN $2 AND $3 GROUP BY DTATIAGESALA HAVING count(*) >= $4"},
+    {"day_loads",
+     "SELECT to_char(DTATIAGESALA, 'YYYY-MM-DD'), count(*),"
+     " bool_or(IDSITAGESALA = 'A' AND HRINIAGESALA <= $5 AND HRFINAGESALA >= $4) FROM AGESALA"
+     " WHERE CDSALA = $1 AND DTATIAGESALA BETWEEN $2 AND $3 GROUP BY DTATIAGESALA"},
     {"stored_rows",
      "SELECT a.CDSALA, a.NRSEQAGESALA, a.IDSITAGESALA, to_char(a.DTATIAGESALA, 'YYYY-MM-DD'),"
      " a.HRINIAGESALA, a.HRFINAGESALA, s.CDSALA IS NOT NULL"
@@ -470,6 +474,20 @@ class PostgresTransaction final : public Transaction {
     void setSeqCounter(const SeqCounter& c) override {
         refuseNul({&c.room});
         exec("set_seq_counter", c.room, c.last, c.limit);
+    }
+
+    std::map<Date, DayLoad> dayLoads(const std::string& room, Date from, Date to, const HourSpan& span) override {
+        std::map<Date, DayLoad> out;
+        if (hasNul(room) || hasNul(span.start) || hasNul(span.end)) return out;
+        from = std::max(from, firstStorableDay());
+        if (to < from) return out;
+        for (const auto& r : exec("day_loads", room, formatIsoDate(from), formatIsoDate(to), span.start,
+                                  span.end)) {
+            auto day = parseIsoDate(text(r[0]));
+            if (!day) throw StorageError("AGESALA returned a malformed day: " + text(r[0]));
+            out[*day] = {r[1].as<long>(), r[2].as<bool>()};
+        }
+        return out;
     }
 
     std::set<Date> fullDays(const std::string& room, Date from, Date to, long count) override {

@@ -8,8 +8,9 @@
 // transaction that is destroyed without commit() rolls back.
 #pragma once
 
-#include <functional>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -95,6 +96,13 @@ struct HourSpan {
     std::string end;
 };
 
+// A day of a room as a recurring booking sees it: how many bookings it holds (any status) and whether a
+// scheduled one overlaps the new span.
+struct DayLoad {
+    long bookings = 0;
+    bool clashes = false;
+};
+
 // The highest sequence number: they are five digits.
 inline constexpr long kLastSeq = 99999;
 
@@ -158,6 +166,9 @@ class Transaction {
     // The days from `from` to `to` on which a scheduled booking of the room overlaps `span`, ends included
     // (0800-0900 and 0900-1000 clash). One query for a whole period of recurring bookings.
     virtual std::set<Date> clashingDays(const std::string& room, Date from, Date to, const HourSpan& span) = 0;
+    // Both checks of a recurring booking in one pass over the period: each day from `from` to `to` that holds
+    // a booking of the room, with its count and whether a scheduled one overlaps `span` (ends included).
+    virtual std::map<Date, DayLoad> dayLoads(const std::string& room, Date from, Date to, const HourSpan& span) = 0;
 
     // Write transactions only.
     virtual void lockRoom(const std::string& room) = 0;

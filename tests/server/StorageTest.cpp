@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <latch>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -144,9 +145,17 @@ TEST_P(StorageTest, ClashingDaysAreTheScheduledOverlapsOfTheRoomWithinThePeriod)
             booking("00005", "1000", "1200", "A", "101", day(4)),   // touches the end
             booking("00006", "1001", "1100", "A", "101", day(5)),   // after
             booking("00007", "0900", "1000", "A", "101", day(-1)),  // before the period
-            booking("00008", "0900", "1000", "A", "101", day(10))}); // after the period
+            booking("00008", "0900", "1000", "A", "101", day(10)),  // after the period
+            booking("00009", "1300", "1400", "A", "101", day(3))});  // free, same day as a clash
     EXPECT_EQ(storage->read()->clashingDays("101", day(0), day(9), {"0900", "1000"}),
               (std::set<Date>{day(0), day(3), day(4)}));
+    // The same in one pass with each day's count, cancelled bookings counted too.
+    std::map<Date, std::pair<long, bool>> loads;
+    for (const auto& [d, load] : storage->read()->dayLoads("101", day(0), day(9), {"0900", "1000"}))
+        loads[d] = {load.bookings, load.clashes};
+    EXPECT_EQ(loads, (std::map<Date, std::pair<long, bool>>{
+                         {day(0), {1, true}}, {day(1), {1, false}}, {day(3), {2, true}}, {day(4), {1, true}},
+                         {day(5), {1, false}}}));
 
     auto tx = storage->write();
     EXPECT_EQ(tx->nextSeqs("102", 5), 1);  // a block of numbers for the days of a recurring booking
