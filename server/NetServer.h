@@ -26,7 +26,7 @@ struct NetOptions {
     int writers = 0;               // of the workers, those kept for the calls that write (0: none kept)
     std::size_t maxQueued = 1024;  // calls waiting for a worker before new ones are refused as busy
     std::chrono::microseconds busyPoll{0};  // a network thread polls this long before it sleeps (pool idle)
-    double seqRate = Caller::kSeqNumbersPerSecond;  // GetNrSeq numbers a connection gets a second (burst: 2 s)
+    double seqRate = Caller::kSeqNumbersPerSecond;  // GetNrSeq numbers a second per connection (burst: 2 s)
     // The TLS listener (TLS 1.2 or later), beside the plain one or alone (an empty `host`): none when
     // tlsHost is empty. Certificate chain and key are PEM files.
     std::string tlsHost;

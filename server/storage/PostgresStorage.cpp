@@ -494,7 +494,8 @@ class PostgresTransaction final : public Transaction {
         exec("set_seq_counter", c.room, c.last, c.limit);
     }
 
-    std::map<Date, DayLoad> dayLoads(const std::string& room, Date from, Date to, const HourSpan& span) override {
+    std::map<Date, DayLoad> dayLoads(const std::string& room, Date from, Date to,
+                                     const HourSpan& span) override {
         std::map<Date, DayLoad> out;
         if (hasNul(room) || hasNul(span.start) || hasNul(span.end)) return out;
         from = std::max(from, firstStorableDay());
@@ -616,7 +617,8 @@ class PostgresTransaction final : public Transaction {
             throw StorageError(std::string("statement ") + statement +
                                " changes or locks rows: it needs write(), not readOne()");
         try {
-            if (const char* sql = planEachCall(statement)) return tx_->exec_params(sql, std::forward<Args>(args)...);
+            if (const char* sql = planEachCall(statement))
+                return tx_->exec_params(sql, std::forward<Args>(args)...);
             return tx_->exec_prepared(statement, std::forward<Args>(args)...);
         } catch (const pqxx::failure&) {
             pg::rethrowAsStorageError();

@@ -342,10 +342,12 @@ class SqliteTransaction final : public Transaction {
         q.run();
     }
 
-    std::map<Date, DayLoad> dayLoads(const std::string& room, Date from, Date to, const HourSpan& span) override {
+    std::map<Date, DayLoad> dayLoads(const std::string& room, Date from, Date to,
+                                     const HourSpan& span) override {
         auto q = query(
-            "SELECT DTATIAGESALA, count(*), max(IDSITAGESALA = 'A' AND HRINIAGESALA <= ?5 AND HRFINAGESALA >= ?4)"
-            " FROM AGESALA WHERE CDSALA = ?1 AND DTATIAGESALA BETWEEN ?2 AND ?3 GROUP BY DTATIAGESALA");
+            "SELECT DTATIAGESALA, count(*),"
+            " max(IDSITAGESALA = 'A' AND HRINIAGESALA <= ?5 AND HRFINAGESALA >= ?4) FROM AGESALA"
+            " WHERE CDSALA = ?1 AND DTATIAGESALA BETWEEN ?2 AND ?3 GROUP BY DTATIAGESALA");
         q.bindText(1, room).bindText(2, formatIsoDate(from)).bindText(3, formatIsoDate(to));
         q.bindText(4, span.start).bindText(5, span.end);
         std::map<Date, DayLoad> out;

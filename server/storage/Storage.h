@@ -168,7 +168,8 @@ class Transaction {
     virtual std::set<Date> clashingDays(const std::string& room, Date from, Date to, const HourSpan& span) = 0;
     // Both checks of a recurring booking in one pass over the period: each day from `from` to `to` that holds
     // a booking of the room, with its count and whether a scheduled one overlaps `span` (ends included).
-    virtual std::map<Date, DayLoad> dayLoads(const std::string& room, Date from, Date to, const HourSpan& span) = 0;
+    virtual std::map<Date, DayLoad> dayLoads(const std::string& room, Date from, Date to,
+                                             const HourSpan& span) = 0;
 
     // Write transactions only.
     virtual void lockRoom(const std::string& room) = 0;
