@@ -225,7 +225,9 @@ TEST_P(Crash, AServerKilledDuringWritesLosesNoAcknowledgedCallAndHalfAppliesNone
             textOf(Consiste::CheckResultServ(net.AppServer().Call("GetNrSeq", {room, kToday}), false, 0)
                        .rows.at(0)
                        .at(0));
-        if (!seqs.empty()) EXPECT_GT(next, *seqs.rbegin()) << room;
+        if (!seqs.empty()) {
+            EXPECT_GT(next, *seqs.rbegin()) << room;
+        }
     }
 
     // A recurring call is stored on all its 98 days, as acknowledged, or on none.
@@ -253,7 +255,9 @@ TEST_P(Crash, AServerKilledDuringWritesLosesNoAcknowledgedCallAndHalfAppliesNone
     for (const auto& r : byRoom[kLogRoom]) referenceOfSeq[textOf(r[NRSEQ])] = textOf(r[DSAGENDA]);
     for (const auto& call : logs) {
         bool inserted = referenceOfSeq.count(call.seq) > 0;
-        if (call.outcome == Outcome::Acked) EXPECT_TRUE(inserted) << logReference(call.k);
+        if (call.outcome == Outcome::Acked) {
+            EXPECT_TRUE(inserted) << logReference(call.k);
+        }
         if (call.renames < 0) continue;
         const std::string& seqOfRenamed = logs[static_cast<std::size_t>(call.renames)].seq;
         EXPECT_EQ(referenceOfSeq[seqOfRenamed] == renamed(call.renames), inserted)
