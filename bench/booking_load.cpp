@@ -1,7 +1,7 @@
 // Load on age-server: N clients at once doing the agenda screen's booking road for a set time, on SQLite,
 // on PostgreSQL, and on two servers sharing one PostgreSQL database.
 //
-//   booking_load [--clients 64] [--seconds 10] [--threads 4] [--workers N] [--idle 1000]
+//   booking_load [--clients 64] [--seconds 10] [--threads N] [--workers N] [--idle 1000]
 //                [--driver wire|screen] [--gen-threads 1]
 //                [--config sqlite,postgresql,postgresql-2] [--pg postgresql://user@host:port/postgres]
 //
@@ -72,7 +72,7 @@ constexpr auto kCallTimeout = std::chrono::seconds(30);  // as long as a call or
 struct Options {
     int clients = 64;
     int seconds = 10;
-    int threads = 4;
+    int threads = 0;  // the server's network threads; 0: its default
     int workers = 0;  // 0: the server's default
     int idle = 1000;
     std::string driver = "wire";
@@ -588,9 +588,10 @@ bool runConfig(const Config& config, const Options& o) {
     const bool wire = o.driver == "wire";
     std::string generator = wire ? std::to_string(o.genThreads) + (o.genThreads == 1 ? " thread" : " threads")
                                  : std::string("a thread each");
-    std::printf("%s: %d clients (%s driver, %s) for %d s on %d server(s) with %d threads each\n",
+    std::string netThreads = o.threads > 0 ? std::to_string(o.threads) : std::string("the default");
+    std::printf("%s: %d clients (%s driver, %s) for %d s on %d server(s) with %s network threads each\n",
                 config.name.c_str(), o.clients, o.driver.c_str(), generator.c_str(), o.seconds,
-                config.servers, o.threads);
+                config.servers, netThreads.c_str());
     std::fflush(stdout);
     auto servers = startServers(config, o);
     Run run = wire ? driveWire(servers, o) : driveScreen(servers, o);

@@ -109,7 +109,7 @@ void cancelAll(LineClient& client) {
 
 int main(int argc, char** argv) {
     int calls = 20000;
-    int threads = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+    int threads = 0;  // the server's network threads; 0: its default
     std::string db;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--calls")) calls = std::atoi(argv[i + 1]);

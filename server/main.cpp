@@ -57,7 +57,10 @@ struct Settings {
     bool plainListener = true;
     std::string listenTls, tlsCert, tlsKey;
     std::string now;
-    int threads = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+    // Half the CPUs: the workers running SQLite or waiting on PostgreSQL need the rest, and on a small
+    // machine every extra runnable thread lengthens the wait for a CPU (one on 2 CPUs: 15% more calls a
+    // second on PostgreSQL and shorter tails on both databases under 64 busy clients).
+    int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency() / 2));
     int idleTimeout = 600;
     int workers = 4;
     int maxQueued = 1024;

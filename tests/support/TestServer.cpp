@@ -205,12 +205,11 @@ void TestServer::start(int port) {
                                   dbUrl(),
                                   "--listen",
                                   listenHost + ":" + std::to_string(port),
-                                  "--threads",
-                                  std::to_string(setup_.threads),
                                   "--idle-timeout",
                                   std::to_string(setup_.idleTimeoutSeconds),
                                   "--auth",
                                   setup_.auth};
+    if (setup_.threads > 0) args.insert(args.end(), {"--threads", std::to_string(setup_.threads)});
     args.insert(args.end(), setup_.serveArgs.begin(), setup_.serveArgs.end());
     if (!setup_.now.empty()) args.insert(args.end(), {"--now", setup_.now});
     if (setup_.dbPool > 0) args.insert(args.end(), {"--db-pool", std::to_string(setup_.dbPool)});

@@ -36,7 +36,7 @@ struct ServerSetup {
         {"101", "Sala 101"}, {"102", "Sala 102"}, {"201", "Auditório"}};
     std::vector<std::pair<std::string, std::string>> operators{{"ana", "Ana Souza"}, {"bruno", "Bruno Lima"}};
     bool demo = false;  // also run `age-server demo` (with the same --now)
-    int threads = 4;
+    int threads = 0;  // --threads; 0 leaves the server's default
     int idleTimeoutSeconds = 600;
     bool start = true;  // start serving in the constructor
     // The database: empty for a fresh SQLite file in the folder; "postgresql" for a fresh database on the
