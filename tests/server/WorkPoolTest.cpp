@@ -1,5 +1,6 @@
 // The work pool's lanes: writes waiting for their turn must not hold the threads the reads need.
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <chrono>
 #include <future>
@@ -72,6 +73,17 @@ TEST(WorkPool, TheQueueBoundCountsBothLanes) {
     EXPECT_FALSE(pool.trySubmit([] {}, Lane::Read));
     EXPECT_FALSE(pool.trySubmit([] {}, Lane::Write));
     open.set_value();  // the pool runs what it queued before it goes
+}
+
+// A worker woken for a call must not preempt the network thread that handed it out.
+TEST(WorkPool, BothLanesRunAsBatchThreads) {
+    WorkPool pool(/*threads=*/2, /*maxQueued=*/4, /*writers=*/1);
+    std::promise<int> read, write;
+    ASSERT_TRUE(pool.trySubmit([&] { read.set_value(sched_getscheduler(0)); }, Lane::Read));
+    ASSERT_TRUE(pool.trySubmit([&] { write.set_value(sched_getscheduler(0)); }, Lane::Write));
+    EXPECT_EQ(read.get_future().get(), SCHED_BATCH);
+    EXPECT_EQ(write.get_future().get(), SCHED_BATCH);
+    EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER);  // the thread that made the pool keeps its policy
 }
 
 }  // namespace
