@@ -5,6 +5,7 @@
 #include <chrono>
 #include <future>
 #include <latch>
+#include <thread>
 
 #include "server/WorkPool.h"
 
@@ -77,6 +78,12 @@ TEST(WorkPool, TheQueueBoundCountsBothLanes) {
 
 // A worker woken for a call must not preempt the network thread that handed it out.
 TEST(WorkPool, BothLanesRunAsBatchThreads) {
+    bool allowed = false;
+    std::thread([&] {
+        const sched_param batch{};
+        allowed = sched_setscheduler(0, SCHED_BATCH, &batch) == 0;
+    }).join();
+    if (!allowed) GTEST_SKIP() << "this machine refuses SCHED_BATCH";
     WorkPool pool(/*threads=*/2, /*maxQueued=*/4, /*writers=*/1);
     std::promise<int> read, write;
     ASSERT_TRUE(pool.trySubmit([&] { read.set_value(sched_getscheduler(0)); }, Lane::Read));
