@@ -57,10 +57,12 @@ StartSignIn signInAtStart(TNetConnection& net, const HostOptions& options, bool 
 }
 
 void installSignInHooks(HostWindow& window, bool interactive) {
-    TNetConnection::AskSignIn = [&window, interactive](const std::string& reason) -> std::optional<TCredentials> {
+    TNetConnection::AskSignIn = [&window, interactive](const std::string& reason,
+                                                       const TNetConnection& net) -> std::optional<TCredentials> {
         if (!interactive) return std::nullopt;
         const auto& values = Ormelin::CurrentHostValues();
-        auto answer = SignInDialog::Ask({qs(values.operatorCode), qs(values.branch), qs(reason), true}, &window);
+        auto answer = SignInDialog::Ask(
+            {qs(values.operatorCode), qs(values.branch), qs(reason), true, serverText(net)}, &window);
         if (!answer) return std::nullopt;
         return TCredentials{answer->operatorCode.toStdString(), answer->password.toStdString()};
     };

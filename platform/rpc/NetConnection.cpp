@@ -22,7 +22,7 @@ using nlohmann::json;
 std::function<void()> TNetConnection::WhileWaiting;
 TNetConnection::TTransport TNetConnection::DefaultTransport;
 std::optional<TSessionInfo> TNetConnection::Session;
-std::function<std::optional<TCredentials>(const std::string&)> TNetConnection::AskSignIn;
+std::function<std::optional<TCredentials>(const std::string&, const TNetConnection&)> TNetConnection::AskSignIn;
 std::function<void(const TSessionInfo&)> TNetConnection::SignedIn;
 
 namespace {
@@ -499,7 +499,7 @@ void TNetConnection::login(const TCredentials& credentials) {
 
 void TNetConnection::signInAsking(std::string reason) {
     for (;;) {
-        std::optional<TCredentials> credentials = AskSignIn(reason);
+        std::optional<TCredentials> credentials = AskSignIn(reason, *this);
         if (!credentials)
             throw EConnectionError("A entrada foi cancelada: o servidor de aplicação em " + Address() +
                                    " só atende quem entra com operador e senha.");

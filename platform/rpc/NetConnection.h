@@ -161,9 +161,11 @@ class TNetConnection {
     // threads: the host signs in and answers for the user interface's thread.
     static std::optional<TSessionInfo> Session;
     // Asked for the operator and password when a connection has no session to resume (the server ended
-    // it): `reason` says why, for the user. Nothing means the user gave up and the call fails. Unset,
-    // connections without a session do not sign in (as against a server that asks none).
-    static std::function<std::optional<TCredentials>(const std::string& reason)> AskSignIn;
+    // it): `reason` says why, for the user, and `connection` is the one asking (the dialog names the server
+    // the password goes to). Nothing means the user gave up and the call fails. Unset, connections without
+    // a session do not sign in (as against a server that asks none).
+    static std::function<std::optional<TCredentials>(const std::string& reason, const TNetConnection& connection)>
+        AskSignIn;
     // Told after every successful sign-in (the host shows the operator's name).
     static std::function<void(const TSessionInfo&)> SignedIn;
 

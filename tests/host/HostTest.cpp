@@ -114,7 +114,7 @@ class SignInDialogTest : public GuiTest {
 };
 
 TEST_F(SignInDialogTest, TheThreeFieldsEnterOnlyWhenAllAreFilledAndAgainOnlyThePasswordCanChange) {
-    SignInDialog first({"ana", "0001", {}, false});
+    SignInDialog first({"ana", "0001", {}, false, {}});
     EXPECT_EQ(edit(first, "edtOperador")->accessibleName(), QStringLiteral("Operador"));
     EXPECT_EQ(edit(first, "edtSenha")->accessibleName(), QStringLiteral("Senha"));
     EXPECT_EQ(edit(first, "edtFilial")->accessibleName(), QStringLiteral("Filial"));
@@ -127,7 +127,7 @@ TEST_F(SignInDialogTest, TheThreeFieldsEnterOnlyWhenAllAreFilledAndAgainOnlyTheP
     EXPECT_FALSE(enter(first)->isEnabled());
     EXPECT_TRUE(edit(first, "edtOperador")->isEnabled());
 
-    SignInDialog again({"ana", "0001", "Sua sessão terminou.", true});
+    SignInDialog again({"ana", "0001", "Sua sessão terminou.", true, {}});
     EXPECT_FALSE(edit(again, "edtOperador")->isEnabled());
     EXPECT_FALSE(edit(again, "edtFilial")->isEnabled());
     EXPECT_TRUE(edit(again, "edtSenha")->isEnabled());
@@ -162,10 +162,15 @@ TEST_F(SignInDialogTest, AnEndedSessionBringsTheDialogBackForTheSameOperatorAndB
     HostWindow window(AGE_MODULES_DIR);
     window.show();
     installSignInHooks(window, true);
+    TNetConnection net;  // the connection whose session ended: the dialog names where the password goes
+    net.Host = "127.0.0.1";
+    net.Port = peer.port();
     std::optional<TCredentials> given;
-    withModal<SignInDialog>([&] { given = TNetConnection::AskSignIn("Sua sessão terminou."); },
+    withModal<SignInDialog>([&] { given = TNetConnection::AskSignIn("Sua sessão terminou.", net); },
                             [&](SignInDialog& d) {
                                 EXPECT_EQ(d.parentWidget(), &window);
+                                EXPECT_EQ(d.findChild<QLabel*>("lblServidor")->text(),
+                                          QStringLiteral("127.0.0.1:%1 (sem criptografia)").arg(peer.port()));
                                 EXPECT_EQ(d.findChild<QLabel*>("lblMensagem")->text(),
                                           QStringLiteral("Sua sessão terminou."));
                                 EXPECT_EQ(edit(d, "edtOperador")->text(), QStringLiteral("ana"));
@@ -179,7 +184,7 @@ TEST_F(SignInDialogTest, AnEndedSessionBringsTheDialogBackForTheSameOperatorAndB
     EXPECT_EQ(given->Password, "certa");
 
     installSignInHooks(window, false);  // --screenshot: nobody to ask
-    EXPECT_FALSE(TNetConnection::AskSignIn("Sua sessão terminou."));
+    EXPECT_FALSE(TNetConnection::AskSignIn("Sua sessão terminou.", net));
 }
 
 TEST_F(SignInDialogTest, TheStatusBarNamesTheSignedInOperatorAndFollowsAnotherSignIn) {

@@ -38,9 +38,12 @@ class SignInTest : public ::testing::Test {
     // remembers why it was asked each time.
     void answer(std::vector<TCredentials> credentials) {
         reasons.clear();
-        TNetConnection::AskSignIn = [this, credentials = std::move(credentials)](const std::string& reason) mutable
-            -> std::optional<TCredentials> {
+        askedBy.clear();
+        TNetConnection::AskSignIn = [this, credentials = std::move(credentials)](
+                                        const std::string& reason,
+                                        const TNetConnection& asking) mutable -> std::optional<TCredentials> {
             reasons.push_back(reason);
+            askedBy.push_back(&asking);
             if (credentials.empty()) return std::nullopt;
             TCredentials next = credentials.front();
             credentials.erase(credentials.begin());
@@ -52,6 +55,7 @@ class SignInTest : public ::testing::Test {
         net.Timeout = 5s;
     }
     std::vector<std::string> reasons;
+    std::vector<const TNetConnection*> askedBy;  // the connection that asked, each time
 };
 
 // A server with operator ana (password "certa") that hands out token "t1", "t2", ... and serves GetSala to a
@@ -102,6 +106,7 @@ TEST_F(SignInTest, ConnectingAsksOnceSignsInAndTheCallFollowsAWrongPasswordIsAsk
     point(net, peer);
     EXPECT_EQ(net.AppServer().Call("GetSala").Text(), kEmptyPacket);
     EXPECT_EQ(reasons, (std::vector<std::string>{"", "Operador ou senha inválidos."}));
+    EXPECT_EQ(askedBy, (std::vector<const TNetConnection*>{&net, &net}));  // the dialog names its server
     EXPECT_EQ(peer.methods(), (std::vector<std::string>{"Session.Login", "Session.Login", kGetSala}));
     EXPECT_EQ(peer.lines()[1].request["params"], json::array({"ana", "certa"}));
     ASSERT_TRUE(TNetConnection::Session);

@@ -48,14 +48,14 @@ struct RecurringCall {
     std::string room, reference;
     Slot slot;
     Outcome outcome = Outcome::Unknown;
-    std::set<std::string> seqs;  // created, when acknowledged
+    std::set<std::string> seqs{};  // created, when acknowledged
 };
 
 // Change log k of room L: inserts booking k and renames booking `renames` (the one the log before it, when
 // acknowledged in the same round, inserted).
 struct LogCall {
     int k = 0;
-    std::string seq;
+    std::string seq{};
     int renames = -1;
     Outcome outcome = Outcome::Unknown;
 };
@@ -74,8 +74,9 @@ class Crash : public BackendParamTest {
         TNetConnection net;
         server.configure(net);
         while (!stop) {
-            RecurringCall call{"R" + std::to_string(c), "R" + std::to_string(c) + "-" + std::to_string(next),
-                               slotOf(next, kDaysPerCall)};
+            RecurringCall call{.room = "R" + std::to_string(c),
+                               .reference = "R" + std::to_string(c) + "-" + std::to_string(next),
+                               .slot = slotOf(next, kDaysPerCall)};
             ++next;
             std::string list = buildDateList(call.slot.day, call.slot.day + days(kDaysPerCall - 1),
                                              {true, true, true, true, true, true, true});
@@ -103,7 +104,7 @@ class Crash : public BackendParamTest {
         server.configure(net);
         int previous = -1;  // acknowledged in this round, so its stored values are known
         while (!stop) {
-            LogCall call{next};
+            LogCall call{.k = next};
             try {
                 call.seq = textOf(
                     Consiste::CheckResultServ(net.AppServer().Call("GetNrSeq", {kLogRoom, kToday}), false, 0)
