@@ -57,8 +57,9 @@ StartSignIn signInAtStart(TNetConnection& net, const HostOptions& options, bool 
 }
 
 void installSignInHooks(HostWindow& window, bool interactive) {
-    TNetConnection::AskSignIn = [&window, interactive](const std::string& reason,
-                                                       const TNetConnection& net) -> std::optional<TCredentials> {
+    TNetConnection::AskSignIn = [&window, interactive](
+                                    const std::string& reason,
+                                    const TNetConnection& net) -> std::optional<TCredentials> {
         if (!interactive) return std::nullopt;
         const auto& values = Ormelin::CurrentHostValues();
         auto answer = SignInDialog::Ask(

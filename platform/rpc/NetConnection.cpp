@@ -22,7 +22,8 @@ using nlohmann::json;
 std::function<void()> TNetConnection::WhileWaiting;
 TNetConnection::TTransport TNetConnection::DefaultTransport;
 std::optional<TSessionInfo> TNetConnection::Session;
-std::function<std::optional<TCredentials>(const std::string&, const TNetConnection&)> TNetConnection::AskSignIn;
+std::function<std::optional<TCredentials>(const std::string&, const TNetConnection&)>
+    TNetConnection::AskSignIn;
 std::function<void(const TSessionInfo&)> TNetConnection::SignedIn;
 
 namespace {

@@ -164,7 +164,8 @@ class TNetConnection {
     // it): `reason` says why, for the user, and `connection` is the one asking (the dialog names the server
     // the password goes to). Nothing means the user gave up and the call fails. Unset, connections without
     // a session do not sign in (as against a server that asks none).
-    static std::function<std::optional<TCredentials>(const std::string& reason, const TNetConnection& connection)>
+    static std::function<std::optional<TCredentials>(const std::string& reason,
+                                                     const TNetConnection& connection)>
         AskSignIn;
     // Told after every successful sign-in (the host shows the operator's name).
     static std::function<void(const TSessionInfo&)> SignedIn;

@@ -78,7 +78,8 @@ class SessionTest : public AgendaFixture {
             host.Port = peer->port();
             ASSERT_EQ(host.SignIn({"ana", "certa"}).Token, "t1");
         }
-        TNetConnection::AskSignIn = [this](const std::string& reason, const TNetConnection&) -> std::optional<TCredentials> {
+        TNetConnection::AskSignIn = [this](const std::string& reason,
+                                           const TNetConnection&) -> std::optional<TCredentials> {
             reasons.push_back(reason);
             if (giveUp) return std::nullopt;
             return TCredentials{"ana", "certa"};
