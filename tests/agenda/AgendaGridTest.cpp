@@ -69,6 +69,31 @@ TEST_F(AgendaGridTest, RoomNameShowsAtOnceAndBookingsLoadOnlyOnLeavingThePanel) 
     EXPECT_TRUE(shown().empty());
 }
 
+// The keyboard road: the day typed, Tab to the room, Tab into the grid. The last Tab passes through the
+// frame of the screen's inner window on its way to the grid; the panel is left all the same.
+TEST_F(AgendaGridTest, TabbingFromTheRoomIntoTheGridLoadsTheAgenda) {
+    auto press = [](Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+        QApplication::processEvents();
+    };
+    for (char digit : std::string("07122026")) QTest::keyClick(QApplication::focusWidget(), digit);
+    press(Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), f->cbbSalas);
+    press(Qt::Key_Down);  // room 102
+    ASSERT_EQ(f->cbbSalas->currentText(), QStringLiteral("102"));
+    press(Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), f->dbgPadrao);
+    EXPECT_EQ(columnValues("DSAGENDASALA"), Strings{"Treinamento"});
+    EXPECT_TRUE(f->sbtIncluir->isEnabled());
+
+    focusOn(f->cbbSalas);  // back into the panel: the grid empties
+    EXPECT_FALSE(f->cdsAgendaSala->Active());
+    press(Qt::Key_Up);  // room 101
+    press(Qt::Key_Tab);
+    EXPECT_EQ(columnValues("DSAGENDASALA"), (Strings{"Reunião de equipe", "Visita do cliente"}));
+    EXPECT_TRUE(shown().empty());
+}
+
 TEST_F(AgendaGridTest, FirstLoadListsScheduledBookingsInTheNineColumns) {
     open(december(7), "101");
     EXPECT_EQ(f->cdsAgendaSala->Filter(), "IDSITAGESALA IN (' ', 'A')");
