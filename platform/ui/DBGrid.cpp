@@ -415,6 +415,17 @@ void TDBGrid::keyPressEvent(QKeyEvent* event) {
     QTableView::keyPressEvent(event);
 }
 
+QModelIndex TDBGrid::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) {
+    const QModelIndex cell = currentIndex();
+    const bool forward = cursorAction == MoveNext, back = cursorAction == MovePrevious;
+    if ((forward || back) && cell.isValid() && !editing(DataSet())) {
+        const bool last = cell.row() == model_->rowCount() - 1 && cell.column() == model_->columnCount() - 1;
+        const bool first = cell.row() == 0 && cell.column() == 0;
+        if ((forward && last) || (back && first)) return {};
+    }
+    return QTableView::moveCursor(cursorAction, modifiers);
+}
+
 bool TDBGrid::eventFilter(QObject* watched, QEvent* event) {
     if (watched == editor_ && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);

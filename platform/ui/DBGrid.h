@@ -117,6 +117,9 @@ public:
 protected:
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // Tab past the last cell, or Shift+Tab before the first, leaves a grid that is browsing instead of
+    // wrapping round, so the keyboard can reach the controls around it.
+    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void focusInEvent(QFocusEvent* event) override;
     bool event(QEvent* event) override;

@@ -69,8 +69,8 @@ TEST_F(AgendaGridTest, RoomNameShowsAtOnceAndBookingsLoadOnlyOnLeavingThePanel) 
     EXPECT_TRUE(shown().empty());
 }
 
-// The keyboard road: the day typed, Tab to the room, Tab into the grid. The last Tab passes through the
-// frame of the screen's inner window on its way to the grid; the panel is left all the same.
+// The keyboard road: the day typed, Tab to the room, Tab into the grid, and back. The Tab into the grid
+// passes through the frame of the screen's inner window; the panel is left all the same.
 TEST_F(AgendaGridTest, TabbingFromTheRoomIntoTheGridLoadsTheAgenda) {
     auto press = [](Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
         QTest::keyClick(QApplication::focusWidget(), key, modifiers);
@@ -86,11 +86,19 @@ TEST_F(AgendaGridTest, TabbingFromTheRoomIntoTheGridLoadsTheAgenda) {
     EXPECT_EQ(columnValues("DSAGENDASALA"), Strings{"Treinamento"});
     EXPECT_TRUE(f->sbtIncluir->isEnabled());
 
-    focusOn(f->cbbSalas);  // back into the panel: the grid empties
+    // Shift+Tab before the grid's first cell, and Tab after its last, go back into the panel.
+    press(Qt::Key_Backtab, Qt::ShiftModifier);
+    ASSERT_EQ(QApplication::focusWidget(), f->cbbSalas);
     EXPECT_FALSE(f->cdsAgendaSala->Active());
     press(Qt::Key_Up);  // room 101
     press(Qt::Key_Tab);
     EXPECT_EQ(columnValues("DSAGENDASALA"), (Strings{"Reunião de equipe", "Visita do cliente"}));
+    press(Qt::Key_Tab);  // inside the grid Tab goes from cell to cell
+    EXPECT_EQ(QApplication::focusWidget(), f->dbgPadrao);
+    goTo(rows() - 1, "DTINCAGESALA");
+    press(Qt::Key_Tab);
+    EXPECT_TRUE(f->depAgenda->isAncestorOf(QApplication::focusWidget()));
+    EXPECT_FALSE(f->cdsAgendaSala->Active());
     EXPECT_TRUE(shown().empty());
 }
 
