@@ -1,6 +1,8 @@
 // Entering and changing bookings in the grid: a new row's defaults, the checks before a post, the overlap
 // rule, saving every change at once, and undoing it when the server refuses.
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
 
 #include "AgendaFixture.h"
 #include "platform/ui/Showavi.h"
@@ -263,6 +265,48 @@ TEST_F(AgendaEditTest, EditAndDeleteOfABookingChangedElsewhereAreUndone) {
     EXPECT_EQ(stored(), (Strings{"0800 0900 Equipe (outro) A ana", "1300 1400 Almoço C ana"}));
     EXPECT_EQ(columnValues("DSAGENDASALA"), (Strings{"Equipe (outro)", "Almoço"}));
     EXPECT_EQ(changes(), 0);
+}
+
+// With real boxes: while the refusal is on the screen the busy animation of the save is not.
+TEST_F(AgendaEditTest, RefusalOfASaveIsShownWithoutTheBusyAnimation) {
+    seeder->change("101", december(7), "00001", "DSAGENDASALA", "Equipe (outro)");
+    select("Equipe");
+    f->sbtAlterar->click();
+    set("DSAGENDASALA", "Equipe (minha)");
+    age::ui::MessageService::Instance().StopRecording();
+    std::vector<std::string> boxes;
+    bool busyUnderBox = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || box->property("answered").toBool()) return;
+        box->setProperty("answered", true);
+        boxes.push_back(box->text().toStdString());
+        busyUnderBox = busyUnderBox || Showavi::Overlay()->isVisible();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    poll.start(10);
+    f->sbtGravar->click();
+    poll.stop();
+    age::ui::MessageService::Instance().StartRecording();
+    EXPECT_EQ(boxes, Strings{kChangedElsewhere});
+    EXPECT_FALSE(busyUnderBox);
+    EXPECT_EQ(Showavi::Depth(), 0);
+    EXPECT_FALSE(Showavi::Overlay()->isVisible());
+    EXPECT_EQ(current("DSAGENDASALA"), "Equipe");
+
+    // An animation that outlasts a box comes back when the box goes.
+    Showavi::TBusy busy;
+    ASSERT_TRUE(Showavi::Overlay()->isVisible());
+    age::ui::MessageService::Instance().StopRecording();
+    QTimer::singleShot(20, [&] {
+        busyUnderBox = Showavi::Overlay()->isVisible();
+        if (auto* box = QApplication::activeModalWidget()) QTest::keyClick(box, Qt::Key_Return);
+    });
+    age::ui::MessageService::Instance().Error("Aviso");
+    age::ui::MessageService::Instance().StartRecording();
+    EXPECT_FALSE(busyUnderBox);
+    EXPECT_TRUE(Showavi::Overlay()->isVisible());
 }
 
 TEST_F(AgendaEditTest, EnteringTheSelectionPanelDiscardsAHalfFilledRow) {
