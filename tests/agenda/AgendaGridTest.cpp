@@ -69,9 +69,9 @@ TEST_F(AgendaGridTest, RoomNameShowsAtOnceAndBookingsLoadOnlyOnLeavingThePanel) 
     EXPECT_TRUE(shown().empty());
 }
 
-// The keyboard road: the day typed, Tab to the room, Tab into the grid, and back. The Tab into the grid
-// passes through the frame of the screen's inner window; the panel is left all the same.
-TEST_F(AgendaGridTest, TabbingFromTheRoomIntoTheGridLoadsTheAgenda) {
+// The keyboard road: the day typed, Tab to the room, Tab into the grid, on to the filter buttons and
+// round to the day; Shift+Tab back.
+TEST_F(AgendaGridTest, TheKeyboardGoesFromTheDayToTheRoomTheGridAndTheFilters) {
     auto press = [](Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
         QTest::keyClick(QApplication::focusWidget(), key, modifiers);
         QApplication::processEvents();
@@ -86,7 +86,7 @@ TEST_F(AgendaGridTest, TabbingFromTheRoomIntoTheGridLoadsTheAgenda) {
     EXPECT_EQ(columnValues("DSAGENDASALA"), Strings{"Treinamento"});
     EXPECT_TRUE(f->sbtIncluir->isEnabled());
 
-    // Shift+Tab before the grid's first cell, and Tab after its last, go back into the panel.
+    // Shift+Tab before the grid's first cell goes back into the panel, which empties the grid.
     press(Qt::Key_Backtab, Qt::ShiftModifier);
     ASSERT_EQ(QApplication::focusWidget(), f->cbbSalas);
     EXPECT_FALSE(f->cdsAgendaSala->Active());
@@ -95,7 +95,18 @@ TEST_F(AgendaGridTest, TabbingFromTheRoomIntoTheGridLoadsTheAgenda) {
     EXPECT_EQ(columnValues("DSAGENDASALA"), (Strings{"Reunião de equipe", "Visita do cliente"}));
     press(Qt::Key_Tab);  // inside the grid Tab goes from cell to cell
     EXPECT_EQ(QApplication::focusWidget(), f->dbgPadrao);
+
+    // Tab after the last cell reaches the filter buttons; Space lists the cancelled bookings too.
     goTo(rows() - 1, "DTINCAGESALA");
+    press(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), f->tbtAgendada);
+    press(Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), f->tbtCancelada);
+    press(Qt::Key_Space);
+    EXPECT_TRUE(f->tbtCancelada->isChecked());
+    EXPECT_EQ(columnValues("DSAGENDASALA"), (Strings{"Reunião de equipe", "Planejamento", "Visita do cliente"}));
+    press(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), f->tbtEncerrada);
     press(Qt::Key_Tab);
     EXPECT_TRUE(f->depAgenda->isAncestorOf(QApplication::focusWidget()));
     EXPECT_FALSE(f->cdsAgendaSala->Active());
