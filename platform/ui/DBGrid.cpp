@@ -88,12 +88,24 @@ public:
             });
             connect(source_, &TDataSource::rowsAboutToReset, this, [this] { beginResetModel(); });
             connect(source_, &TDataSource::rowsReset, this, [this] { endResetModel(); });
-            connect(source_, &TDataSource::rowAboutToBeInserted, this,
-                    [this](int row) { beginInsertRows({}, row, row); });
-            connect(source_, &TDataSource::rowInserted, this, [this] { endInsertRows(); });
-            connect(source_, &TDataSource::rowAboutToBeRemoved, this,
-                    [this](int row) { beginRemoveRows({}, row, row); });
-            connect(source_, &TDataSource::rowRemoved, this, [this] { endRemoveRows(); });
+            // While the data set adds or takes out a row the view may move its current cell off it; that
+            // move is the view's bookkeeping, not the user's, and must not move the data set mid-change.
+            connect(source_, &TDataSource::rowAboutToBeInserted, this, [this](int row) {
+                grid_->rowsChanging_ = true;
+                beginInsertRows({}, row, row);
+            });
+            connect(source_, &TDataSource::rowInserted, this, [this] {
+                endInsertRows();
+                grid_->rowsChanging_ = false;
+            });
+            connect(source_, &TDataSource::rowAboutToBeRemoved, this, [this](int row) {
+                grid_->rowsChanging_ = true;
+                beginRemoveRows({}, row, row);
+            });
+            connect(source_, &TDataSource::rowRemoved, this, [this] {
+                endRemoveRows();
+                grid_->rowsChanging_ = false;
+            });
             connect(source_, &TDataSource::rowChanged, this, [this](int row) {
                 emit dataChanged(index(row, 0), index(row, columnCount() - 1));
             });
@@ -440,7 +452,7 @@ bool TDBGrid::eventFilter(QObject* watched, QEvent* event) {
 void TDBGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
     QTableView::currentChanged(current, previous);
     bool columnMoved = current.isValid() && current.column() != previous.column();
-    if (!following_) {
+    if (!following_ && !rowsChanging_) {
         auto* ds = DataSet();
         if (ds && ds->Active() && current.isValid() && current.row() != ds->RecNo()) {
             inCurrentChanged_ = true;

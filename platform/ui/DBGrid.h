@@ -127,6 +127,7 @@ protected:
 
 private:
     friend class TDBGridDelegate;
+    friend class TDBGridModel;
     void followDataSet();
     int titleWidth(int column) const;
     void stateChanged();
@@ -135,6 +136,7 @@ private:
     std::deque<TColumn> columns_;
     TCanvas canvas_;
     bool following_ = false;
+    bool rowsChanging_ = false;  // the data set is adding or taking out a row
     bool inCurrentChanged_ = false;
     int pendingColumn_ = -1;
     QPointer<QWidget> editor_;

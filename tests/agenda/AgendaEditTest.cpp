@@ -309,6 +309,28 @@ TEST_F(AgendaEditTest, RefusalOfASaveIsShownWithoutTheBusyAnimation) {
     EXPECT_TRUE(Showavi::Overlay()->isVisible());
 }
 
+// A new row that cannot be created (the server is gone) is reported once; the grid stays on the booking
+// it stood on, and so does a new row given up with Esc.
+TEST_F(AgendaEditTest, AFailedOrCancelledNewRowLeavesTheGridOnItsBookingWithOneReport) {
+    select("Cliente");
+    const int port = server->port();
+    server->stop();
+    f->sbtIncluir->click();
+    EXPECT_EQ(errorsShown().size(), 1u);
+    EXPECT_EQ(state(), TDataSetState::dsBrowse);
+    EXPECT_EQ(rows(), 3);
+    EXPECT_EQ(standingOn(), "Cliente");
+
+    server->start(port);
+    f->sbtIncluir->click();
+    ASSERT_EQ(state(), TDataSetState::dsInsert);
+    QTest::keyClick(f->dbgPadrao, Qt::Key_Escape);
+    EXPECT_EQ(state(), TDataSetState::dsBrowse);
+    EXPECT_EQ(rows(), 3);
+    EXPECT_EQ(standingOn(), "Cliente");
+    EXPECT_TRUE(shown().empty());
+}
+
 TEST_F(AgendaEditTest, EnteringTheSelectionPanelDiscardsAHalfFilledRow) {
     f->sbtIncluir->click();
     QTest::keyClick(f->dbgPadrao, 'P');  // the reference's editor opens with the typed key
