@@ -86,7 +86,12 @@ public:
                 beginResetModel();
                 endResetModel();
             });
-            connect(source_, &TDataSource::rowsAboutToReset, this, [this] { beginResetModel(); });
+            connect(source_, &TDataSource::rowsAboutToReset, this, [this] {
+                // Rows read again (after every save): the grid comes back in the column it was in.
+                const QModelIndex cell = grid_->currentIndex();
+                if (grid_->pendingColumn_ < 0 && cell.isValid()) grid_->pendingColumn_ = cell.column();
+                beginResetModel();
+            });
             connect(source_, &TDataSource::rowsReset, this, [this] { endResetModel(); });
             // While the data set adds or takes out a row the view may move its current cell off it; that
             // move is the view's bookkeeping, not the user's, and must not move the data set mid-change.

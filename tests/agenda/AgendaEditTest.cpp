@@ -331,6 +331,27 @@ TEST_F(AgendaEditTest, AFailedOrCancelledNewRowLeavesTheGridOnItsBookingWithOneR
     EXPECT_TRUE(shown().empty());
 }
 
+// Saving reads the day again; the keyboard stays in the column the user was typing in, after a save
+// and after a refusal.
+TEST_F(AgendaEditTest, AfterASaveTheGridStaysInTheColumnTypedIn) {
+    select("Cliente");
+    goTo(f->cdsAgendaSala->RecNo(), "HRFINAGESALA");
+    for (char digit : std::string("1230")) QTest::keyClick(QApplication::focusWidget(), digit);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_TRUE(errorsShown().empty());
+    EXPECT_EQ(stored()[1], "1100 1230 Cliente A bruno");
+    EXPECT_EQ(standingOn(), "Cliente");
+    EXPECT_EQ(focused(), "HRFINAGESALA");
+
+    seeder->change("101", december(7), "00002", "DSAGENDASALA", "Cliente (outro)");
+    goTo(f->cdsAgendaSala->RecNo(), "DSAGENDASALA");
+    for (char letter : std::string("Nova")) QTest::keyClick(QApplication::focusWidget(), letter);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(errorsShown(), Strings{kChangedElsewhere});
+    EXPECT_EQ(standingOn(), "Cliente");
+    EXPECT_EQ(focused(), "DSAGENDASALA");
+}
+
 TEST_F(AgendaEditTest, EnteringTheSelectionPanelDiscardsAHalfFilledRow) {
     f->sbtIncluir->click();
     QTest::keyClick(f->dbgPadrao, 'P');  // the reference's editor opens with the typed key
