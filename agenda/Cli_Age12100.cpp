@@ -88,6 +88,15 @@ TfrmAgendaDeSala::TfrmAgendaDeSala(QWidget* parent) : TfrmPadraoGrid(parent) {
     mnuCadAuto->setEnabled(false);
 
     ActiveControl = depAgenda;
+    keyboardOrder();
+}
+
+// Tab goes from the day to the room, into the grid, on to the filter buttons and round to the day: the
+// filters are reached by the keyboard too (Space toggles them), a click still leaves the focus where it is.
+void TfrmAgendaDeSala::keyboardOrder() {
+    const QList<QWidget*> order{depAgenda, cbbSalas, dbgPadrao, tbtAgendada, tbtCancelada, tbtEncerrada};
+    for (QToolButton* button : {tbtAgendada, tbtCancelada, tbtEncerrada}) button->setFocusPolicy(Qt::TabFocus);
+    for (qsizetype i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
 TfrmAgendaDeSala::~TfrmAgendaDeSala() {

@@ -117,6 +117,7 @@ public:
 private:
     void buildSelectionPanel();
     void buildFilterBar();
+    void keyboardOrder();
     void defineDataSets();
     void defineColumns();
     void bindEvents();

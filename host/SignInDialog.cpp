@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "platform/ui/Showavi.h"
+
 namespace {
 
 QLineEdit* field(QWidget* parent, const char* name, const QString& label, const QString& text, int maxLength) {
@@ -86,6 +88,9 @@ SignInAnswer SignInDialog::Answer() const {
 
 std::optional<SignInAnswer> SignInDialog::Ask(const SignInRequest& request, QWidget* parent) {
     SignInDialog dialog(request, parent);
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    Showavi::Suspend();  // asked again in the middle of a save: no busy animation under the question
+    const int result = dialog.exec();
+    Showavi::Resume();
+    if (result != QDialog::Accepted) return std::nullopt;
     return dialog.Answer();
 }

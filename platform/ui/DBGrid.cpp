@@ -86,14 +86,31 @@ public:
                 beginResetModel();
                 endResetModel();
             });
-            connect(source_, &TDataSource::rowsAboutToReset, this, [this] { beginResetModel(); });
+            connect(source_, &TDataSource::rowsAboutToReset, this, [this] {
+                // Rows read again (after every save): the grid comes back in the column it was in.
+                const QModelIndex cell = grid_->currentIndex();
+                if (grid_->pendingColumn_ < 0 && cell.isValid()) grid_->pendingColumn_ = cell.column();
+                beginResetModel();
+            });
             connect(source_, &TDataSource::rowsReset, this, [this] { endResetModel(); });
-            connect(source_, &TDataSource::rowAboutToBeInserted, this,
-                    [this](int row) { beginInsertRows({}, row, row); });
-            connect(source_, &TDataSource::rowInserted, this, [this] { endInsertRows(); });
-            connect(source_, &TDataSource::rowAboutToBeRemoved, this,
-                    [this](int row) { beginRemoveRows({}, row, row); });
-            connect(source_, &TDataSource::rowRemoved, this, [this] { endRemoveRows(); });
+            // While the data set adds or takes out a row the view may move its current cell off it; that
+            // move is the view's bookkeeping, not the user's, and must not move the data set mid-change.
+            connect(source_, &TDataSource::rowAboutToBeInserted, this, [this](int row) {
+                grid_->rowsChanging_ = true;
+                beginInsertRows({}, row, row);
+            });
+            connect(source_, &TDataSource::rowInserted, this, [this] {
+                endInsertRows();
+                grid_->rowsChanging_ = false;
+            });
+            connect(source_, &TDataSource::rowAboutToBeRemoved, this, [this](int row) {
+                grid_->rowsChanging_ = true;
+                beginRemoveRows({}, row, row);
+            });
+            connect(source_, &TDataSource::rowRemoved, this, [this] {
+                endRemoveRows();
+                grid_->rowsChanging_ = false;
+            });
             connect(source_, &TDataSource::rowChanged, this, [this](int row) {
                 emit dataChanged(index(row, 0), index(row, columnCount() - 1));
             });
@@ -415,6 +432,17 @@ void TDBGrid::keyPressEvent(QKeyEvent* event) {
     QTableView::keyPressEvent(event);
 }
 
+QModelIndex TDBGrid::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) {
+    const QModelIndex cell = currentIndex();
+    const bool forward = cursorAction == MoveNext, back = cursorAction == MovePrevious;
+    if ((forward || back) && cell.isValid() && !editing(DataSet())) {
+        const bool last = cell.row() == model_->rowCount() - 1 && cell.column() == model_->columnCount() - 1;
+        const bool first = cell.row() == 0 && cell.column() == 0;
+        if ((forward && last) || (back && first)) return {};
+    }
+    return QTableView::moveCursor(cursorAction, modifiers);
+}
+
 bool TDBGrid::eventFilter(QObject* watched, QEvent* event) {
     if (watched == editor_ && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
@@ -429,7 +457,7 @@ bool TDBGrid::eventFilter(QObject* watched, QEvent* event) {
 void TDBGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
     QTableView::currentChanged(current, previous);
     bool columnMoved = current.isValid() && current.column() != previous.column();
-    if (!following_) {
+    if (!following_ && !rowsChanging_) {
         auto* ds = DataSet();
         if (ds && ds->Active() && current.isValid() && current.row() != ds->RecNo()) {
             inCurrentChanged_ = true;

@@ -117,6 +117,9 @@ public:
 protected:
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // Tab past the last cell, or Shift+Tab before the first, leaves a grid that is browsing instead of
+    // wrapping round, so the keyboard can reach the controls around it.
+    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void focusInEvent(QFocusEvent* event) override;
     bool event(QEvent* event) override;
@@ -124,6 +127,7 @@ protected:
 
 private:
     friend class TDBGridDelegate;
+    friend class TDBGridModel;
     void followDataSet();
     int titleWidth(int column) const;
     void stateChanged();
@@ -132,6 +136,7 @@ private:
     std::deque<TColumn> columns_;
     TCanvas canvas_;
     bool following_ = false;
+    bool rowsChanging_ = false;  // the data set is adding or taking out a row
     bool inCurrentChanged_ = false;
     int pendingColumn_ = -1;
     QPointer<QWidget> editor_;

@@ -164,6 +164,14 @@ bool TDateEditPlus::eventFilter(QObject* watched, QEvent* event) {
             key->key() == Qt::Key_Backtab)
             userChanged();
     }
+    // Coming into the field otherwise than by a click (the window's first focus, the focus put back after a
+    // refusal), a cursor left after the last digit could type nothing: it goes to the start, as with Tab.
+    if (watched == edit_ && event->type() == QEvent::FocusIn) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::MouseFocusReason && reason != Qt::PopupFocusReason &&
+            edit_->cursorPosition() >= edit_->displayText().size())
+            edit_->setCursorPosition(0);
+    }
     // Leaving the field finishes the edit; a pop-up opening over it (the calendar, a menu) does not.
     if (watched == edit_ && event->type() == QEvent::FocusOut &&
         static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason)

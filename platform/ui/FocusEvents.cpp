@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <algorithm>
+#include <utility>
 #include <QHash>
 #include <QPointer>
 #include <QVector>
@@ -63,12 +64,21 @@ private:
             parking_ = true;
             return;
         }
-        if (parking_) {
-            parking_ = false;
-            from = parkedFrom_.data();
-        }
+        const bool parked = std::exchange(parking_, false);
+        if (parked) from = parkedFrom_.data();
+        QPointer<QWidget> passing = std::exchange(passingFrom_, nullptr);
         if (!from || from == to) return;
         QWidget* root = rootOf(from);
+        // Tab from a form's last control goes to the frame of the form's inner window, which hands it on to
+        // the form's first control: that move counts from where it started.
+        if (!parked && root && root != to && to->isAncestorOf(root)) {
+            passingFrom_ = from;
+            return;
+        }
+        if (passing && from->isAncestorOf(passing)) {
+            from = passing.data();
+            root = rootOf(from);
+        }
         if (!root || root != rootOf(to)) return;
 
         QPointer<QWidget> origin(from);
@@ -108,6 +118,7 @@ private:
     bool running_ = false;
     bool parking_ = false;
     QPointer<QWidget> parkedFrom_;
+    QPointer<QWidget> passingFrom_;
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QPointer>
 
 #include "platform/rpc/ErrorReporter.h"
@@ -82,6 +83,7 @@ void TForm::Show() {
         auto* sub = area->addSubWindow(this);
         sub->setAttribute(Qt::WA_DeleteOnClose);
         sub->resize(DesignSize);
+        leaveShortcutsToForm(sub);
     } else if (!area && !shownOnce_) {
         resize(DesignSize);
     }
@@ -95,6 +97,19 @@ void TForm::Show() {
     if (!shownOnce_) {
         shownOnce_ = true;
         if (ActiveControl) ActiveControl->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+// The inner window's own menu takes keys such as Ctrl+W (close) that the form's menus also use: both
+// claiming a key makes it do nothing, so the form's command keeps it.
+void TForm::leaveShortcutsToForm(QMdiSubWindow* sub) {
+    QList<QKeySequence> formKeys;
+    for (QAction* action : findChildren<QAction*>()) formKeys += action->shortcuts();
+    if (!sub->systemMenu()) return;
+    for (QAction* action : sub->systemMenu()->actions()) {
+        QList<QKeySequence> keys = action->shortcuts();
+        keys.removeIf([&](const QKeySequence& key) { return formKeys.contains(key); });
+        action->setShortcuts(keys);
     }
 }
 

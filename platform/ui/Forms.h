@@ -47,6 +47,7 @@ private:
     friend struct FormFactory;
     void DoCreate();
     QWidget* frame() const;  // the window that holds the screen
+    void leaveShortcutsToForm(QMdiSubWindow* sub);
     std::string className_;
     bool shownOnce_ = false;
 };

@@ -5,12 +5,21 @@
 #include <QPushButton>
 #include <cstdio>
 
+#include "platform/ui/Showavi.h"
+
 namespace age::ui {
 
+// A real box is up: focus moves set off no handlers, and no busy animation runs under it.
 struct ModalScope {
     MessageService& s;
-    explicit ModalScope(MessageService& service) : s(service) { ++s.modalDepth_; }
-    ~ModalScope() { --s.modalDepth_; }
+    explicit ModalScope(MessageService& service) : s(service) {
+        ++s.modalDepth_;
+        Showavi::Suspend();
+    }
+    ~ModalScope() {
+        Showavi::Resume();
+        --s.modalDepth_;
+    }
 };
 
 MessageService& MessageService::Instance() {

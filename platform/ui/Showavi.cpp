@@ -10,6 +10,7 @@ namespace Showavi {
 namespace {
 
 int depth = 0;
+int suspended = 0;
 int activations = 0;
 int frames = 0;
 
@@ -76,7 +77,7 @@ QPointer<BusyOverlay> overlay;
 void ActiveShowAvi() {
     if (depth++ > 0) return;
     ++activations;
-    if (overlay) overlay->start();
+    if (overlay && suspended == 0) overlay->start();
 }
 
 void DeactiveShowAvi() {
@@ -88,6 +89,15 @@ void DeactiveShowAvi() {
 void SetHostWindow(QWidget* window) {
     delete overlay.data();
     overlay = window ? new BusyOverlay(window) : nullptr;
+    if (overlay && depth > 0 && suspended == 0) overlay->start();
+}
+
+void Suspend() {
+    if (suspended++ == 0 && overlay) overlay->stop();
+}
+
+void Resume() {
+    if (suspended == 0 || --suspended > 0) return;
     if (overlay && depth > 0) overlay->start();
 }
 

@@ -27,6 +27,11 @@ private:
     bool active_ = true;
 };
 
+// While a box or dialog is up the animation is hidden, as the user is being told or asked something, not
+// kept waiting; it comes back when the last one goes if it is still running. Calls nest.
+void Suspend();
+void Resume();
+
 // The window the animation covers; without one only the counters move.
 void SetHostWindow(QWidget* window);
 

@@ -1,6 +1,8 @@
 // Entering and changing bookings in the grid: a new row's defaults, the checks before a post, the overlap
 // rule, saving every change at once, and undoing it when the server refuses.
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
 
 #include "AgendaFixture.h"
 #include "platform/ui/Showavi.h"
@@ -263,6 +265,91 @@ TEST_F(AgendaEditTest, EditAndDeleteOfABookingChangedElsewhereAreUndone) {
     EXPECT_EQ(stored(), (Strings{"0800 0900 Equipe (outro) A ana", "1300 1400 Almoço C ana"}));
     EXPECT_EQ(columnValues("DSAGENDASALA"), (Strings{"Equipe (outro)", "Almoço"}));
     EXPECT_EQ(changes(), 0);
+}
+
+// With real boxes: while the refusal is on the screen the busy animation of the save is not.
+TEST_F(AgendaEditTest, RefusalOfASaveIsShownWithoutTheBusyAnimation) {
+    seeder->change("101", december(7), "00001", "DSAGENDASALA", "Equipe (outro)");
+    select("Equipe");
+    f->sbtAlterar->click();
+    set("DSAGENDASALA", "Equipe (minha)");
+    age::ui::MessageService::Instance().StopRecording();
+    std::vector<std::string> boxes;
+    bool busyUnderBox = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || box->property("answered").toBool()) return;
+        box->setProperty("answered", true);
+        boxes.push_back(box->text().toStdString());
+        busyUnderBox = busyUnderBox || Showavi::Overlay()->isVisible();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    poll.start(10);
+    f->sbtGravar->click();
+    poll.stop();
+    age::ui::MessageService::Instance().StartRecording();
+    EXPECT_EQ(boxes, Strings{kChangedElsewhere});
+    EXPECT_FALSE(busyUnderBox);
+    EXPECT_EQ(Showavi::Depth(), 0);
+    EXPECT_FALSE(Showavi::Overlay()->isVisible());
+    EXPECT_EQ(current("DSAGENDASALA"), "Equipe");
+
+    // An animation that outlasts a box comes back when the box goes.
+    Showavi::TBusy busy;
+    ASSERT_TRUE(Showavi::Overlay()->isVisible());
+    age::ui::MessageService::Instance().StopRecording();
+    QTimer::singleShot(20, [&] {
+        busyUnderBox = Showavi::Overlay()->isVisible();
+        if (auto* box = QApplication::activeModalWidget()) QTest::keyClick(box, Qt::Key_Return);
+    });
+    age::ui::MessageService::Instance().Error("Aviso");
+    age::ui::MessageService::Instance().StartRecording();
+    EXPECT_FALSE(busyUnderBox);
+    EXPECT_TRUE(Showavi::Overlay()->isVisible());
+}
+
+// A new row that cannot be created (the server is gone) is reported once; the grid stays on the booking
+// it stood on, and so does a new row given up with Esc.
+TEST_F(AgendaEditTest, AFailedOrCancelledNewRowLeavesTheGridOnItsBookingWithOneReport) {
+    select("Cliente");
+    const int port = server->port();
+    server->stop();
+    f->sbtIncluir->click();
+    EXPECT_EQ(errorsShown().size(), 1u);
+    EXPECT_EQ(state(), TDataSetState::dsBrowse);
+    EXPECT_EQ(rows(), 3);
+    EXPECT_EQ(standingOn(), "Cliente");
+
+    server->start(port);
+    f->sbtIncluir->click();
+    ASSERT_EQ(state(), TDataSetState::dsInsert);
+    QTest::keyClick(f->dbgPadrao, Qt::Key_Escape);
+    EXPECT_EQ(state(), TDataSetState::dsBrowse);
+    EXPECT_EQ(rows(), 3);
+    EXPECT_EQ(standingOn(), "Cliente");
+    EXPECT_TRUE(shown().empty());
+}
+
+// Saving reads the day again; the keyboard stays in the column the user was typing in, after a save
+// and after a refusal.
+TEST_F(AgendaEditTest, AfterASaveTheGridStaysInTheColumnTypedIn) {
+    select("Cliente");
+    goTo(f->cdsAgendaSala->RecNo(), "HRFINAGESALA");
+    for (char digit : std::string("1230")) QTest::keyClick(QApplication::focusWidget(), digit);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_TRUE(errorsShown().empty());
+    EXPECT_EQ(stored()[1], "1100 1230 Cliente A bruno");
+    EXPECT_EQ(standingOn(), "Cliente");
+    EXPECT_EQ(focused(), "HRFINAGESALA");
+
+    seeder->change("101", december(7), "00002", "DSAGENDASALA", "Cliente (outro)");
+    goTo(f->cdsAgendaSala->RecNo(), "DSAGENDASALA");
+    for (char letter : std::string("Nova")) QTest::keyClick(QApplication::focusWidget(), letter);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(errorsShown(), Strings{kChangedElsewhere});
+    EXPECT_EQ(standingOn(), "Cliente");
+    EXPECT_EQ(focused(), "DSAGENDASALA");
 }
 
 TEST_F(AgendaEditTest, EnteringTheSelectionPanelDiscardsAHalfFilledRow) {

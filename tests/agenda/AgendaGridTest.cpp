@@ -69,6 +69,50 @@ TEST_F(AgendaGridTest, RoomNameShowsAtOnceAndBookingsLoadOnlyOnLeavingThePanel) 
     EXPECT_TRUE(shown().empty());
 }
 
+// The keyboard road: the day typed, Tab to the room, Tab into the grid, on to the filter buttons and
+// round to the day; Shift+Tab back.
+TEST_F(AgendaGridTest, TheKeyboardGoesFromTheDayToTheRoomTheGridAndTheFilters) {
+    auto press = [](Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+        QApplication::processEvents();
+    };
+    for (char digit : std::string("07122026")) QTest::keyClick(QApplication::focusWidget(), digit);
+    press(Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), f->cbbSalas);
+    press(Qt::Key_Down);  // room 102
+    ASSERT_EQ(f->cbbSalas->currentText(), QStringLiteral("102"));
+    press(Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), f->dbgPadrao);
+    EXPECT_EQ(columnValues("DSAGENDASALA"), Strings{"Treinamento"});
+    EXPECT_TRUE(f->sbtIncluir->isEnabled());
+
+    // Shift+Tab before the grid's first cell goes back into the panel, which empties the grid.
+    press(Qt::Key_Backtab, Qt::ShiftModifier);
+    ASSERT_EQ(QApplication::focusWidget(), f->cbbSalas);
+    EXPECT_FALSE(f->cdsAgendaSala->Active());
+    press(Qt::Key_Up);  // room 101
+    press(Qt::Key_Tab);
+    EXPECT_EQ(columnValues("DSAGENDASALA"), (Strings{"Reunião de equipe", "Visita do cliente"}));
+    press(Qt::Key_Tab);  // inside the grid Tab goes from cell to cell
+    EXPECT_EQ(QApplication::focusWidget(), f->dbgPadrao);
+
+    // Tab after the last cell reaches the filter buttons; Space lists the cancelled bookings too.
+    goTo(rows() - 1, "DTINCAGESALA");
+    press(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), f->tbtAgendada);
+    press(Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), f->tbtCancelada);
+    press(Qt::Key_Space);
+    EXPECT_TRUE(f->tbtCancelada->isChecked());
+    EXPECT_EQ(columnValues("DSAGENDASALA"), (Strings{"Reunião de equipe", "Planejamento", "Visita do cliente"}));
+    press(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), f->tbtEncerrada);
+    press(Qt::Key_Tab);
+    EXPECT_TRUE(f->depAgenda->isAncestorOf(QApplication::focusWidget()));
+    EXPECT_FALSE(f->cdsAgendaSala->Active());
+    EXPECT_TRUE(shown().empty());
+}
+
 TEST_F(AgendaGridTest, FirstLoadListsScheduledBookingsInTheNineColumns) {
     open(december(7), "101");
     EXPECT_EQ(f->cdsAgendaSala->Filter(), "IDSITAGESALA IN (' ', 'A')");

@@ -112,6 +112,20 @@ TEST_F(AgendaScreenTest, EachActivationListsTheRoomsOnceAndKeepsTheRoomOnDisplay
     EXPECT_TRUE(shown().empty());
 }
 
+// The inner window's own menu closes on Ctrl+W too; the screen's "Fechar" must still get the key.
+TEST_F(AgendaScreenTest, CtrlWClosesTheScreenAndTheEntryOpensAFreshOne) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_W, Qt::ControlModifier);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(boIdCriado);
+    EXPECT_EQ(Cli_Age12100::frmAgendaDeSala, nullptr);
+    EXPECT_TRUE(mdi->subWindowList().isEmpty());
+
+    openScreen();
+    EXPECT_TRUE(boIdCriado);
+    EXPECT_EQ(mdi->subWindowList().size(), 1);
+    EXPECT_TRUE(shown().empty());
+}
+
 class NoRoomsTest : public AgendaScreenTest {
   protected:
     void SetUp() override {

@@ -130,6 +130,26 @@ TEST_F(AutoBookingTest, WeekdaysChangeOnlyWithAFinishedDateTypedOrPicked) {
     });
 }
 
+// The dialog opens in the start date, which holds today's date: the user types the new one at once, and
+// again over a date that was refused.
+TEST_F(AutoBookingTest, ADateTypedWhereTheFocusLandsReplacesTheOneShown) {
+    auto typeHere = [](const char* digits) {
+        for (const char* c = digits; *c; ++c) QTest::keyClick(QApplication::focusWidget(), *c);
+    };
+    withDialog([&](TfrmCadAutoSala& d) {
+        ASSERT_EQ(focusedControl(d), d.depDe);
+        typeHere("05122026");
+        press(Qt::Key_Tab);
+        EXPECT_EQ(errorsShown(), Strings{"Data inicial deve ser maior ou igual à data atual."});
+        ASSERT_EQ(focusedControl(d), d.depDe);
+        typeHere("09122026");
+        press(Qt::Key_Tab);
+        EXPECT_EQ(d.depDe->DisplayText(), QStringLiteral("09/12/2026"));
+        EXPECT_EQ(focusedControl(d), d.depAte);
+        EXPECT_TRUE(shown().empty());
+    });
+}
+
 TEST_F(AutoBookingTest, PeriodChecksKeepTheFocusOnTheRefusedDate) {
     withDialog([&](TfrmCadAutoSala& d) {
         auto leave = [&](TDateEditPlus* edit, age::Date day) {

@@ -113,6 +113,32 @@ TEST_F(FocusEventsTest, RefusedExitPutsTheFocusBackSilentlyAndSkipsTheRest) {
     EXPECT_EQ(take(), (Log{"exit first", "exit panel", "enter outside"}));
 }
 
+TEST_F(FocusEventsTest, TabThroughTheFrameOfAnInnerWindowIsOneMoveInsideTheForm) {
+    // Tab from the form's last control goes to the inner window's frame, which hands the focus on to the
+    // form's first control: the panel left on the way must hear of it.
+    QMdiArea area;
+    auto* form = new QWidget;
+    auto* grid = new QLineEdit(form);  // first in the form's chain
+    auto* selection = new QFrame(form);
+    auto* room = new QLineEdit(selection);
+    stack(selection, {room});
+    stack(form, {selection, grid});
+    FocusEvents::MarkFormRoot(form);
+    logEnterAndExit(selection, "selection");
+    area.addSubWindow(form);
+    activate(&area);
+    moveTo(room);
+    take();
+    QTest::keyClick(room, Qt::Key_Tab);
+    QApplication::processEvents();
+    ASSERT_EQ(QApplication::focusWidget(), grid);
+    EXPECT_EQ(take(), Log{"exit selection"});
+    QTest::keyClick(grid, Qt::Key_Backtab, Qt::ShiftModifier);
+    QApplication::processEvents();
+    ASSERT_EQ(QApplication::focusWidget(), room);
+    EXPECT_EQ(take(), Log{"enter selection"});
+}
+
 TEST_F(FocusEventsTest, MaximizingAnInnerWindowIsNoMoveOfTheUser) {
     // The toolkit hides an inner window while it maximizes or restores it, parking the focus on the next
     // (hidden) widget and back: no exit may run, or an empty day field would complain.
