@@ -125,8 +125,8 @@ bool holdsNul(const std::string& text) {
 // A NUL character is valid JSON but PostgreSQL cannot store it: every backend refuses it alike. (The other
 // text fields have formats that exclude it.)
 void refuseNul(const Booking& b) {
-    for (auto [name, value] : {std::pair{"CDFILIAL", &b.branch}, {"DSAGENDASALA", &b.reference},
-                               {"CDOPERADOR", &b.operatorCode}})
+    for (auto [name, value] :
+         {std::pair{"CDFILIAL", &b.branch}, {"DSAGENDASALA", &b.reference}, {"CDOPERADOR", &b.operatorCode}})
         if (holdsNul(*value))
             throw Refusal("O campo " + std::string(name) + " não pode conter o caractere nulo.");
 }
