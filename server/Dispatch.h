@@ -98,7 +98,8 @@ class Dispatcher {
     void add(const std::string& module, Method method);
     // Every call of the module passes `gate` first (a connection must have signed in).
     void guard(const std::string& module, Gate gate);
-    // A reply longer than this becomes a refusal (an envelope error, or -32603 for methods without one).
+    // A reply longer than this becomes a refusal (an envelope error, or -32603 for methods without one);
+    // not the reply of a call that changes the database (Lane::Write), which has already taken effect.
     void setMaxReplyBytes(std::size_t bytes) { maxReplyBytes_ = bytes; }
 
     // Answers one request; never throws. Logs one line for every call that fails or is refused.
