@@ -284,13 +284,13 @@ void AgendaModule::registerIn(Dispatcher& d) {
                    Lane::Write});
     d.add(module,
           {"GetPesqSala",
-           {{"filial", K::Text}, {"sala", K::Text}, {"lista de datas", K::Text}, {"seqüencial", K::Text}},
+           {{"filial", K::Text}, {"sala", K::Text}, {"lista de datas", K::Text, true}, {"seqüencial", K::Text}},
            bind(&AgendaModule::GetPesqSala),
            /*envelope=*/false});
     d.add(module, {"SetHrSala",
                    {{"filial", K::Text},
                     {"operador", K::Text},
-                    {"lista de datas", K::Text},
+                    {"lista de datas", K::Text, true},
                     {"seqüencial", K::Text},
                     {"situação", K::Text},
                     {"referência", K::Text},

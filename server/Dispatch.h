@@ -28,6 +28,7 @@ enum class ArgKind {
 struct ArgSpec {
     std::string_view name;  // for messages: "sala", "dia", ...
     ArgKind kind;
+    bool byRef = false;  // its final value goes back in "byref" (unchanged when the call is refused)
 };
 
 // The arguments of a call, already checked against the method's ArgSpecs.

@@ -53,6 +53,25 @@ TEST_F(Protocol, UnknownMethodsAndWrongArgumentsAreAnsweredWithTheirCodes) {
     EXPECT_EQ(errorCode(client.call("GetSysdate", json::array({"x"}))), rpc::code::InvalidParams);
 }
 
+// A method with a by-reference argument always sends its final value back: unchanged when it was refused.
+TEST_F(Protocol, ARefusalGivesTheByReferenceArgumentBackUnchanged) {
+    const std::string list = "_08/12/2026_09/12/2026";
+    const std::pair<json, std::string> refused[] = {
+        {client.call("SetHrSala",
+                     json::array({"0001", "ana", list, "99999", "C", "Ref", "0800", "0900", "101"})),
+         "Situação da Reunião deve ser informada como \"Agendada\"."},
+        {client.call("SetHrSala",
+                     json::array({"0001", "ana", "_01/12/2026", "99999", "A", "Ref", "0800", "0900", "101"})),
+         "Sala já está reservada na(s) data(s) e horário(s) informados."},
+    };
+    for (const auto& [answer, message] : refused) {
+        EXPECT_EQ(answer["result"]["error"], message);
+        ASSERT_TRUE(answer.contains("byref")) << answer;
+    }
+    EXPECT_EQ(refused[0].first["byref"], json({{"2", list}}));
+    EXPECT_EQ(refused[1].first["byref"], json({{"2", "_01/12/2026"}}));
+}
+
 TEST_F(Protocol, PipelinedRequestsAreAnsweredInOrder) {
     std::string batch;
     for (int id = 1; id <= 20; ++id)
