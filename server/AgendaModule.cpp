@@ -171,9 +171,10 @@ void refuseOverlap(Transaction& tx, const Booking& b) {
 
 // With a session, new bookings are made in the signed-in operator's name only.
 void requireAuthority(const Caller& caller, const std::string& operatorCode) {
-    if (caller.signedIn() && operatorCode != caller.operatorCode)
-        throw Refusal("Não é permitido agendar em nome de outro operador: o agendamento deve ser do operador "
-                      "conectado (\"" + caller.operatorCode + "\"), não de \"" + operatorCode + "\".");
+    if (!caller.signedIn() || operatorCode == caller.operatorCode) return;
+    const std::string refusal =
+        "Não é permitido agendar em nome de outro operador: o agendamento deve ser do operador conectado (\"";
+    throw Refusal(refusal + caller.operatorCode + "\"), não de \"" + age::quoted(operatorCode) + "\".");
 }
 
 // Applies one change; the server stamps what it stores with its own now and keeps who booked, and the

@@ -133,6 +133,11 @@ TEST_F(Hostile, ClientTextReachesTheLogEscapedAndCutShort) {
     json repeated = client.call("SetAgendaSala", json::array({twice}));
     EXPECT_EQ(errorCode(repeated), rpc::code::InvalidParams);
     EXPECT_LT(repeated.dump().size(), 400u);
+    json unknownOp = deltaOf({});
+    unknownOp["changes"] = {{{"op", field + forged}}};
+    json op = client.call("SetAgendaSala", json::array({unknownOp}));
+    EXPECT_EQ(errorCode(op), rpc::code::InvalidParams);
+    EXPECT_LT(op.dump().size(), 400u);
 
     server.stop();
     std::string log = server.log();
