@@ -20,7 +20,25 @@ class Protocol : public ::testing::Test {
 
 TEST_F(Protocol, AMalformedLineIsAnsweredAndTheConnectionStaysUsable) {
     ASSERT_TRUE(client.sendLine("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\""));
-    EXPECT_EQ(errorCode(json::parse(client.readLine().value())), rpc::code::ParseError);
+    json unparsable = json::parse(client.readLine().value());
+    EXPECT_EQ(errorCode(unparsable), rpc::code::ParseError);
+    EXPECT_EQ(unparsable["error"]["message"], "A linha não é um JSON válido.");
+    // Every answer is in the users' language, protocol faults included.
+    const std::pair<std::string, std::string> invalid[] = {
+        {"[1]", "A requisição deve ser um objeto JSON."},
+        {R"({"jsonrpc":"1.0","id":1,"method":"Session.Logout"})", "O campo \"jsonrpc\" deve ser \"2.0\"."},
+        {R"({"jsonrpc":"2.0","id":1.5,"method":"Session.Logout"})",
+         "O campo \"id\" deve ser um número inteiro ou um texto."},
+        {R"({"jsonrpc":"2.0","id":1,"method":7})", "O campo \"method\" deve ser um texto."},
+        {R"({"jsonrpc":"2.0","id":1,"method":"Session.Logout","params":{}})",
+         "O campo \"params\" deve ser uma lista."},
+    };
+    for (const auto& [line, message] : invalid) {
+        ASSERT_TRUE(client.sendLine(line));
+        json answer = json::parse(client.readLine().value());
+        EXPECT_EQ(errorCode(answer), rpc::code::InvalidRequest) << line;
+        EXPECT_EQ(answer["error"]["message"], message) << line;
+    }
     json sysdate = client.call("GetSysdate", json::array(), 2);
     EXPECT_EQ(sysdate["id"], 2);
     EXPECT_EQ(sysdate["result"]["data"]["rows"][0][0], "2026-12-07T10:00:00");
