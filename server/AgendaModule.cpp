@@ -118,8 +118,22 @@ bool clashes(const HourSpan& span, const std::vector<HourSpan>& booked) {
     return std::any_of(booked.begin(), booked.end(), [&](const HourSpan& b) { return overlaps(span, b); });
 }
 
+bool holdsNul(const std::string& text) {
+    return text.find('\0') != std::string::npos;
+}
+
+// A NUL character is valid JSON but PostgreSQL cannot store it: every backend refuses it alike. (The other
+// text fields have formats that exclude it.)
+void refuseNul(const Booking& b) {
+    for (auto [name, value] :
+         {std::pair{"CDFILIAL", &b.branch}, {"DSAGENDASALA", &b.reference}, {"CDOPERADOR", &b.operatorCode}})
+        if (holdsNul(*value))
+            throw Refusal("O campo " + std::string(name) + " não pode conter o caractere nulo.");
+}
+
 // Checks of SetAgendaSala for a row to be stored. `inserting` adds the rules of a new booking.
 void checkRowToStore(Transaction& tx, const Booking& b, const BookingRow& row, Date today, bool inserting) {
+    refuseNul(b);
     if (b.seq.empty()) throw Refusal("Seqüencial do agendamento deve ser informado.");
     if (b.seq.size() != 5 ||
         !std::all_of(b.seq.begin(), b.seq.end(), [](char c) { return c >= '0' && c <= '9'; }))
@@ -157,9 +171,10 @@ void refuseOverlap(Transaction& tx, const Booking& b) {
 
 // With a session, new bookings are made in the signed-in operator's name only.
 void requireAuthority(const Caller& caller, const std::string& operatorCode) {
-    if (caller.signedIn() && operatorCode != caller.operatorCode)
-        throw Refusal("Não é permitido agendar em nome de outro operador: o agendamento deve ser do operador "
-                      "conectado (\"" + caller.operatorCode + "\"), não de \"" + operatorCode + "\".");
+    if (!caller.signedIn() || operatorCode == caller.operatorCode) return;
+    const std::string refusal =
+        "Não é permitido agendar em nome de outro operador: o agendamento deve ser do operador conectado (\"";
+    throw Refusal(refusal + caller.operatorCode + "\"), não de \"" + age::quoted(operatorCode) + "\".");
 }
 
 // Applies one change; the server stamps what it stores with its own now and keeps who booked, and the
@@ -219,6 +234,9 @@ void checkRecurringArgs(Transaction& tx, const Booking& b) {
     if (tooLong(b.branch, 4)) throw Refusal("O código da filial aceita no máximo 4 caracteres.");
     if (tooLong(b.operatorCode, 12)) throw Refusal("O código do operador aceita no máximo 12 caracteres.");
     if (tooLong(b.reference, 1000)) throw Refusal("A referência aceita no máximo 1000 caracteres.");
+    if (holdsNul(b.branch)) throw Refusal("O código da filial não pode conter o caractere nulo.");
+    if (holdsNul(b.operatorCode)) throw Refusal("O código do operador não pode conter o caractere nulo.");
+    if (holdsNul(b.reference)) throw Refusal("A referência não pode conter o caractere nulo.");
     if (auto failure = checkBookingFields({b.reference, b.start, b.end, b.status}, true))
         throw Refusal(agendaTexts().Msg(failure->key));
     if (b.room.empty()) throw Refusal("Sala do agendamento deve ser informada.");
@@ -267,13 +285,13 @@ void AgendaModule::registerIn(Dispatcher& d) {
                    Lane::Write});
     d.add(module,
           {"GetPesqSala",
-           {{"filial", K::Text}, {"sala", K::Text}, {"lista de datas", K::Text}, {"seqüencial", K::Text}},
+           {{"filial", K::Text}, {"sala", K::Text}, {"lista de datas", K::Text, true}, {"seqüencial", K::Text}},
            bind(&AgendaModule::GetPesqSala),
            /*envelope=*/false});
     d.add(module, {"SetHrSala",
                    {{"filial", K::Text},
                     {"operador", K::Text},
-                    {"lista de datas", K::Text},
+                    {"lista de datas", K::Text, true},
                     {"seqüencial", K::Text},
                     {"situação", K::Text},
                     {"referência", K::Text},

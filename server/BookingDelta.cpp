@@ -152,7 +152,7 @@ std::vector<DeltaChange> readBookingDelta(const json& delta) {
         else if (op == "delete")
             change.op = data::ChangeOp::Delete;
         else
-            structural("operação desconhecida " + op.dump());
+            structural("operação desconhecida " + age::quoted(op.dump()));
         if (change.op != data::ChangeOp::Insert) change.oldRow = readRow(member(c, "old"), layout);
         if (change.op != data::ChangeOp::Delete) change.newRow = readRow(member(c, "new"), layout);
         out.push_back(std::move(change));

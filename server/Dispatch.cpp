@@ -74,6 +74,15 @@ void checkArgs(const Method& m, const json& params) {
                                                           std::string(kindWord(m.args[i].kind)) + ".");
 }
 
+// The by-reference arguments as they came: their final values when the call did nothing.
+std::map<int, std::string> unchangedByRef(const Method& m, const json& params) {
+    std::map<int, std::string> byref;
+    for (std::size_t i = 0; i < m.args.size() && i < params.size(); ++i)
+        if (m.args[i].byRef && params[i].is_string())
+            byref[static_cast<int>(i)] = params[i].get<std::string>();
+    return byref;
+}
+
 constexpr const char* kBusyText = "O servidor de aplicação está ocupado; tente novamente em instantes.";
 
 CallOutcome outcomeOf(const rpc::Response& response) {
@@ -143,11 +152,13 @@ rpc::Response Dispatcher::handle(const rpc::Request& request, Caller& caller) co
         spdlog::info("{} refused: {}", method->name, age::quoted(e.what(), 240));
         if (!method->envelope) return rpc::errorResponse(request.id, rpc::code::InvalidParams, e.what());
         response.result = rpc::errorEnvelope(e.what());
+        response.byref = unchangedByRef(*method, request.params);
     } catch (const StorageBusy& e) {
         spdlog::warn("{} failed: storage busy: {}", method->name, age::quoted(e.what(), 240));
         metrics().refusal("busy");
         if (!method->envelope) return rpc::errorResponse(request.id, rpc::code::InternalError, kBusyText);
         response.result = rpc::errorEnvelope(kBusyText);
+        response.byref = unchangedByRef(*method, request.params);
     } catch (const std::exception& e) {
         spdlog::error("{} failed: {}", method->name, age::quoted(e.what(), 240));
         return rpc::errorResponse(request.id, rpc::code::InternalError,
@@ -197,11 +208,15 @@ Lane Dispatcher::laneOf(const rpc::Request& request, const Caller& caller) const
 std::string Dispatcher::answer(const rpc::Request& request, Caller& caller) const {
     auto started = std::chrono::steady_clock::now();
     rpc::Response response = handle(request, caller);
-    metrics().call(request.method, find(request.method) != nullptr, std::chrono::steady_clock::now() - started,
+    const Method* method = find(request.method);
+    metrics().call(request.method, method != nullptr, std::chrono::steady_clock::now() - started,
                    outcomeOf(response));
     std::string reply = rpc::encodeResponse(response);
     if (request.notification) return {};
-    if (reply.size() > maxReplyBytes_) return rpc::encodeResponse(tooLarge(request, reply.size()));
+    // A call that may have changed the database is answered whole: refusing its reply would report as
+    // failed what is stored. Their replies are small or bounded (SetHrSala: at most 98 bookings).
+    bool wrote = method && method->lane == Lane::Write;
+    if (reply.size() > maxReplyBytes_ && !wrote) return rpc::encodeResponse(tooLarge(request, reply.size()));
     return reply;
 }
 
@@ -215,6 +230,7 @@ std::string Dispatcher::busyAnswer(const rpc::Request& request) const {
     if (method && !method->envelope)
         return rpc::encodeResponse(rpc::errorResponse(request.id, rpc::code::InternalError, kBusyText));
     response.result = rpc::errorEnvelope(kBusyText);
+    if (method) response.byref = unchangedByRef(*method, request.params);
     return rpc::encodeResponse(response);
 }
 

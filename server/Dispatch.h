@@ -28,6 +28,7 @@ enum class ArgKind {
 struct ArgSpec {
     std::string_view name;  // for messages: "sala", "dia", ...
     ArgKind kind;
+    bool byRef = false;  // its final value goes back in "byref" (unchanged when the call is refused)
 };
 
 // The arguments of a call, already checked against the method's ArgSpecs.
@@ -98,7 +99,8 @@ class Dispatcher {
     void add(const std::string& module, Method method);
     // Every call of the module passes `gate` first (a connection must have signed in).
     void guard(const std::string& module, Gate gate);
-    // A reply longer than this becomes a refusal (an envelope error, or -32603 for methods without one).
+    // A reply longer than this becomes a refusal (an envelope error, or -32603 for methods without one);
+    // not the reply of a call that changes the database (Lane::Write), which has already taken effect.
     void setMaxReplyBytes(std::size_t bytes) { maxReplyBytes_ = bytes; }
 
     // Answers one request; never throws. Logs one line for every call that fails or is refused.

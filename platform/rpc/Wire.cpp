@@ -89,7 +89,7 @@ json parseShaped(std::string_view line, const Shape& shape) {
         line = cleaned;
     }
     json j = json::parse(line, nullptr, /*allow_exceptions=*/false);
-    if (j.is_discarded()) bad(code::ParseError, "line is not valid JSON");
+    if (j.is_discarded()) bad(code::ParseError, "A linha não é um JSON válido.");
     return j;
 }
 
@@ -99,7 +99,7 @@ json parseLine(std::string_view line, int tooLongCode, std::size_t maxBytes = kM
 
 void checkVersion(const json& j) {
     auto it = j.find("jsonrpc");
-    if (it == j.end() || *it != "2.0") bad(code::InvalidRequest, "\"jsonrpc\" must be \"2.0\"");
+    if (it == j.end() || *it != "2.0") bad(code::InvalidRequest, "O campo \"jsonrpc\" deve ser \"2.0\".");
 }
 
 bool validId(const json& id) { return id.is_null() || id.is_number_integer() || id.is_string(); }
@@ -298,20 +298,20 @@ class PlainRequestReader {
 
 Request requestFromTree(std::string_view line, const Shape& shape) {
     json j = parseShaped(line, shape);
-    if (!j.is_object()) bad(code::InvalidRequest, "a request must be a JSON object");
+    if (!j.is_object()) bad(code::InvalidRequest, "A requisição deve ser um objeto JSON.");
     checkVersion(j);
     Request r;
     if (auto id = j.find("id"); id != j.end()) {
-        if (!validId(*id)) bad(code::InvalidRequest, "\"id\" must be a number or a string");
+        if (!validId(*id)) bad(code::InvalidRequest, "O campo \"id\" deve ser um número inteiro ou um texto.");
         r.id = *id;
     } else {
         r.notification = true;
     }
     auto method = j.find("method");
-    if (method == j.end() || !method->is_string()) bad(code::InvalidRequest, "\"method\" must be a string");
+    if (method == j.end() || !method->is_string()) bad(code::InvalidRequest, "O campo \"method\" deve ser um texto.");
     r.method = method->get<std::string>();
     if (auto params = j.find("params"); params != j.end()) {
-        if (!params->is_array()) bad(code::InvalidRequest, "\"params\" must be an array");
+        if (!params->is_array()) bad(code::InvalidRequest, "O campo \"params\" deve ser uma lista.");
         r.params = std::move(*params);
     }
     // Checked once the request is whole, so that its id is known for the answer.

@@ -133,6 +133,11 @@ TEST_F(Hostile, ClientTextReachesTheLogEscapedAndCutShort) {
     json repeated = client.call("SetAgendaSala", json::array({twice}));
     EXPECT_EQ(errorCode(repeated), rpc::code::InvalidParams);
     EXPECT_LT(repeated.dump().size(), 400u);
+    json unknownOp = deltaOf({});
+    unknownOp["changes"] = {{{"op", field + forged}}};
+    json op = client.call("SetAgendaSala", json::array({unknownOp}));
+    EXPECT_EQ(errorCode(op), rpc::code::InvalidParams);
+    EXPECT_LT(op.dump().size(), 400u);
 
     server.stop();
     std::string log = server.log();
@@ -158,6 +163,24 @@ TEST(HostileReplies, AReplyOverTheCapIsRefusedAndSmallerOnesPass) {
     EXPECT_TRUE(text.starts_with("A resposta de GetAgendaSala teria ")) << text;
     EXPECT_TRUE(text.ends_with(" MB, acima do limite de 0,1 MB do servidor de aplicação.")) << text;
     EXPECT_TRUE(client.call("GetHora", json::array({"101", "2026-12-08"}))["result"]["ok"].get<bool>());
+}
+
+TEST(HostileReplies, ARecurringBookingStoredIsAnsweredWholeWhateverTheCap) {
+    TestServer server(ServerSetup{.serveArgs = {"--max-reply-bytes", "4096"}});
+    LineClient client(server.host(), server.port());
+    std::string list;
+    for (int d = 0; d < 10; ++d) list += "_" + formatShortDate(kTomorrow + std::chrono::days(d));
+    json r = client.call("SetHrSala", json::array({"0001", "ana", list, "99999", "A", std::string(1000, 'r'),
+                                                    "0800", "0900", "101"}));
+    // About 12 KB: the ten bookings are stored, so the answer must say so rather than report a failure.
+    ASSERT_EQ(r["result"]["ok"], true) << r.dump().substr(0, 300);
+    EXPECT_EQ(r["result"]["data"]["rows"].size(), 10u);
+    EXPECT_EQ(r["byref"]["2"], list);
+
+    bookMany(client, 5, 1000);  // reads stay capped: about 7 KB for tomorrow now
+    ASSERT_TRUE(client.sendLine(tomorrowsAgenda(1)));
+    json day = json::parse(client.readLine().value());
+    EXPECT_EQ(day["result"]["ok"], false);
 }
 
 TEST(HostileReplies, AClientThatStopsReadingIsClosedWhileOthersAreServed) {

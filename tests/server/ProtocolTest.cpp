@@ -20,7 +20,25 @@ class Protocol : public ::testing::Test {
 
 TEST_F(Protocol, AMalformedLineIsAnsweredAndTheConnectionStaysUsable) {
     ASSERT_TRUE(client.sendLine("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\""));
-    EXPECT_EQ(errorCode(json::parse(client.readLine().value())), rpc::code::ParseError);
+    json unparsable = json::parse(client.readLine().value());
+    EXPECT_EQ(errorCode(unparsable), rpc::code::ParseError);
+    EXPECT_EQ(unparsable["error"]["message"], "A linha não é um JSON válido.");
+    // Every answer is in the users' language, protocol faults included.
+    const std::pair<std::string, std::string> invalid[] = {
+        {"[1]", "A requisição deve ser um objeto JSON."},
+        {R"({"jsonrpc":"1.0","id":1,"method":"Session.Logout"})", "O campo \"jsonrpc\" deve ser \"2.0\"."},
+        {R"({"jsonrpc":"2.0","id":1.5,"method":"Session.Logout"})",
+         "O campo \"id\" deve ser um número inteiro ou um texto."},
+        {R"({"jsonrpc":"2.0","id":1,"method":7})", "O campo \"method\" deve ser um texto."},
+        {R"({"jsonrpc":"2.0","id":1,"method":"Session.Logout","params":{}})",
+         "O campo \"params\" deve ser uma lista."},
+    };
+    for (const auto& [line, message] : invalid) {
+        ASSERT_TRUE(client.sendLine(line));
+        json answer = json::parse(client.readLine().value());
+        EXPECT_EQ(errorCode(answer), rpc::code::InvalidRequest) << line;
+        EXPECT_EQ(answer["error"]["message"], message) << line;
+    }
     json sysdate = client.call("GetSysdate", json::array(), 2);
     EXPECT_EQ(sysdate["id"], 2);
     EXPECT_EQ(sysdate["result"]["data"]["rows"][0][0], "2026-12-07T10:00:00");
@@ -51,6 +69,25 @@ TEST_F(Protocol, UnknownMethodsAndWrongArgumentsAreAnsweredWithTheirCodes) {
         EXPECT_EQ(answer["error"]["message"], message);
     }
     EXPECT_EQ(errorCode(client.call("GetSysdate", json::array({"x"}))), rpc::code::InvalidParams);
+}
+
+// A method with a by-reference argument always sends its final value back: unchanged when it was refused.
+TEST_F(Protocol, ARefusalGivesTheByReferenceArgumentBackUnchanged) {
+    const std::string list = "_08/12/2026_09/12/2026";
+    const std::pair<json, std::string> refused[] = {
+        {client.call("SetHrSala",
+                     json::array({"0001", "ana", list, "99999", "C", "Ref", "0800", "0900", "101"})),
+         "Situação da Reunião deve ser informada como \"Agendada\"."},
+        {client.call("SetHrSala",
+                     json::array({"0001", "ana", "_01/12/2026", "99999", "A", "Ref", "0800", "0900", "101"})),
+         "Sala já está reservada na(s) data(s) e horário(s) informados."},
+    };
+    for (const auto& [answer, message] : refused) {
+        EXPECT_EQ(answer["result"]["error"], message);
+        ASSERT_TRUE(answer.contains("byref")) << answer;
+    }
+    EXPECT_EQ(refused[0].first["byref"], json({{"2", list}}));
+    EXPECT_EQ(refused[1].first["byref"], json({{"2", "_01/12/2026"}}));
 }
 
 TEST_F(Protocol, PipelinedRequestsAreAnsweredInOrder) {

@@ -174,6 +174,19 @@ TEST_P(Recurring, SetHrSalaRefusals) {
     std::string asStored = listOf({1});
     EXPECT_EQ(Consiste::CheckResultServ(hrSala(asStored, "A", "0800", "0930"), false, 0).rows.size(), 1u);
 
+    // A NUL character cannot be stored by every backend: refused alike, nothing booked. (No stored
+    // template: the hours and reference are booked as sent.)
+    const std::string nul("a\0b", 3);
+    auto withNul = [&](const std::string& branch, const std::string& reference) {
+        std::string list = listOf({6});
+        return rpc::envelopeFromJson(call("SetHrSala", {branch, "bruno", TAppServer::Arg::Ref(list), "99999",
+                                                        "A", reference, "0800", "0900", "101"}))
+            .error;
+    };
+    EXPECT_EQ(withNul("0001", nul), "A referência não pode conter o caractere nulo.");
+    EXPECT_EQ(withNul(nul, "Comitê semanal"), "O código da filial não pode conter o caractere nulo.");
+    EXPECT_TRUE(agenda("101", kToday + days(6)).rows.empty());
+
     std::string bad = "_31/02/2027";
     EXPECT_THROW(hrSala(bad), ERpcError);
     std::string empty;

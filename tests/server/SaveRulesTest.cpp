@@ -169,6 +169,30 @@ TEST_P(SaveRules, UnusualButSoundChangeLogsAreAccepted) {
     EXPECT_EQ(textOf(agenda().rows[0][DSAGENDA]), reference);
 }
 
+// A NUL character is valid JSON but no text a booking can hold: PostgreSQL cannot store it at all, so both
+// backends refuse it the same way instead of one storing it and the other failing the call.
+TEST_P(SaveRules, ATextHoldingANulCharacterIsRefusedOnEveryBackend) {
+    std::string seq = book({.start = "0800", .end = "0900"});
+    const Row mine = stored(seq);
+    const std::string nul("a\0b", 3);
+    const struct {
+        const char* what;
+        json delta;
+        std::string expected;
+    } cases[] = {
+        {"reference of a new booking",
+         deltaOf({insertOf(rowOf({.start = "1000", .end = "1100", .reference = nul}, nextSeq()))}),
+         "O campo DSAGENDASALA não pode conter o caractere nulo."},
+        {"branch of a new booking",
+         deltaOf({insertOf(rowOf({.start = "1000", .end = "1100", .branch = nul}, nextSeq()))}),
+         "O campo CDFILIAL não pode conter o caractere nulo."},
+        {"reference of an update", deltaOf({updateOf(mine, with(mine, DSAGENDA, nul))}),
+         "O campo DSAGENDASALA não pode conter o caractere nulo."},
+    };
+    for (const auto& c : cases) EXPECT_EQ(refused("SetAgendaSala", {c.delta}), c.expected) << c.what;
+    EXPECT_EQ(agenda().rows, (std::vector<Row>{mine}));
+}
+
 AGE_ON_EACH_BACKEND(SaveRules);
 
 }  // namespace

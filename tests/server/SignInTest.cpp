@@ -170,6 +170,10 @@ TEST_P(SignIn, NewBookingsAreTheSignedInOperatorsAndTheServerStampsAndKeepsWhoBo
     EXPECT_EQ(refusal(client->call("SetHrSala", json::array({"0001", "bruno", "_08/12/2026", "00001", "A",
                                                             "Semanal", "0800", "0900", "101"}))),
               impersonation);
+    // The code the client sent is shown escaped.
+    EXPECT_EQ(refusal(client->call("SetAgendaSala", json::array({newBookingDelta(seq(*client), "z\n\x1b")}))),
+              "Não é permitido agendar em nome de outro operador: o agendamento deve ser do operador conectado "
+              "(\"ana\"), não de \"z\\n\\x1b\".");
 
     // The client's stamp is replaced by the server's now.
     std::string mine = seq(*client);
