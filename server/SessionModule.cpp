@@ -69,11 +69,14 @@ Reply SessionModule::Login(const Args& args) {
     else if (options_.mode == AuthMode::Password && credential->passwordHash.empty())
         why = "no password set";
     if (options_.mode == AuthMode::Password) {
-        if (!why.empty())
+        // A password too long to be anyone's costs the same verification, or its quick refusal would
+        // tell a known operator from an unknown one.
+        if (!why.empty() || password.size() > auth::kMaxPasswordBytes) {
             auth::verifyNothing(password.substr(0, auth::kMaxPasswordBytes));
-        else if (password.size() > auth::kMaxPasswordBytes ||
-                 !auth::verifyPassword(credential->passwordHash, password))
+            if (why.empty()) why = "wrong password";
+        } else if (!auth::verifyPassword(credential->passwordHash, password)) {
             why = "wrong password";
+        }
     }
     if (!why.empty()) return refuseSignIn(caller, op, host, why);
     throttle_.succeed(op, host);
