@@ -12,6 +12,8 @@ using SteadyClock = std::chrono::steady_clock;
 
 const std::string kBadSignIn = "Operador ou senha inválidos.";
 const std::string kNoSessionText = "Sessão não iniciada: entre com operador e senha.";
+const std::string kTooSoon =
+    "Muitas tentativas de entrada sem sucesso a partir deste endereço; tente novamente em instantes.";
 const std::string kSessionGone = "Sessão expirada ou encerrada: entre novamente com operador e senha.";
 
 // A name typed by anyone, bounded before it is kept in memory or in the history (whole UTF-8 characters).
@@ -57,6 +59,15 @@ Reply SessionModule::Login(const Args& args) {
         return envelope(rpc::errorEnvelope("Muitas tentativas de entrada sem sucesso: o operador está bloqueado "
                                            "neste endereço por " + minutes + " minutos."),
                         throttle_.delayFor(op, host, SteadyClock::now()));
+    }
+    if (options_.mode == AuthMode::Password) {
+        if (auto wait = throttle_.waitLeft(host, SteadyClock::now()); wait.count() > 0) {
+            spdlog::debug("sign-in of operator \"{}\" from {} refused unverified: the address's last failure "
+                          "is still being waited out",
+                          auth::escaped(op), caller.address);
+            metrics().signIn(false);
+            return envelope(rpc::errorEnvelope(kTooSoon), wait);
+        }
     }
     // Every refusal costs one password verification, so its time tells nothing of why. (--auth none checks
     // no password: only that the operator exists and is enabled.)

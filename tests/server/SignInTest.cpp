@@ -149,6 +149,41 @@ TEST_P(SignIn, AnOverlongPasswordTakesAVerificationSoItsTimeTellsNoKnownOperator
                                   << std::chrono::duration<double, std::milli>(unknown).count() << " ms";
 }
 
+TEST_P(SignIn, GuessesSentAtOnceOnManyConnectionsOfOneAddressAreNotEachVerified) {
+    TestServer paced{onBackend(withPasswords({.serveArgs = {"--login-delay-ms", "400"}}))};
+    const std::string tooSoon =
+        "Muitas tentativas de entrada sem sucesso a partir deste endereço; tente novamente em instantes.";
+    std::vector<std::unique_ptr<LineClient>> guessers;
+    for (int i = 0; i < 12; ++i) {
+        guessers.push_back(std::make_unique<LineClient>(paced.host(), paced.port()));
+        ASSERT_TRUE(guessers.back()->sendLine(json{{"jsonrpc", "2.0"},
+                                                   {"id", 1},
+                                                   {"method", "Session.Login"},
+                                                   {"params", {"intruso" + std::to_string(i), "chute"}}}
+                                                  .dump()));
+    }
+    int verified = 0, paused = 0;
+    for (auto& g : guessers) {
+        auto answer = g->readLine(15s);
+        ASSERT_TRUE(answer);
+        std::string text = refusal(json::parse(*answer));
+        verified += text == kBadSignIn;
+        paused += text == tooSoon;
+    }
+    // At most one guess per worker ran before the first failure was known; the rest cost no verification.
+    EXPECT_LE(verified, 4);
+    EXPECT_EQ(verified + paused, 12);
+    std::string log = paced.log();
+    std::ptrdiff_t failures = 0;
+    for (auto at = log.find("sign-in failed for operator"); at != std::string::npos;
+         at = log.find("sign-in failed", at + 1))
+        ++failures;
+    EXPECT_EQ(failures, verified) << log;
+    // Every answer waited out the address's delay, so a sign-in now is verified and, right, accepted.
+    LineClient ana(paced.host(), paced.port());
+    EXPECT_EQ(refusal(login(ana, "ana", kAnaPassword)), "");
+}
+
 TEST_P(SignIn, ASessionResumesOnAnotherConnectionUntilItIsRevoked) {
     std::string token = login(*client, "ana", kAnaPassword)["data"]["token"];
     LineClient second(server.host(), server.port());
