@@ -159,7 +159,8 @@ void refuseOverlap(Transaction& tx, const Booking& b) {
 void requireAuthority(const Caller& caller, const std::string& operatorCode) {
     if (caller.signedIn() && operatorCode != caller.operatorCode)
         throw Refusal("Não é permitido agendar em nome de outro operador: o agendamento deve ser do operador "
-                      "conectado (\"" + caller.operatorCode + "\"), não de \"" + operatorCode + "\".");
+                      "conectado (\"" + caller.operatorCode + "\"), não de \"" + age::quoted(operatorCode) +
+                      "\".");
 }
 
 // Applies one change; the server stamps what it stores with its own now and keeps who booked, and the
