@@ -27,6 +27,8 @@ using SteadyClock = std::chrono::steady_clock;
 // After refusing an oversized line, the rest of what the client sends is read and dropped for a moment
 // so that closing does not reset the connection before the client has read the error.
 constexpr auto kDrainTime = std::chrono::seconds(1);
+// A TLS client refused for the connection limit has this long to finish its handshake and hear why.
+constexpr auto kRefusalHandshakeTime = std::chrono::seconds(5);
 constexpr std::size_t kKeptBuffer = 64 * 1024;
 // After a failed accept (descriptors used up), the next try waits this long, doubling up to the maximum.
 constexpr auto kFirstAcceptRetry = std::chrono::milliseconds(100);
@@ -116,6 +118,7 @@ class Session : public std::enable_shared_from_this<Session> {
         deadline_ = SteadyClock::now() + idleTimeout_;
         watchIdle();
         socket_.async_handshake([self = shared_from_this()](std::error_code ec) {
+            self->handshaken_ = !ec;
             if (!ec) return self->readLine();
             spdlog::info("TLS handshake with {} failed: {}", self->caller_.address, ec.message());
             self->stop();
@@ -229,8 +232,18 @@ class Session : public std::enable_shared_from_this<Session> {
         readLine();
     }
 
-    // Answers `message` as a JSON-RPC error and closes.
+    // Answers `message` as a JSON-RPC error and closes. A TLS client hears it after its handshake: before
+    // it, the line could not be written and the client would see only a failed handshake.
     void refuseWith(const std::string& message) {
+        if (socket_.tls() && !handshaken_) {
+            deadline_ = SteadyClock::now() + kRefusalHandshakeTime;
+            watchIdle();
+            return socket_.async_handshake([self = shared_from_this(), message](std::error_code ec) {
+                if (ec || self->stopped_) return self->stop();
+                self->handshaken_ = true;
+                self->refuseWith(message);
+            });
+        }
         std::error_code ignored;
         socket_.set_option(tcp::no_delay(true), ignored);
         inbox_.clear();
@@ -294,6 +307,7 @@ class Session : public std::enable_shared_from_this<Session> {
     std::vector<char> scratch_;  // only while draining
     SteadyClock::time_point deadline_ = SteadyClock::time_point::max();
     bool watching_ = false;
+    bool handshaken_ = false;  // TLS only
     bool stopped_ = false;
 };
 

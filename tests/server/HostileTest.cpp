@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "tests/server/ServerFixture.h"
+#include "tests/support/TestCertificate.h"
 
 namespace age::test {
 namespace {
@@ -231,6 +232,30 @@ TEST(HostileConnections, ConnectionsOverTheLimitGetAnErrorLineAndAreClosed) {
         if (!servedAgain) std::this_thread::sleep_for(50ms);
     }
     EXPECT_TRUE(servedAgain);
+}
+
+TEST(HostileConnections, ATlsConnectionOverTheLimitIsToldWhyToo) {
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("age-limit-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    ServerSetup setup{.serveArgs = tlsServeArgs(makeTestCertificate(dir, "server", "IP:127.0.0.1"))};
+    setup.serveArgs.insert(setup.serveArgs.end(), {"--max-connections", "1"});
+    TestServer server(setup);
+    LineClient served(server.host(), server.port());
+    ASSERT_TRUE(served.call("GetSysdate", json::array()).contains("result"));
+
+    TNetConnection over;
+    server.configure(over);
+    over.Port = server.tlsPort();
+    over.Transport = {true, (dir / "server.pem").string(), false};
+    std::string error;
+    try {
+        over.AppServer().Call("GetSala");
+    } catch (const EConnectionError& e) {
+        error = e.what();
+    }
+    EXPECT_NE(error.find("atingiu o limite de 1 conexões"), std::string::npos) << error;
+    std::filesystem::remove_all(dir);
 }
 
 TEST(HostileConnections, DescriptorsUsedUpDoNotSpinOrFloodTheLog) {
