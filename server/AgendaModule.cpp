@@ -118,6 +118,18 @@ bool clashes(const HourSpan& span, const std::vector<HourSpan>& booked) {
     return std::any_of(booked.begin(), booked.end(), [&](const HourSpan& b) { return overlaps(span, b); });
 }
 
+// No database text holds a NUL character (PostgreSQL cannot store one; SQLite would): refused on both
+// with the field's name, instead of failing inside the transaction on one of them.
+bool hasNul(const std::string& text) {
+    return text.find('\0') != std::string::npos;
+}
+
+void refuseNul(const Booking& b) {
+    for (auto [field, value] :
+         {std::pair{"CDFILIAL", &b.branch}, {"DSAGENDASALA", &b.reference}, {"CDOPERADOR", &b.operatorCode}})
+        if (hasNul(*value)) throw Refusal("O campo " + std::string(field) + " não aceita o caractere nulo.");
+}
+
 // Checks of SetAgendaSala for a row to be stored. `inserting` adds the rules of a new booking.
 void checkRowToStore(Transaction& tx, const Booking& b, const BookingRow& row, Date today, bool inserting) {
     if (b.seq.empty()) throw Refusal("Seqüencial do agendamento deve ser informado.");
@@ -127,6 +139,7 @@ void checkRowToStore(Transaction& tx, const Booking& b, const BookingRow& row, D
                       "\" (deve ter 5 dígitos).");
     if (b.room.empty()) throw Refusal("Sala do agendamento deve ser informada.");
     requireRoom(tx, b.room);
+    refuseNul(b);
     if (!row.hasDay) throw Refusal(agendaTexts().Msg("dtage_deve"));
     if (auto failure = checkBookingFields({b.reference, b.start, b.end, b.status}, inserting))
         throw Refusal(agendaTexts().Msg(failure->key));
@@ -220,6 +233,9 @@ void checkRecurringArgs(Transaction& tx, const Booking& b) {
     if (tooLong(b.branch, 4)) throw Refusal("O código da filial aceita no máximo 4 caracteres.");
     if (tooLong(b.operatorCode, 12)) throw Refusal("O código do operador aceita no máximo 12 caracteres.");
     if (tooLong(b.reference, 1000)) throw Refusal("A referência aceita no máximo 1000 caracteres.");
+    if (hasNul(b.branch)) throw Refusal("O código da filial não aceita o caractere nulo.");
+    if (hasNul(b.operatorCode)) throw Refusal("O código do operador não aceita o caractere nulo.");
+    if (hasNul(b.reference)) throw Refusal("A referência não aceita o caractere nulo.");
     if (auto failure = checkBookingFields({b.reference, b.start, b.end, b.status}, true))
         throw Refusal(agendaTexts().Msg(failure->key));
     if (b.room.empty()) throw Refusal("Sala do agendamento deve ser informada.");

@@ -169,6 +169,17 @@ TEST_P(SaveRules, UnusualButSoundChangeLogsAreAccepted) {
     EXPECT_EQ(textOf(agenda().rows[0][DSAGENDA]), reference);
 }
 
+TEST_P(SaveRules, TextWithANulCharacterIsRefusedAlikeOnEveryBackend) {
+    const std::string nul("a\0b", 3);
+    EXPECT_EQ(tryBook({.start = "1000", .end = "1100", .reference = nul}),
+              "O campo DSAGENDASALA não aceita o caractere nulo.");
+    EXPECT_EQ(tryBook({.start = "1000", .end = "1100", .branch = nul}),
+              "O campo CDFILIAL não aceita o caractere nulo.");
+    std::string seq = book({.start = "1000", .end = "1100"});
+    EXPECT_EQ(tryChange(seq, DSAGENDA, nul), "O campo DSAGENDASALA não aceita o caractere nulo.");
+    EXPECT_EQ(textOf(stored(seq)[DSAGENDA]), "Reunião de equipe");
+}
+
 AGE_ON_EACH_BACKEND(SaveRules);
 
 }  // namespace
