@@ -27,8 +27,9 @@ using SteadyClock = std::chrono::steady_clock;
 // After refusing an oversized line, the rest of what the client sends is read and dropped for a moment
 // so that closing does not reset the connection before the client has read the error.
 constexpr auto kDrainTime = std::chrono::seconds(1);
-// A TLS client refused for the connection limit has this long to finish its handshake and hear why.
-constexpr auto kRefusalHandshakeTime = std::chrono::seconds(5);
+// A TLS client refused for the connection limit has this long to finish its handshake and hear why; kept
+// short, as a refused connection holds a descriptor meanwhile.
+constexpr auto kRefusalHandshakeTime = std::chrono::seconds(2);
 constexpr std::size_t kKeptBuffer = 64 * 1024;
 // After a failed accept (descriptors used up), the next try waits this long, doubling up to the maximum.
 constexpr auto kFirstAcceptRetry = std::chrono::milliseconds(100);
