@@ -205,6 +205,15 @@ std::string Dispatcher::answer(const rpc::Request& request, Caller& caller) cons
     return reply;
 }
 
+std::string Dispatcher::longLineWithoutSession() const {
+    spdlog::warn("request line over {} bytes refused unread: the connection has not signed in", kLongLine);
+    metrics().refusal("long_line_without_session");
+    return rpc::encodeResponse(
+        rpc::errorResponse(nullptr, rpc::code::InvalidRequest,
+                           "Requisição de mais de " + std::to_string(kLongLine / 1024) +
+                               " KiB numa conexão sem sessão: entre com operador e senha."));
+}
+
 std::string Dispatcher::busyAnswer(const rpc::Request& request) const {
     const Method* method = find(request.method);
     spdlog::warn("{} refused: work queue full", age::quoted(request.method, 120));

@@ -114,6 +114,12 @@ class Dispatcher {
     Lane laneOf(const rpc::Request& request, const Caller& caller) const;
     // A line this long is read (parsed) apart from the network threads too: reading it alone takes time.
     static bool isLong(std::string_view line);
+    // Whether a long line of this caller is read at all. Where modules need a session, a caller without
+    // one has no call that long to make (a sign-in is short), so its long lines are refused unread: each
+    // would cost a worker the parse of up to a megabyte.
+    bool readsLongLinesOf(const Caller& caller) const { return gates_.empty() || caller.signedIn(); }
+    // That refusal, as a line (without '\n'); the connection stays usable.
+    std::string longLineWithoutSession() const;
     // handle(), as a line: "" for a notification, a refusal for a reply over the size limit.
     std::string answer(const rpc::Request& request, Caller& caller) const;
     // The refusal of a call that could not even be queued: the server is overloaded.

@@ -145,7 +145,11 @@ class Session : public std::enable_shared_from_this<Session> {
         if (ec) return stop();
         std::string_view line(inbox_.data(), n - 1);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (Dispatcher::isLong(line)) return readOnPool(std::string(line), n);
+        if (Dispatcher::isLong(line)) {
+            if (dispatcher_.readsLongLinesOf(caller_)) return readOnPool(std::string(line), n);
+            consume(n);
+            return send(dispatcher_.longLineWithoutSession());
+        }
         ParsedLine parsed = dispatcher_.parseLine(line);
         consume(n);
         if (!parsed.request) return send(std::move(parsed.answer));

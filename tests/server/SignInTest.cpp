@@ -261,6 +261,30 @@ TEST_P(SignIn, PasswordsAreSetFromStandardInputWithAMinimumLength) {
     EXPECT_EQ(refusal(login(again, "ana", "nova senha da ana")), "");
 }
 
+TEST(SignInLongLines, ALongLineBeforeSignInIsRefusedUnreadAndAfterItIsServed) {
+    TestServer server{withPasswords()};
+    LineClient c(server.host(), server.port());
+    const json longCall = {{"jsonrpc", "2.0"},
+                           {"id", 7},
+                           {"method", "AGE12100.rdmAgendaSala.GetHora"},
+                           {"params", {std::string(100000, 's'), "2026-12-07"}}};
+    ASSERT_TRUE(c.sendLine(longCall.dump()));
+    json refused = json::parse(c.readLine().value());
+    EXPECT_TRUE(refused["id"].is_null()) << refused;
+    EXPECT_EQ(refused["error"]["code"], rpc::code::InvalidRequest);
+    EXPECT_EQ(refused["error"]["message"],
+              "Requisição de mais de 16 KiB numa conexão sem sessão: entre com operador e senha.");
+
+    // The connection goes on: a short call is answered, and once signed in the long one is read.
+    EXPECT_EQ(c.call("GetSala", json::array())["error"]["code"], -32001);
+    ASSERT_EQ(refusal(login(c, "ana", kAnaPassword)), "");
+    ASSERT_TRUE(c.sendLine(longCall.dump()));
+    json served = json::parse(c.readLine().value());
+    EXPECT_EQ(served["id"], 7) << served.dump().substr(0, 300);
+    EXPECT_TRUE(served["result"]["ok"].get<bool>())
+        << served.dump().substr(0, 300);  // no such room: no hours
+}
+
 TEST(SignInWithoutAuth, AnyPasswordOfAKnownEnabledOperatorOpensASession) {
     TestServer server;  // --auth none
     LineClient c(server.host(), server.port());
