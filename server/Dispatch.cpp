@@ -206,7 +206,17 @@ std::string Dispatcher::answer(const rpc::Request& request, Caller& caller) cons
 }
 
 std::string Dispatcher::longLineWithoutSession() const {
-    spdlog::warn("request line over {} bytes refused unread: the connection has not signed in", kLongLine);
+    // One log line a second at most, with the count: a client that has not signed in can send thousands.
+    long refused = ++unreadSinceLog_;
+    long second =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    if (long last = unreadLoggedAt_.load();
+        last != second && unreadLoggedAt_.compare_exchange_strong(last, second)) {
+        unreadSinceLog_ -= refused;
+        spdlog::warn("refused {} request line(s) over {} bytes unread: their connections had not signed in",
+                     refused, kLongLine);
+    }
     metrics().refusal("long_line_without_session");
     return rpc::encodeResponse(
         rpc::errorResponse(nullptr, rpc::code::InvalidRequest,

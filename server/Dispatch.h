@@ -2,6 +2,7 @@
 // of the arguments are checked here, once, before any handler runs.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -132,6 +133,9 @@ class Dispatcher {
     std::map<std::string, bool, std::less<>> modules_;
     std::map<std::string, Gate, std::less<>> gates_;
     std::size_t maxReplyBytes_ = kDefaultMaxReplyBytes;
+    // Long lines refused unread since the last log line about them, and that line's second.
+    mutable std::atomic<long> unreadSinceLog_{0};
+    mutable std::atomic<long> unreadLoggedAt_{-1};
 };
 
 }  // namespace age::server
