@@ -85,6 +85,15 @@ CallOutcome outcomeOf(const rpc::Response& response) {
 
 }  // namespace
 
+std::optional<long> AnonymousWarnings::admit() {
+    std::lock_guard lock(mutex_);
+    if (!budget_.take()) {
+        ++held_;
+        return std::nullopt;
+    }
+    return std::exchange(held_, 0);
+}
+
 Date Args::day(std::size_t i) const {
     return *dayOf(params_[i]);
 }
@@ -113,7 +122,9 @@ rpc::Response Dispatcher::handle(const rpc::Request& request, Caller& caller) co
     if (spdlog::should_log(spdlog::level::debug))
         spdlog::debug("call {} with {} argument(s)", age::quoted(request.method, 120), request.params.size());
     auto fault = [&](int code, const std::string& message) {
-        spdlog::warn("{} failed ({}): {}", age::quoted(request.method, 120), code, age::quoted(message, 240));
+        if (auto extra = warningSlot(caller))
+            spdlog::warn("{} failed ({}): {}{}", age::quoted(request.method, 120), code,
+                         age::quoted(message, 240), *extra);
         return rpc::errorResponse(request.id, code, message);
     };
     const Method* method = find(request.method);
@@ -171,16 +182,17 @@ rpc::Response Dispatcher::tooLarge(const rpc::Request& request, std::size_t byte
 }
 
 std::string Dispatcher::handleLine(std::string_view line, Caller& caller) const {
-    ParsedLine parsed = parseLine(line);
+    ParsedLine parsed = parseLine(line, caller);
     return parsed.request ? answer(*parsed.request, caller) : std::move(parsed.answer);
 }
 
-ParsedLine Dispatcher::parseLine(std::string_view line) const {
+ParsedLine Dispatcher::parseLine(std::string_view line, const Caller& caller) const {
     ParsedLine parsed;
     try {
         parsed.request = rpc::parseRequest(line);
     } catch (const rpc::WireError& e) {
-        spdlog::warn("unreadable request ({}): {}", e.code(), age::quoted(e.what(), 240));
+        if (auto extra = warningSlot(caller))
+            spdlog::warn("unreadable request ({}): {}{}", e.code(), age::quoted(e.what(), 240), *extra);
         metrics().refusal("malformed");
         parsed.answer = rpc::encodeResponse(rpc::errorResponse(rpc::requestIdOf(line), e.code(), e.what()));
     }
@@ -205,18 +217,18 @@ std::string Dispatcher::answer(const rpc::Request& request, Caller& caller) cons
     return reply;
 }
 
-std::string Dispatcher::longLineWithoutSession() const {
-    // One log line a second at most, with the count: a client that has not signed in can send thousands.
-    long refused = ++unreadSinceLog_;
-    long second =
-        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    if (long last = unreadLoggedAt_.load();
-        last != second && unreadLoggedAt_.compare_exchange_strong(last, second)) {
-        unreadSinceLog_ -= refused;
-        spdlog::warn("refused {} request line(s) over {} bytes unread: their connections had not signed in",
-                     refused, kLongLine);
-    }
+std::optional<std::string> Dispatcher::warningSlot(const Caller& caller) const {
+    if (gates_.empty() || caller.signedIn()) return "";
+    auto held = anonymousWarnings_.admit();
+    if (!held) return std::nullopt;
+    if (*held == 0) return "";
+    return " (and " + std::to_string(*held) + " more from connections without a session, not written)";
+}
+
+std::string Dispatcher::longLineWithoutSession(const Caller& caller) const {
+    if (auto extra = warningSlot(caller))
+        spdlog::warn("request line over {} bytes refused unread: the connection has not signed in{}",
+                     kLongLine, *extra);
     metrics().refusal("long_line_without_session");
     return rpc::encodeResponse(
         rpc::errorResponse(nullptr, rpc::code::InvalidRequest,

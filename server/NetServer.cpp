@@ -148,9 +148,9 @@ class Session : public std::enable_shared_from_this<Session> {
         if (Dispatcher::isLong(line)) {
             if (dispatcher_.readsLongLinesOf(caller_)) return readOnPool(std::string(line), n);
             consume(n);
-            return send(dispatcher_.longLineWithoutSession());
+            return send(dispatcher_.longLineWithoutSession(caller_));
         }
-        ParsedLine parsed = dispatcher_.parseLine(line);
+        ParsedLine parsed = dispatcher_.parseLine(line, caller_);
         consume(n);
         if (!parsed.request) return send(std::move(parsed.answer));
         Lane lane = dispatcher_.laneOf(*parsed.request, caller_);

@@ -274,16 +274,6 @@ TEST(SignInLongLines, ALongLineBeforeSignInIsRefusedUnreadAndAfterItIsServed) {
     EXPECT_EQ(refused["error"]["code"], rpc::code::InvalidRequest);
     EXPECT_EQ(refused["error"]["message"],
               "Requisição de mais de 16 KiB numa conexão sem sessão: entre com operador e senha.");
-    for (int i = 0; i < 30; ++i) {  // the log sums them up, a line a second at most
-        ASSERT_TRUE(c.sendLine(longCall.dump()));
-        ASSERT_TRUE(c.readLine());
-    }
-    std::string log = server.log();
-    std::size_t logged = 0;
-    for (auto at = log.find("bytes unread"); at != std::string::npos; at = log.find("bytes unread", at + 1))
-        ++logged;
-    EXPECT_GE(logged, 1u);
-    EXPECT_LE(logged, 3u) << log;
 
     // The connection goes on: a short call is answered, and once signed in the long one is read.
     EXPECT_EQ(c.call("GetSala", json::array())["error"]["code"], -32001);
@@ -293,6 +283,40 @@ TEST(SignInLongLines, ALongLineBeforeSignInIsRefusedUnreadAndAfterItIsServed) {
     EXPECT_EQ(served["id"], 7) << served.dump().substr(0, 300);
     EXPECT_TRUE(served["result"]["ok"].get<bool>())
         << served.dump().substr(0, 300);  // no such room: no hours
+}
+
+TEST(SignInLogs, ConnectionsWithoutASessionCannotFloodTheLog) {
+    TestServer server{withPasswords()};
+    LineClient c(server.host(), server.port());
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 300; ++i) {  // refused calls, unreadable lines and long lines
+        ASSERT_TRUE(c.sendLine(i % 3 == 0   ? LineClient::request(i, "GetSala", json::array())
+                               : i % 3 == 1 ? std::string("{nada")
+                                            : std::string(20000, ' ') + "{}"));
+        ASSERT_TRUE(c.readLine());
+    }
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    auto lines = [&] {
+        std::string log = server.log();
+        std::size_t n = 0;
+        for (auto at = log.find("[warning]"); at != std::string::npos; at = log.find("[warning]", at + 1))
+            ++n;
+        return n;
+    };
+    std::size_t written = lines();
+    EXPECT_GE(written, 20u);  // a burst of them is written
+    EXPECT_LE(written, 21u + static_cast<std::size_t>(5 * seconds)) << server.log();
+
+    // The next one written says how many were not.
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(c.call("GetSala", json::array())["error"]["code"], -32001);
+    EXPECT_NE(server.log().find("more from connections without a session, not written)"), std::string::npos);
+
+    // A signed-in connection's failures are each written.
+    ASSERT_EQ(refusal(login(c, "ana", kAnaPassword)), "");
+    std::size_t before = lines();
+    for (int i = 0; i < 30; ++i) EXPECT_EQ(c.call("GetHora", json::array())["error"]["code"], -32602);
+    EXPECT_EQ(lines(), before + 30);
 }
 
 TEST(SignInWithoutAuth, AnyPasswordOfAKnownEnabledOperatorOpensASession) {
