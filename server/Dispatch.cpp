@@ -85,13 +85,15 @@ CallOutcome outcomeOf(const rpc::Response& response) {
 
 }  // namespace
 
-std::optional<long> AnonymousWarnings::admit() {
+std::optional<std::string> AnonymousWarnings::admit() {
     std::lock_guard lock(mutex_);
     if (!budget_.take()) {
         ++held_;
         return std::nullopt;
     }
-    return std::exchange(held_, 0);
+    long held = std::exchange(held_, 0);
+    if (held == 0) return "";
+    return " (and " + std::to_string(held) + " more from connections without a session, not written)";
 }
 
 Date Args::day(std::size_t i) const {
@@ -219,10 +221,7 @@ std::string Dispatcher::answer(const rpc::Request& request, Caller& caller) cons
 
 std::optional<std::string> Dispatcher::warningSlot(const Caller& caller) const {
     if (gates_.empty() || caller.signedIn()) return "";
-    auto held = anonymousWarnings_.admit();
-    if (!held) return std::nullopt;
-    if (*held == 0) return "";
-    return " (and " + std::to_string(*held) + " more from connections without a session, not written)";
+    return anonymousWarnings_.admit();
 }
 
 std::string Dispatcher::longLineWithoutSession(const Caller& caller) const {

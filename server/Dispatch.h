@@ -92,8 +92,9 @@ struct ParsedLine {
 // thousands a second, so a few a second are written and the rest are counted into the next one written.
 class AnonymousWarnings {
   public:
-    // Nothing when this warning is held back; else how many were held back before it. Thread safe.
-    std::optional<long> admit();
+    // Nothing when this warning is held back; else what its line adds: "" or how many were held back
+    // before it. Thread safe.
+    std::optional<std::string> admit();
 
   private:
     std::mutex mutex_;

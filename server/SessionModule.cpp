@@ -52,8 +52,9 @@ Reply SessionModule::Login(const Args& args) {
     const std::string& password = args.text(1);
     const std::string host = auth::hostOf(caller.address);
     if (throttle_.locked(op, host, SteadyClock::now())) {
-        spdlog::warn("sign-in of operator \"{}\" from {} refused: locked after repeated failures",
-                     auth::escaped(op), caller.address);
+        if (auto extra = anonymousWarnings_.admit())
+            spdlog::warn("sign-in of operator \"{}\" from {} refused: locked after repeated failures{}",
+                         auth::escaped(op), caller.address, *extra);
         metrics().signIn(false);
         auto minutes = std::to_string(options_.throttle.lockFor.count());
         return envelope(rpc::errorEnvelope("Muitas tentativas de entrada sem sucesso: o operador está bloqueado "
@@ -143,8 +144,10 @@ Reply SessionModule::Resume(const Args& args) {
     auto session = tx->session(auth::tokenHash(token));
     auto credential = session ? tx->credential(session->operatorCode) : std::nullopt;
     if (!session || !credential || !credential->enabled || session->expires <= now) {
-        spdlog::info("resume from {} refused: session unknown, expired or revoked, or operator disabled",
-                     caller.address);
+        if (auto extra = anonymousWarnings_.admit())
+            spdlog::info(
+                "resume from {} refused: session unknown, expired or revoked, or operator disabled{}",
+                caller.address, *extra);
         return envelope(rpc::errorEnvelope(kSessionGone));
     }
     // A host resumes at every reconnection: the log has it, the history would only fill up.

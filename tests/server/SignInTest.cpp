@@ -312,6 +312,20 @@ TEST(SignInLogs, ConnectionsWithoutASessionCannotFloodTheLog) {
     EXPECT_EQ(c.call("GetSala", json::array())["error"]["code"], -32001);
     EXPECT_NE(server.log().find("more from connections without a session, not written)"), std::string::npos);
 
+    // Sign-ins of a locked operator and unknown sessions, too.
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(refusal(login(c, "bruno", "chute")), kBadSignIn);
+    start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 60; ++i) {
+        EXPECT_NE(refusal(login(c, "bruno", "chute")), kBadSignIn);  // locked
+        EXPECT_NE(refusal(c.callFull("Session.Resume", json::array({std::string(64, 'a')}))), "");
+    }
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::string log = server.log();
+    std::size_t refusals = 0;
+    for (const char* what : {"locked after repeated failures", "resume from"})
+        for (auto at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++refusals;
+    EXPECT_LE(refusals, 21u + static_cast<std::size_t>(5 * seconds)) << log;
+
     // A signed-in connection's failures are each written.
     ASSERT_EQ(refusal(login(c, "ana", kAnaPassword)), "");
     std::size_t before = lines();
