@@ -44,6 +44,12 @@ thread_local bool t_clientElsewhere = false;
 
 class Session;
 
+// Failed TLS handshakes are logged within a budget: anyone who can connect can fail thousands a second.
+AnonymousWarnings& handshakeFailures() {
+    static AnonymousWarnings warnings;
+    return warnings;
+}
+
 class ConnectionManager {
   public:
     // Adds the session; true when it is served, false when it is one over `limit` (to be refused).
@@ -121,7 +127,9 @@ class Session : public std::enable_shared_from_this<Session> {
         socket_.async_handshake([self = shared_from_this()](std::error_code ec) {
             self->handshaken_ = !ec;
             if (!ec) return self->readLine();
-            spdlog::info("TLS handshake with {} failed: {}", self->caller_.address, ec.message());
+            if (auto extra = handshakeFailures().admit())
+                spdlog::info("TLS handshake with {} failed: {}{}", self->caller_.address, ec.message(),
+                             *extra);
             self->stop();
         });
     }

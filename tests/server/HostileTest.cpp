@@ -258,6 +258,23 @@ TEST(HostileConnections, ATlsConnectionOverTheLimitIsToldWhyToo) {
     std::filesystem::remove_all(dir);
 }
 
+TEST(HostileConnections, FailedTlsHandshakesCannotFloodTheLog) {
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("age-hs-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    TestServer server({.serveArgs = tlsServeArgs(makeTestCertificate(dir, "server", "IP:127.0.0.1"))});
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 200; ++i) {
+        LineClient garbage(server.host(), server.tlsPort());
+        ASSERT_TRUE(garbage.sendLine("GET / HTTP/1.0"));
+        EXPECT_TRUE(garbage.closedByPeer());
+    }
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LE(count(server.log(), "TLS handshake with"), 21u + static_cast<std::size_t>(5 * seconds));
+    EXPECT_GE(count(server.log(), "TLS handshake with"), 20u);
+    std::filesystem::remove_all(dir);
+}
+
 TEST(HostileConnections, DescriptorsUsedUpDoNotSpinOrFloodTheLog) {
     TestServer server(ServerSetup{.serveArgs = {"--max-connections", "500"}, .openFileLimit = 64});
     double before = cpuSeconds(server.pid());
