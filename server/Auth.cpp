@@ -141,6 +141,15 @@ std::chrono::milliseconds LoginThrottle::delayFor(const std::string& op, const s
     return delayAfter(std::max<std::size_t>(n, 1));
 }
 
+std::chrono::milliseconds LoginThrottle::waitLeft(const std::string& host, Clock::time_point now) {
+    std::lock_guard lock(mutex_);
+    auto it = byHost_.find(host);
+    if (it == byHost_.end() || recent(it->second, now) == 0) return std::chrono::milliseconds(0);
+    auto until = it->second.back() + delayAfter(it->second.size());
+    if (until <= now) return std::chrono::milliseconds(0);
+    return std::chrono::ceil<std::chrono::milliseconds>(until - now);
+}
+
 void LoginThrottle::forgetOld(Clock::time_point now) {
     for (auto it = pairs_.begin(); it != pairs_.end();)
         it = recent(it->second.failures, now) == 0 && now >= it->second.lockedUntil ? pairs_.erase(it) : ++it;

@@ -61,6 +61,10 @@ class LoginThrottle {
     void succeed(const std::string& op, const std::string& host);
     // The delay for another answer now (a refusal while locked also waits).
     std::chrono::milliseconds delayFor(const std::string& op, const std::string& host, Clock::time_point now);
+    // How long the delay of the address's last failure still runs. A client waits it out before its answer,
+    // so a sign-in arriving meanwhile comes from another connection of that address (guessing in parallel)
+    // and is refused before it costs a password verification. Zero when none runs.
+    std::chrono::milliseconds waitLeft(const std::string& host, Clock::time_point now);
 
   private:
     using Times = std::deque<Clock::time_point>;

@@ -152,7 +152,8 @@ std::vector<DeltaChange> readBookingDelta(const json& delta) {
         else if (op == "delete")
             change.op = data::ChangeOp::Delete;
         else
-            structural("operação desconhecida " + age::quoted(op.dump()));
+            structural("operação desconhecida " +
+                       age::quoted(op.dump(-1, ' ', false, json::error_handler_t::replace)));
         if (change.op != data::ChangeOp::Insert) change.oldRow = readRow(member(c, "old"), layout);
         if (change.op != data::ChangeOp::Delete) change.newRow = readRow(member(c, "new"), layout);
         out.push_back(std::move(change));

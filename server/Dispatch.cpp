@@ -94,6 +94,17 @@ CallOutcome outcomeOf(const rpc::Response& response) {
 
 }  // namespace
 
+std::optional<std::string> AnonymousWarnings::admit() {
+    std::lock_guard lock(mutex_);
+    if (!budget_.take()) {
+        ++held_;
+        return std::nullopt;
+    }
+    long held = std::exchange(held_, 0);
+    if (held == 0) return "";
+    return " (and " + std::to_string(held) + " more from connections without a session, not written)";
+}
+
 Date Args::day(std::size_t i) const {
     return *dayOf(params_[i]);
 }
@@ -122,7 +133,9 @@ rpc::Response Dispatcher::handle(const rpc::Request& request, Caller& caller) co
     if (spdlog::should_log(spdlog::level::debug))
         spdlog::debug("call {} with {} argument(s)", age::quoted(request.method, 120), request.params.size());
     auto fault = [&](int code, const std::string& message) {
-        spdlog::warn("{} failed ({}): {}", age::quoted(request.method, 120), code, age::quoted(message, 240));
+        if (auto extra = warningSlot(caller))
+            spdlog::warn("{} failed ({}): {}{}", age::quoted(request.method, 120), code,
+                         age::quoted(message, 240), *extra);
         return rpc::errorResponse(request.id, code, message);
     };
     const Method* method = find(request.method);
@@ -182,16 +195,17 @@ rpc::Response Dispatcher::tooLarge(const rpc::Request& request, std::size_t byte
 }
 
 std::string Dispatcher::handleLine(std::string_view line, Caller& caller) const {
-    ParsedLine parsed = parseLine(line);
+    ParsedLine parsed = parseLine(line, caller);
     return parsed.request ? answer(*parsed.request, caller) : std::move(parsed.answer);
 }
 
-ParsedLine Dispatcher::parseLine(std::string_view line) const {
+ParsedLine Dispatcher::parseLine(std::string_view line, const Caller& caller) const {
     ParsedLine parsed;
     try {
         parsed.request = rpc::parseRequest(line);
     } catch (const rpc::WireError& e) {
-        spdlog::warn("unreadable request ({}): {}", e.code(), age::quoted(e.what(), 240));
+        if (auto extra = warningSlot(caller))
+            spdlog::warn("unreadable request ({}): {}{}", e.code(), age::quoted(e.what(), 240), *extra);
         metrics().refusal("malformed");
         parsed.answer = rpc::encodeResponse(rpc::errorResponse(rpc::requestIdOf(line), e.code(), e.what()));
     }
@@ -218,6 +232,22 @@ std::string Dispatcher::answer(const rpc::Request& request, Caller& caller) cons
     bool wrote = method && method->lane == Lane::Write;
     if (reply.size() > maxReplyBytes_ && !wrote) return rpc::encodeResponse(tooLarge(request, reply.size()));
     return reply;
+}
+
+std::optional<std::string> Dispatcher::warningSlot(const Caller& caller) const {
+    if (gates_.empty() || caller.signedIn()) return "";
+    return anonymousWarnings_.admit();
+}
+
+std::string Dispatcher::longLineWithoutSession(const Caller& caller) const {
+    if (auto extra = warningSlot(caller))
+        spdlog::warn("request line over {} bytes refused unread: the connection has not signed in{}",
+                     kLongLine, *extra);
+    metrics().refusal("long_line_without_session");
+    return rpc::encodeResponse(
+        rpc::errorResponse(nullptr, rpc::code::InvalidRequest,
+                           "Requisição de mais de " + std::to_string(kLongLine / 1024) +
+                               " KiB numa conexão sem sessão: entre com operador e senha."));
 }
 
 std::string Dispatcher::busyAnswer(const rpc::Request& request) const {

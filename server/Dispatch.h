@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -12,8 +13,9 @@
 #include <vector>
 
 #include "common/Dates.h"
-#include "server/Caller.h"
 #include "platform/rpc/Wire.h"
+#include "server/Caller.h"
+#include "server/RateLimit.h"
 
 namespace age::server {
 
@@ -87,6 +89,20 @@ struct ParsedLine {
     std::string answer;  // without '\n'; set when request is empty
 };
 
+// Warnings about the calls of connections that have not signed in: anyone who can connect can cause
+// thousands a second, so a few a second are written and the rest are counted into the next one written.
+class AnonymousWarnings {
+  public:
+    // Nothing when this warning is held back; else what its line adds: "" or how many were held back
+    // before it. Thread safe.
+    std::optional<std::string> admit();
+
+  private:
+    std::mutex mutex_;
+    RateLimit budget_{20, 5};
+    long held_ = 0;
+};
+
 // Decides whether the caller may call a module at all; throws CallFault when not.
 using Gate = std::function<void(Caller&)>;
 
@@ -110,12 +126,18 @@ class Dispatcher {
     std::string handleLine(std::string_view line, Caller& caller) const;
 
     // The same in steps, for a server that runs the slow calls elsewhere.
-    ParsedLine parseLine(std::string_view line) const;
+    ParsedLine parseLine(std::string_view line, const Caller& caller) const;
     // Where the call runs: Quick when it needs no database (the network thread answers it; an unknown
     // method too), else the pool lane that takes it.
     Lane laneOf(const rpc::Request& request, const Caller& caller) const;
     // A line this long is read (parsed) apart from the network threads too: reading it alone takes time.
     static bool isLong(std::string_view line);
+    // Whether a long line of this caller is read at all. Where modules need a session, a caller without
+    // one has no call that long to make (a sign-in is short), so its long lines are refused unread: each
+    // would cost a worker the parse of up to a megabyte.
+    bool readsLongLinesOf(const Caller& caller) const { return gates_.empty() || caller.signedIn(); }
+    // That refusal, as a line (without '\n'); the connection stays usable.
+    std::string longLineWithoutSession(const Caller& caller) const;
     // handle(), as a line: "" for a notification, a refusal for a reply over the size limit.
     std::string answer(const rpc::Request& request, Caller& caller) const;
     // The refusal of a call that could not even be queued: the server is overloaded.
@@ -124,10 +146,13 @@ class Dispatcher {
   private:
     const Method* find(const std::string& fullName) const;
     rpc::Response tooLarge(const rpc::Request& request, std::size_t bytes) const;
+    // What a warning about the caller's call adds to its line, or nothing when it is held back.
+    std::optional<std::string> warningSlot(const Caller& caller) const;
     std::map<std::string, Method, std::less<>> methods_;  // "Module.Method"
     std::map<std::string, bool, std::less<>> modules_;
     std::map<std::string, Gate, std::less<>> gates_;
     std::size_t maxReplyBytes_ = kDefaultMaxReplyBytes;
+    mutable AnonymousWarnings anonymousWarnings_;
 };
 
 }  // namespace age::server

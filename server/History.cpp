@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <ostream>
 
+#include "common/LogText.h"
+
 namespace age::server::history {
 namespace {
 
@@ -42,19 +44,10 @@ std::string summary(const HistoryEntry& h) {
     return values.is_null() ? "" : shown(values);
 }
 
-// Control characters (a client's text may hold any) never reach the terminal as they are.
+// Control characters (a client's text may hold any, C1 ones included) and bytes that are not UTF-8 never
+// reach the terminal as they are.
 std::string printable(std::string_view text) {
-    std::string out;
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7f) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
+    return age::quoted(text, std::string_view::npos);
 }
 
 std::string orDash(const std::string& s) {

@@ -27,6 +27,9 @@ using SteadyClock = std::chrono::steady_clock;
 // After refusing an oversized line, the rest of what the client sends is read and dropped for a moment
 // so that closing does not reset the connection before the client has read the error.
 constexpr auto kDrainTime = std::chrono::seconds(1);
+// A TLS client refused for the connection limit has this long to finish its handshake and hear why; kept
+// short, as a refused connection holds a descriptor meanwhile.
+constexpr auto kRefusalHandshakeTime = std::chrono::seconds(2);
 constexpr std::size_t kKeptBuffer = 64 * 1024;
 // After a failed accept (descriptors used up), the next try waits this long, doubling up to the maximum.
 constexpr auto kFirstAcceptRetry = std::chrono::milliseconds(100);
@@ -40,6 +43,12 @@ constexpr auto kAcceptQuiet = std::chrono::seconds(10);
 thread_local bool t_clientElsewhere = false;
 
 class Session;
+
+// Failed TLS handshakes are logged within a budget: anyone who can connect can fail thousands a second.
+AnonymousWarnings& handshakeFailures() {
+    static AnonymousWarnings warnings;
+    return warnings;
+}
 
 class ConnectionManager {
   public:
@@ -116,8 +125,11 @@ class Session : public std::enable_shared_from_this<Session> {
         deadline_ = SteadyClock::now() + idleTimeout_;
         watchIdle();
         socket_.async_handshake([self = shared_from_this()](std::error_code ec) {
+            self->handshaken_ = !ec;
             if (!ec) return self->readLine();
-            spdlog::info("TLS handshake with {} failed: {}", self->caller_.address, ec.message());
+            if (auto extra = handshakeFailures().admit())
+                spdlog::info("TLS handshake with {} failed: {}{}", self->caller_.address, ec.message(),
+                             *extra);
             self->stop();
         });
     }
@@ -141,8 +153,12 @@ class Session : public std::enable_shared_from_this<Session> {
         if (ec) return stop();
         std::string_view line(inbox_.data(), n - 1);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (Dispatcher::isLong(line)) return readOnPool(std::string(line), n);
-        ParsedLine parsed = dispatcher_.parseLine(line);
+        if (Dispatcher::isLong(line)) {
+            if (dispatcher_.readsLongLinesOf(caller_)) return readOnPool(std::string(line), n);
+            consume(n);
+            return send(dispatcher_.longLineWithoutSession(caller_));
+        }
+        ParsedLine parsed = dispatcher_.parseLine(line, caller_);
         consume(n);
         if (!parsed.request) return send(std::move(parsed.answer));
         Lane lane = dispatcher_.laneOf(*parsed.request, caller_);
@@ -229,8 +245,18 @@ class Session : public std::enable_shared_from_this<Session> {
         readLine();
     }
 
-    // Answers `message` as a JSON-RPC error and closes.
+    // Answers `message` as a JSON-RPC error and closes. A TLS client hears it after its handshake: before
+    // it, the line could not be written and the client would see only a failed handshake.
     void refuseWith(const std::string& message) {
+        if (socket_.tls() && !handshaken_) {
+            deadline_ = SteadyClock::now() + kRefusalHandshakeTime;
+            watchIdle();
+            return socket_.async_handshake([self = shared_from_this(), message](std::error_code ec) {
+                if (ec || self->stopped_) return self->stop();
+                self->handshaken_ = true;
+                self->refuseWith(message);
+            });
+        }
         std::error_code ignored;
         socket_.set_option(tcp::no_delay(true), ignored);
         inbox_.clear();
@@ -294,6 +320,7 @@ class Session : public std::enable_shared_from_this<Session> {
     std::vector<char> scratch_;  // only while draining
     SteadyClock::time_point deadline_ = SteadyClock::time_point::max();
     bool watching_ = false;
+    bool handshaken_ = false;  // TLS only
     bool stopped_ = false;
 };
 

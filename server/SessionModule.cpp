@@ -12,6 +12,8 @@ using SteadyClock = std::chrono::steady_clock;
 
 const std::string kBadSignIn = "Operador ou senha inválidos.";
 const std::string kNoSessionText = "Sessão não iniciada: entre com operador e senha.";
+const std::string kTooSoon =
+    "Muitas tentativas de entrada sem sucesso a partir deste endereço; tente novamente em instantes.";
 const std::string kSessionGone = "Sessão expirada ou encerrada: entre novamente com operador e senha.";
 
 // A name typed by anyone, bounded before it is kept in memory or in the history (whole UTF-8 characters).
@@ -50,13 +52,23 @@ Reply SessionModule::Login(const Args& args) {
     const std::string& password = args.text(1);
     const std::string host = auth::hostOf(caller.address);
     if (throttle_.locked(op, host, SteadyClock::now())) {
-        spdlog::warn("sign-in of operator \"{}\" from {} refused: locked after repeated failures",
-                     auth::escaped(op), caller.address);
+        if (auto extra = anonymousWarnings_.admit())
+            spdlog::warn("sign-in of operator \"{}\" from {} refused: locked after repeated failures{}",
+                         auth::escaped(op), caller.address, *extra);
         metrics().signIn(false);
         auto minutes = std::to_string(options_.throttle.lockFor.count());
         return envelope(rpc::errorEnvelope("Muitas tentativas de entrada sem sucesso: o operador está bloqueado "
                                            "neste endereço por " + minutes + " minutos."),
                         throttle_.delayFor(op, host, SteadyClock::now()));
+    }
+    if (options_.mode == AuthMode::Password) {
+        if (auto wait = throttle_.waitLeft(host, SteadyClock::now()); wait.count() > 0) {
+            spdlog::debug("sign-in of operator \"{}\" from {} refused unverified: the address's last failure "
+                          "is still being waited out",
+                          auth::escaped(op), caller.address);
+            metrics().signIn(false);
+            return envelope(rpc::errorEnvelope(kTooSoon), wait);
+        }
     }
     // Every refusal costs one password verification, so its time tells nothing of why. (--auth none checks
     // no password: only that the operator exists and is enabled.)
@@ -69,11 +81,14 @@ Reply SessionModule::Login(const Args& args) {
     else if (options_.mode == AuthMode::Password && credential->passwordHash.empty())
         why = "no password set";
     if (options_.mode == AuthMode::Password) {
-        if (!why.empty())
+        // A password too long to be anyone's costs the same verification, or its quick refusal would
+        // tell a known operator from an unknown one.
+        if (!why.empty() || password.size() > auth::kMaxPasswordBytes) {
             auth::verifyNothing(password.substr(0, auth::kMaxPasswordBytes));
-        else if (password.size() > auth::kMaxPasswordBytes ||
-                 !auth::verifyPassword(credential->passwordHash, password))
+            if (why.empty()) why = "wrong password";
+        } else if (!auth::verifyPassword(credential->passwordHash, password)) {
             why = "wrong password";
+        }
     }
     if (!why.empty()) return refuseSignIn(caller, op, host, why);
     throttle_.succeed(op, host);
@@ -129,8 +144,10 @@ Reply SessionModule::Resume(const Args& args) {
     auto session = tx->session(auth::tokenHash(token));
     auto credential = session ? tx->credential(session->operatorCode) : std::nullopt;
     if (!session || !credential || !credential->enabled || session->expires <= now) {
-        spdlog::info("resume from {} refused: session unknown, expired or revoked, or operator disabled",
-                     caller.address);
+        if (auto extra = anonymousWarnings_.admit())
+            spdlog::info(
+                "resume from {} refused: session unknown, expired or revoked, or operator disabled{}",
+                caller.address, *extra);
         return envelope(rpc::errorEnvelope(kSessionGone));
     }
     // A host resumes at every reconnection: the log has it, the history would only fill up.

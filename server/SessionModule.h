@@ -45,6 +45,7 @@ class SessionModule {
     const Clock& clock_;
     SessionOptions options_;
     auth::LoginThrottle throttle_;
+    AnonymousWarnings anonymousWarnings_;  // refusals of locked sign-ins and unknown sessions
 };
 
 }  // namespace age::server

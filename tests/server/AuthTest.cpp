@@ -82,5 +82,16 @@ TEST_F(Throttle, FailuresOlderThanTheWindowNoLongerCountAndASuccessClearsThePair
     EXPECT_FALSE(throttle.fail("bruno", "10.0.0.1", t0 + 5s).lockedNow);
 }
 
+TEST_F(Throttle, AnAddressWaitsOutItsLastFailuresDelayBeforeAnotherSignInIsVerified) {
+    EXPECT_EQ(throttle.waitLeft("10.0.0.1", t0), 0ms);
+    throttle.fail("ana", "10.0.0.1", t0);
+    EXPECT_EQ(throttle.waitLeft("10.0.0.1", t0 + 40ms), 60ms);
+    EXPECT_EQ(throttle.waitLeft("10.0.0.2", t0 + 40ms), 0ms);  // another address
+    EXPECT_EQ(throttle.waitLeft("10.0.0.1", t0 + 100ms), 0ms);
+    throttle.fail("bruno", "10.0.0.1", t0 + 1s);  // the address's second failure: 200 ms
+    EXPECT_EQ(throttle.waitLeft("10.0.0.1", t0 + 1s), 200ms);
+    EXPECT_EQ(throttle.waitLeft("10.0.0.1", t0 + 20min), 0ms);  // aged out of the window
+}
+
 }  // namespace
 }  // namespace age::server::auth

@@ -112,6 +112,23 @@ TEST_P(History, EveryBookingAChangeTouchesHasItsRowAndARefusedCallLeavesNone) {
     EXPECT_EQ(server.admin({"history", "--day", "07/12/2026"}, &table), 1);
 }
 
+TEST_P(History, TheTableShowsControlCharactersOfAClientsTextEscaped) {
+    // ESC and the one-byte CSI (U+009B) a terminal would obey, and a line break that would forge a row.
+    const std::string reference =
+        "Limpa\x1b[2J tela\xc2\x9b"
+        "31m\nlinha forjada";
+    ASSERT_TRUE(accepted(
+        save({insertOf(rowOf({.start = "0800", .end = "0900", .reference = reference}, takeSeq()))})));
+    ASSERT_EQ(history({"--room", "101"}).at(0)["new"]["DSAGENDASALA"], reference);  // stored as it came
+
+    std::string table;
+    ASSERT_EQ(server.admin({"history", "--room", "101"}, &table), 0);
+    EXPECT_NE(table.find("\"Limpa\\x1b[2J tela\\x9b31m\\nlinha forjada\""), std::string::npos) << table;
+    EXPECT_EQ(table.find('\x1b'), std::string::npos);
+    EXPECT_EQ(table.find("\xc2\x9b"), std::string::npos);
+    EXPECT_EQ(table.find("\nlinha forjada"), std::string::npos);
+}
+
 TEST_P(History, SignInsAndAdministrationCommandsAreRecordedAndPruningRecordsItself) {
     ASSERT_EQ(server.admin({"room", "add", "900", "Sala 900"}), 0);
     ASSERT_EQ(server.admin({"operator", "disable", "bruno"}), 0);

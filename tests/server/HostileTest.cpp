@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "tests/server/ServerFixture.h"
+#include "tests/support/TestCertificate.h"
 
 namespace age::test {
 namespace {
@@ -146,6 +147,28 @@ TEST_F(Hostile, ClientTextReachesTheLogEscapedAndCutShort) {
     EXPECT_LT(log.size(), 16u * 1024) << "20 calls with 512 KB of text each";
 }
 
+TEST_F(Hostile, ClientTextInARefusalIsEscapedAndCutShort) {
+    ASSERT_EQ(client.callFull("Session.Login", json::array({"ana", "qualquer"}))["result"]["ok"], true);
+    std::string seq =
+        client.call("GetNrSeq", json::array({"101", "2026-12-08"}))["result"]["data"]["rows"][0][0];
+    Row forged =
+        rowOf({.start = "0800", .end = "0900", .day = kTomorrow, .operatorCode = "\x1b[2Jbr\nuno"}, seq);
+    json impersonation = client.call("SetAgendaSala", json::array({deltaOf({insertOf(forged)})}));
+    EXPECT_EQ(
+        impersonation["result"]["error"],
+        "Não é permitido agendar em nome de outro operador: o agendamento deve ser do operador conectado "
+        "(\"ana\"), não de \"\\x1b[2Jbr\\nuno\".");
+
+    json bigOp = deltaOf({});
+    bigOp["changes"] = {{{"op", std::string(100000, 'o') + "\x1b[2J"}}};
+    json unknownOp = client.call("SetAgendaSala", json::array({bigOp}));
+    std::string text = unknownOp["error"]["message"];
+    EXPECT_EQ(errorCode(unknownOp), rpc::code::InvalidParams);
+    EXPECT_TRUE(text.starts_with("Log de alterações inválido: operação desconhecida \"ooo")) << text;
+    EXPECT_LT(text.size(), 200u);
+    EXPECT_EQ(text.find('\x1b'), std::string::npos);
+}
+
 TEST(HostileReplies, AReplyOverTheCapIsRefusedAndSmallerOnesPass) {
     TestServer server(ServerSetup{.serveArgs = {"--max-reply-bytes", "65536"}});
     LineClient client(server.host(), server.port());
@@ -232,6 +255,47 @@ TEST(HostileConnections, ConnectionsOverTheLimitGetAnErrorLineAndAreClosed) {
         if (!servedAgain) std::this_thread::sleep_for(50ms);
     }
     EXPECT_TRUE(servedAgain);
+}
+
+TEST(HostileConnections, ATlsConnectionOverTheLimitIsToldWhyToo) {
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("age-limit-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    ServerSetup setup{.serveArgs = tlsServeArgs(makeTestCertificate(dir, "server", "IP:127.0.0.1"))};
+    setup.serveArgs.insert(setup.serveArgs.end(), {"--max-connections", "1"});
+    TestServer server(setup);
+    LineClient served(server.host(), server.port());
+    ASSERT_TRUE(served.call("GetSysdate", json::array()).contains("result"));
+
+    TNetConnection over;
+    server.configure(over);
+    over.Port = server.tlsPort();
+    over.Transport = {true, (dir / "server.pem").string(), false};
+    std::string error;
+    try {
+        over.AppServer().Call("GetSala");
+    } catch (const EConnectionError& e) {
+        error = e.what();
+    }
+    EXPECT_NE(error.find("atingiu o limite de 1 conexões"), std::string::npos) << error;
+    std::filesystem::remove_all(dir);
+}
+
+TEST(HostileConnections, FailedTlsHandshakesCannotFloodTheLog) {
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("age-hs-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    TestServer server({.serveArgs = tlsServeArgs(makeTestCertificate(dir, "server", "IP:127.0.0.1"))});
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 200; ++i) {
+        LineClient garbage(server.host(), server.tlsPort());
+        ASSERT_TRUE(garbage.sendLine("GET / HTTP/1.0"));
+        EXPECT_TRUE(garbage.closedByPeer());
+    }
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LE(count(server.log(), "TLS handshake with"), 21u + static_cast<std::size_t>(5 * seconds));
+    EXPECT_GE(count(server.log(), "TLS handshake with"), 20u);
+    std::filesystem::remove_all(dir);
 }
 
 TEST(HostileConnections, DescriptorsUsedUpDoNotSpinOrFloodTheLog) {

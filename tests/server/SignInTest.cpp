@@ -128,6 +128,62 @@ TEST_P(SignIn, AFailedSignInAnswersLateWithoutHoldingTheServersOnlyThread) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1000ms);
 }
 
+// The least time of `tries` sign-ins of `op` with a wrong password of 2,000 bytes.
+std::chrono::steady_clock::duration fastestOverlongSignIn(LineClient& c, const std::string& op, int tries) {
+    auto best = std::chrono::steady_clock::duration::max();
+    for (int i = 0; i < tries; ++i) {
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(refusal(login(c, op, std::string(2000, 'x'))), kBadSignIn);
+        best = std::min(best, std::chrono::steady_clock::now() - start);
+    }
+    return best;
+}
+
+TEST_P(SignIn, AnOverlongPasswordTakesAVerificationSoItsTimeTellsNoKnownOperator) {
+    login(*client, "ninguem", "aquece");  // the first unknown operator also makes the decoy hash
+    auto unknown = fastestOverlongSignIn(*client, "zeca", 2);
+    auto known = fastestOverlongSignIn(*client, "bruno", 2);
+    // One Argon2id verification is tens of milliseconds; a refusal without one, a fraction of one.
+    EXPECT_GT(known * 2, unknown) << "known " << std::chrono::duration<double, std::milli>(known).count()
+                                  << " ms, unknown "
+                                  << std::chrono::duration<double, std::milli>(unknown).count() << " ms";
+}
+
+TEST_P(SignIn, GuessesSentAtOnceOnManyConnectionsOfOneAddressAreNotEachVerified) {
+    TestServer paced{onBackend(withPasswords({.serveArgs = {"--login-delay-ms", "400"}}))};
+    const std::string tooSoon =
+        "Muitas tentativas de entrada sem sucesso a partir deste endereço; tente novamente em instantes.";
+    std::vector<std::unique_ptr<LineClient>> guessers;
+    for (int i = 0; i < 12; ++i) {
+        guessers.push_back(std::make_unique<LineClient>(paced.host(), paced.port()));
+        ASSERT_TRUE(guessers.back()->sendLine(json{{"jsonrpc", "2.0"},
+                                                   {"id", 1},
+                                                   {"method", "Session.Login"},
+                                                   {"params", {"intruso" + std::to_string(i), "chute"}}}
+                                                  .dump()));
+    }
+    int verified = 0, paused = 0;
+    for (auto& g : guessers) {
+        auto answer = g->readLine(15s);
+        ASSERT_TRUE(answer);
+        std::string text = refusal(json::parse(*answer));
+        verified += text == kBadSignIn;
+        paused += text == tooSoon;
+    }
+    // At most one guess per worker ran before the first failure was known; the rest cost no verification.
+    EXPECT_LE(verified, 4);
+    EXPECT_EQ(verified + paused, 12);
+    std::string log = paced.log();
+    std::ptrdiff_t failures = 0;
+    for (auto at = log.find("sign-in failed for operator"); at != std::string::npos;
+         at = log.find("sign-in failed", at + 1))
+        ++failures;
+    EXPECT_EQ(failures, verified) << log;
+    // Every answer waited out the address's delay, so a sign-in now is verified and, right, accepted.
+    LineClient ana(paced.host(), paced.port());
+    EXPECT_EQ(refusal(login(ana, "ana", kAnaPassword)), "");
+}
+
 TEST_P(SignIn, ASessionResumesOnAnotherConnectionUntilItIsRevoked) {
     std::string token = login(*client, "ana", kAnaPassword)["data"]["token"];
     LineClient second(server.host(), server.port());
@@ -207,6 +263,78 @@ TEST_P(SignIn, PasswordsAreSetFromStandardInputWithAMinimumLength) {
     LineClient again(server.host(), server.port());
     EXPECT_EQ(refusal(login(again, "ana", kAnaPassword)), kBadSignIn);
     EXPECT_EQ(refusal(login(again, "ana", "nova senha da ana")), "");
+}
+
+TEST(SignInLongLines, ALongLineBeforeSignInIsRefusedUnreadAndAfterItIsServed) {
+    TestServer server{withPasswords()};
+    LineClient c(server.host(), server.port());
+    const json longCall = {{"jsonrpc", "2.0"},
+                           {"id", 7},
+                           {"method", "AGE12100.rdmAgendaSala.GetHora"},
+                           {"params", {std::string(100000, 's'), "2026-12-07"}}};
+    ASSERT_TRUE(c.sendLine(longCall.dump()));
+    json refused = json::parse(c.readLine().value());
+    EXPECT_TRUE(refused["id"].is_null()) << refused;
+    EXPECT_EQ(refused["error"]["code"], rpc::code::InvalidRequest);
+    EXPECT_EQ(refused["error"]["message"],
+              "Requisição de mais de 16 KiB numa conexão sem sessão: entre com operador e senha.");
+
+    // The connection goes on: a short call is answered, and once signed in the long one is read.
+    EXPECT_EQ(c.call("GetSala", json::array())["error"]["code"], -32001);
+    ASSERT_EQ(refusal(login(c, "ana", kAnaPassword)), "");
+    ASSERT_TRUE(c.sendLine(longCall.dump()));
+    json served = json::parse(c.readLine().value());
+    EXPECT_EQ(served["id"], 7) << served.dump().substr(0, 300);
+    EXPECT_TRUE(served["result"]["ok"].get<bool>())
+        << served.dump().substr(0, 300);  // no such room: no hours
+}
+
+TEST(SignInLogs, ConnectionsWithoutASessionCannotFloodTheLog) {
+    TestServer server{withPasswords()};
+    LineClient c(server.host(), server.port());
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 300; ++i) {  // refused calls, unreadable lines and long lines
+        ASSERT_TRUE(c.sendLine(i % 3 == 0   ? LineClient::request(i, "GetSala", json::array())
+                               : i % 3 == 1 ? std::string("{nada")
+                                            : std::string(20000, ' ') + "{}"));
+        ASSERT_TRUE(c.readLine());
+    }
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    auto lines = [&] {
+        std::string log = server.log();
+        std::size_t n = 0;
+        for (auto at = log.find("[warning]"); at != std::string::npos; at = log.find("[warning]", at + 1))
+            ++n;
+        return n;
+    };
+    std::size_t written = lines();
+    EXPECT_GE(written, 20u);  // a burst of them is written
+    EXPECT_LE(written, 21u + static_cast<std::size_t>(5 * seconds)) << server.log();
+
+    // The next one written says how many were not.
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(c.call("GetSala", json::array())["error"]["code"], -32001);
+    EXPECT_NE(server.log().find("more from connections without a session, not written)"), std::string::npos);
+
+    // Sign-ins of a locked operator and unknown sessions, too.
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(refusal(login(c, "bruno", "chute")), kBadSignIn);
+    start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 60; ++i) {
+        EXPECT_NE(refusal(login(c, "bruno", "chute")), kBadSignIn);  // locked
+        EXPECT_NE(refusal(c.callFull("Session.Resume", json::array({std::string(64, 'a')}))), "");
+    }
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::string log = server.log();
+    std::size_t refusals = 0;
+    for (const char* what : {"locked after repeated failures", "resume from"})
+        for (auto at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++refusals;
+    EXPECT_LE(refusals, 21u + static_cast<std::size_t>(5 * seconds)) << log;
+
+    // A signed-in connection's failures are each written.
+    ASSERT_EQ(refusal(login(c, "ana", kAnaPassword)), "");
+    std::size_t before = lines();
+    for (int i = 0; i < 30; ++i) EXPECT_EQ(c.call("GetHora", json::array())["error"]["code"], -32602);
+    EXPECT_EQ(lines(), before + 30);
 }
 
 TEST(SignInWithoutAuth, AnyPasswordOfAKnownEnabledOperatorOpensASession) {
