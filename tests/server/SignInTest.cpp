@@ -128,27 +128,6 @@ TEST_P(SignIn, AFailedSignInAnswersLateWithoutHoldingTheServersOnlyThread) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1000ms);
 }
 
-// The least time of `tries` sign-ins of `op` with a wrong password of 2,000 bytes.
-std::chrono::steady_clock::duration fastestOverlongSignIn(LineClient& c, const std::string& op, int tries) {
-    auto best = std::chrono::steady_clock::duration::max();
-    for (int i = 0; i < tries; ++i) {
-        auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(refusal(login(c, op, std::string(2000, 'x'))), kBadSignIn);
-        best = std::min(best, std::chrono::steady_clock::now() - start);
-    }
-    return best;
-}
-
-TEST_P(SignIn, AnOverlongPasswordTakesAVerificationSoItsTimeTellsNoKnownOperator) {
-    login(*client, "ninguem", "aquece");  // the first unknown operator also makes the decoy hash
-    auto unknown = fastestOverlongSignIn(*client, "zeca", 2);
-    auto known = fastestOverlongSignIn(*client, "bruno", 2);
-    // One Argon2id verification is tens of milliseconds; a refusal without one, a fraction of one.
-    EXPECT_GT(known * 2, unknown) << "known " << std::chrono::duration<double, std::milli>(known).count()
-                                  << " ms, unknown "
-                                  << std::chrono::duration<double, std::milli>(unknown).count() << " ms";
-}
-
 TEST_P(SignIn, GuessesSentAtOnceOnManyConnectionsOfOneAddressAreNotEachVerified) {
     TestServer paced{onBackend(withPasswords({.serveArgs = {"--login-delay-ms", "400"}}))};
     const std::string tooSoon =
