@@ -244,10 +244,12 @@ std::string Dispatcher::longLineWithoutSession(const Caller& caller) const {
         spdlog::warn("request line over {} bytes refused unread: the connection has not signed in{}",
                      kLongLine, *extra);
     metrics().refusal("long_line_without_session");
-    return rpc::encodeResponse(
-        rpc::errorResponse(nullptr, rpc::code::InvalidRequest,
-                           "Requisição de mais de " + std::to_string(kLongLine / 1024) +
-                               " KiB numa conexão sem sessão: entre com operador e senha."));
+    return "Requisição de mais de " + std::to_string(kLongLine / 1024) +
+           " KiB numa conexão sem sessão: entre com operador e senha.";
+}
+
+std::size_t Dispatcher::maxLineOf(const Caller& caller) const {
+    return readsLongLinesOf(caller) ? rpc::kMaxLineBytes : kLongLine;
 }
 
 std::string Dispatcher::busyAnswer(const rpc::Request& request) const {

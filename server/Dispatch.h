@@ -136,7 +136,9 @@ class Dispatcher {
     // one has no call that long to make (a sign-in is short), so its long lines are refused unread: each
     // would cost a worker the parse of up to a megabyte.
     bool readsLongLinesOf(const Caller& caller) const { return gates_.empty() || caller.signedIn(); }
-    // That refusal, as a line (without '\n'); the connection stays usable.
+    // The longest line read from this caller: no more is buffered for a connection without a session.
+    std::size_t maxLineOf(const Caller& caller) const;
+    // The text of that refusal (logged and counted here).
     std::string longLineWithoutSession(const Caller& caller) const;
     // handle(), as a line: "" for a notification, a refusal for a reply over the size limit.
     std::string answer(const rpc::Request& request, Caller& caller) const;

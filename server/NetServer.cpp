@@ -138,13 +138,17 @@ class Session : public std::enable_shared_from_this<Session> {
         if (!watching_) watchIdle();
         deadline_ = SteadyClock::now() + idleTimeout_;
         asio::async_read_until(
-            socket_, asio::dynamic_buffer(inbox_, rpc::kMaxLineBytes + 1), '\n',
+            socket_, asio::dynamic_buffer(inbox_, dispatcher_.maxLineOf(caller_) + 1), '\n',
             [self = shared_from_this()](std::error_code ec, std::size_t n) { self->onLine(ec, n); });
     }
 
     void onLine(std::error_code ec, std::size_t n) {
         deadline_ = SteadyClock::time_point::max();  // a running call is no idleness
         noteClientCpu();
+        // Before sign-in a line is held to a few KiB, so that connections without a session cannot make
+        // the server buffer a megabyte each.
+        if (ec == asio::error::not_found && !dispatcher_.readsLongLinesOf(caller_))
+            return refuseWith(dispatcher_.longLineWithoutSession(caller_));
         if (ec == asio::error::not_found) {
             spdlog::warn("connection closed: request line over {} bytes", rpc::kMaxLineBytes);
             metrics().refusal("line_too_long");
@@ -156,7 +160,8 @@ class Session : public std::enable_shared_from_this<Session> {
         if (Dispatcher::isLong(line)) {
             if (dispatcher_.readsLongLinesOf(caller_)) return readOnPool(std::string(line), n);
             consume(n);
-            return send(dispatcher_.longLineWithoutSession(caller_));
+            return send(rpc::encodeResponse(rpc::errorResponse(nullptr, rpc::code::InvalidRequest,
+                                                               dispatcher_.longLineWithoutSession(caller_))));
         }
         ParsedLine parsed = dispatcher_.parseLine(line, caller_);
         consume(n);

@@ -258,11 +258,17 @@ TEST(SignInLongLines, ALongLineBeforeSignInIsRefusedUnreadAndAfterItIsServed) {
     EXPECT_EQ(refused["error"]["message"],
               "Requisição de mais de 16 KiB numa conexão sem sessão: entre com operador e senha.");
 
-    // The connection goes on: a short call is answered, and once signed in the long one is read.
-    EXPECT_EQ(c.call("GetSala", json::array())["error"]["code"], -32001);
-    ASSERT_EQ(refusal(login(c, "ana", kAnaPassword)), "");
-    ASSERT_TRUE(c.sendLine(longCall.dump()));
-    json served = json::parse(c.readLine().value());
+    // No more of it is buffered: the connection is closed, and answers nothing more.
+    c.sendLine(LineClient::request(8, "GetSala", json::array()));
+    EXPECT_FALSE(c.readLine(10s));
+
+    // A line under the bound is read as usual, and once signed in the long one is read too.
+    LineClient again(server.host(), server.port());
+    EXPECT_EQ(again.call("GetHora", json::array({std::string(15000, 's'), "2026-12-07"}))["error"]["code"],
+              -32001);
+    ASSERT_EQ(refusal(login(again, "ana", kAnaPassword)), "");
+    ASSERT_TRUE(again.sendLine(longCall.dump()));
+    json served = json::parse(again.readLine().value());
     EXPECT_EQ(served["id"], 7) << served.dump().substr(0, 300);
     EXPECT_TRUE(served["result"]["ok"].get<bool>())
         << served.dump().substr(0, 300);  // no such room: no hours
@@ -272,10 +278,10 @@ TEST(SignInLogs, ConnectionsWithoutASessionCannotFloodTheLog) {
     TestServer server{withPasswords()};
     LineClient c(server.host(), server.port());
     auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 300; ++i) {  // refused calls, unreadable lines and long lines
+    for (int i = 0; i < 300; ++i) {  // refused calls, unreadable lines and invalid requests
         ASSERT_TRUE(c.sendLine(i % 3 == 0   ? LineClient::request(i, "GetSala", json::array())
                                : i % 3 == 1 ? std::string("{nada")
-                                            : std::string(20000, ' ') + "{}"));
+                                            : std::string("[1]")));
         ASSERT_TRUE(c.readLine());
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
