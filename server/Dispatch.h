@@ -136,6 +136,7 @@ class Dispatcher {
     // one has no call that long to make (a sign-in is short), so its long lines are refused unread: each
     // would cost a worker the parse of up to a megabyte.
     bool readsLongLinesOf(const Caller& caller) const { return gates_.empty() || caller.signedIn(); }
+    bool needsSessions() const { return !gates_.empty(); }
     // The longest line read from this caller: no more is buffered for a connection without a session.
     std::size_t maxLineOf(const Caller& caller) const;
     // The text of that refusal (logged and counted here).

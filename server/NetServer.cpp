@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -14,6 +15,7 @@
 #include <asio.hpp>
 
 #include "platform/rpc/Tls.h"
+#include "server/Auth.h"
 #include "server/TlsSocket.h"
 #include "server/WorkPool.h"
 #include "server/Metrics.h"
@@ -52,25 +54,51 @@ AnonymousWarnings& handshakeFailures() {
 
 class ConnectionManager {
   public:
-    // Adds the session; true when it is served, false when it is one over `limit` (to be refused).
-    bool add(const std::shared_ptr<Session>& s, std::size_t limit) {
+    enum class Admission { Served, OverLimit, OverAddressLimit };
+
+    // Adds the session, which has not signed in yet. `unsignedLimit` bounds such connections per address
+    // (0: no bound), so that one address cannot take every slot without ever signing in.
+    Admission add(const std::shared_ptr<Session>& s, const std::string& address, std::size_t limit,
+                  std::size_t unsignedLimit) {
         std::lock_guard lock(mutex_);
         sessions_.insert(s);
-        if (served_.size() >= limit) return false;
+        if (served_.size() >= limit) return Admission::OverLimit;
+        if (unsignedLimit > 0) {
+            std::size_t& count = unsignedPerAddress_[address];
+            if (count >= unsignedLimit) return Admission::OverAddressLimit;
+            ++count;
+            unsignedOf_.emplace(s.get(), address);
+        }
         served_.insert(s.get());
-        return true;
+        return Admission::Served;
+    }
+    // The session has signed in: it no longer counts against its address.
+    void signedIn(const Session* s) {
+        std::lock_guard lock(mutex_);
+        forget(s);
     }
     void remove(const std::shared_ptr<Session>& s) {
         std::lock_guard lock(mutex_);
         sessions_.erase(s);
         served_.erase(s.get());
+        forget(s.get());
     }
     void stopAll();
 
   private:
+    void forget(const Session* s) {
+        auto it = unsignedOf_.find(s);
+        if (it == unsignedOf_.end()) return;
+        auto count = unsignedPerAddress_.find(it->second);
+        if (--count->second == 0) unsignedPerAddress_.erase(count);
+        unsignedOf_.erase(it);
+    }
+
     std::mutex mutex_;
     std::set<std::shared_ptr<Session>> sessions_;  // served and being refused
     std::set<const Session*> served_;
+    std::map<const Session*, std::string> unsignedOf_;  // served, not signed in, and counted
+    std::map<std::string, std::size_t> unsignedPerAddress_;
 };
 
 // One connection. Every handler runs on the thread of the session's io_context, so the socket and the
@@ -87,13 +115,17 @@ class Session : public std::enable_shared_from_this<Session> {
           pool_(pool),
           idleTimeout_(idleTimeout) {
         caller_.seqNumbers = RateLimit(2 * seqRate, seqRate);
+        caller_.address = peerAddress();
     }
+
+    // The client's address without its port.
+    std::string host() const { return auth::hostOf(caller_.address); }
+    void countedUnsigned() { countedUnsigned_ = true; }
 
     void start() {
         std::error_code ignored;
         socket_.set_option(tcp::no_delay(true), ignored);
         socket_.non_blocking(true, ignored);  // lets send() try the write at once
-        caller_.address = peerAddress();
         asio::dispatch(socket_.get_executor(), [self = shared_from_this()] { self->handshake(); });
     }
 
@@ -216,6 +248,10 @@ class Session : public std::enable_shared_from_this<Session> {
     // of a large one is written as the client reads.
     void send(std::string answer) {
         if (stopped_) return;
+        if (countedUnsigned_ && caller_.signedIn()) {
+            countedUnsigned_ = false;
+            manager_.signedIn(this);
+        }
         if (answer.empty()) return readLine();  // a notification: nothing to answer
         outbox_ = std::move(answer);
         outbox_ += '\n';
@@ -316,6 +352,7 @@ class Session : public std::enable_shared_from_this<Session> {
     asio::steady_timer timer_;
     asio::steady_timer pause_;  // holds back a late answer
     ConnectionManager& manager_;
+    bool countedUnsigned_ = false;  // counts against its address's connections without a session
     const Dispatcher& dispatcher_;
     WorkPool& pool_;
     std::chrono::seconds idleTimeout_;
@@ -380,6 +417,7 @@ struct NetServer::Impl {
     std::chrono::steady_clock::time_point lastFailedAccept{};
     std::size_t refusedSinceLog = 0;
     std::chrono::steady_clock::time_point lastRefusalLog{};
+    AnonymousWarnings unsignedRefusals;
     ConnectionManager manager;
     std::unique_ptr<WorkPool> pool;  // after the contexts: its last jobs post to them
 
@@ -414,10 +452,19 @@ struct NetServer::Impl {
             auto session = std::make_shared<Session>(std::move(socket), manager, dispatcher, *pool,
                                                      options.idleTimeout, options.seqRate, tls);
             metrics().connectionOpened();
-            if (manager.add(session, options.maxConnections))
-                session->start();
-            else
-                refuse(*session);
+            std::size_t unsignedLimit = dispatcher.needsSessions() ? options.maxUnsignedPerAddress : 0;
+            switch (manager.add(session, session->host(), options.maxConnections, unsignedLimit)) {
+                case ConnectionManager::Admission::Served:
+                    if (unsignedLimit > 0) session->countedUnsigned();
+                    session->start();
+                    break;
+                case ConnectionManager::Admission::OverLimit:
+                    refuse(*session);
+                    break;
+                case ConnectionManager::Admission::OverAddressLimit:
+                    refuseUnsigned(*session);
+                    break;
+            }
             accept(acceptor, tls);
         });
     }
@@ -448,6 +495,16 @@ struct NetServer::Impl {
         }
         session.refuse("O servidor de aplicação atingiu o limite de " +
                        std::to_string(options.maxConnections) + " conexões; tente novamente em instantes.");
+    }
+
+    void refuseUnsigned(Session& session) {
+        metrics().refusal("unsigned_per_address");
+        if (auto extra = unsignedRefusals.admit())
+            spdlog::warn("refused a connection from {}: {} connections from there have not signed in "
+                         "(--max-unsigned-per-address){}",
+                         session.host(), options.maxUnsignedPerAddress, *extra);
+        session.refuse("Há conexões demais sem operador e senha a partir deste endereço; entre nas que estão "
+                       "abertas ou tente novamente em instantes.");
     }
 
     void awaitStop() {

@@ -22,6 +22,8 @@ struct NetOptions {
     int threads = 2;
     std::chrono::seconds idleTimeout{600};  // also the time a client has to take a reply
     std::size_t maxConnections = 1000;      // beyond it a new connection gets an error line and is closed
+    // Connections from one address that have not signed in, where modules need a session (0: no bound).
+    std::size_t maxUnsignedPerAddress = 32;
     int workers = 4;               // threads for the calls that need the database
     int writers = 0;               // of the workers, those kept for the calls that write (0: none kept)
     std::size_t maxQueued = 1024;  // calls waiting for a worker before new ones are refused as busy

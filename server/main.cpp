@@ -2,7 +2,8 @@
 //
 //   age-server serve [--listen HOST:PORT] [--listen-tls HOST:PORT --tls-cert FILE --tls-key FILE]
 //                    [--db URL] [--db-pool N] [--now ISO] [--threads N] [--workers N] [--max-queue N]
-//                    [--idle-timeout S] [--max-connections N] [--max-reply-bytes N]
+//                    [--idle-timeout S] [--max-connections N] [--max-unsigned-per-address N]
+//                    [--max-reply-bytes N]
 //                    [--auth password|none] [--session-hours H] [--session-recheck S] [--login-delay-ms MS]
 //   age-server init | room add CODE NAME | room list | room renumber CODE | operator add CODE NAME
 //              | operator list | demo | check
@@ -68,6 +69,7 @@ struct Settings {
     double seqRate = Caller::kSeqNumbersPerSecond;
     int dbPool = 0;  // 0: one connection per worker
     std::size_t maxConnections = 0;  // 0: from the descriptor limit
+    std::size_t maxUnsignedPerAddress = NetOptions{}.maxUnsignedPerAddress;
     std::size_t maxReplyBytes = kDefaultMaxReplyBytes;
     std::string logLevel = "info";
     std::string logFormat = "text";
@@ -224,6 +226,7 @@ int serve(const Settings& s) {
     options.threads = std::max(1, s.threads);
     options.idleTimeout = std::chrono::seconds(std::max(1, s.idleTimeout));
     options.maxConnections = connectionLimit(s.maxConnections, descriptors);
+    options.maxUnsignedPerAddress = s.maxUnsignedPerAddress;
     options.workers = std::max(1, s.workers);
     // SQLite takes one writer at a time: half the workers run the writes, so that writes waiting for their
     // turn never hold every worker while reads wait behind them.
@@ -383,6 +386,12 @@ int main(int argc, char** argv) {
                      "connections served at once; more get an error line and are closed (0: 1000, or half "
                      "the descriptor limit when that is lower)")
         ->check(CLI::Range(std::size_t{0}, std::size_t{1} << 20));
+    serveCmd
+        ->add_option("--max-unsigned-per-address", s.maxUnsignedPerAddress,
+                     "connections from one address that have not signed in yet; more get an error line and "
+                     "are closed (0: no bound; --auth none has none)")
+        ->check(CLI::Range(std::size_t{0}, std::size_t{1} << 20))
+        ->capture_default_str();
     serveCmd
         ->add_option("--max-reply-bytes", s.maxReplyBytes,
                      "largest reply sent; a larger one is refused with a message")

@@ -274,6 +274,42 @@ TEST(SignInLongLines, ALongLineBeforeSignInIsRefusedUnreadAndAfterItIsServed) {
         << served.dump().substr(0, 300);  // no such room: no hours
 }
 
+// One address cannot take every connection slot by connecting and never signing in.
+TEST(SignInConnections, AnAddressHoldsABoundedNumberOfConnectionsWithoutASession) {
+    TestServer server{withPasswords({.serveArgs = {"--max-unsigned-per-address", "2"}})};
+    std::vector<std::unique_ptr<LineClient>> waiting;
+    for (int i = 0; i < 2; ++i) {
+        waiting.push_back(std::make_unique<LineClient>(server.host(), server.port()));
+        ASSERT_EQ(waiting.back()->call("GetSala", json::array())["error"]["code"], -32001);
+    }
+    auto refusedAtOnce = [&] {
+        LineClient over(server.host(), server.port());
+        auto line = over.readLine();
+        return line && json::parse(*line)["error"]["message"] ==
+                           "Há conexões demais sem operador e senha a partir deste endereço; entre nas que estão "
+                           "abertas ou tente novamente em instantes." &&
+               over.closedByPeer();
+    };
+    EXPECT_TRUE(refusedAtOnce());
+
+    // A connection that signs in frees its place; so does one that closes.
+    ASSERT_EQ(refusal(login(*waiting[0], "ana", kAnaPassword)), "");
+    LineClient third(server.host(), server.port());
+    EXPECT_EQ(third.call("GetSala", json::array())["error"]["code"], -32001);
+    EXPECT_TRUE(refusedAtOnce());
+    waiting.pop_back();
+    bool servedAgain = false;
+    for (auto until = std::chrono::steady_clock::now() + 5s;
+         !servedAgain && std::chrono::steady_clock::now() < until;) {
+        LineClient next(server.host(), server.port());
+        auto answer = next.call("GetSala", json::array());
+        servedAgain = answer.contains("error") && answer["error"]["code"] == -32001;
+        if (!servedAgain) std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_TRUE(servedAgain);
+    EXPECT_TRUE(waiting[0]->call("GetSala", json::array())["result"]["ok"].get<bool>());  // still served
+}
+
 TEST(SignInLogs, ConnectionsWithoutASessionCannotFloodTheLog) {
     TestServer server{withPasswords()};
     LineClient c(server.host(), server.port());
