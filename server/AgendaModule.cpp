@@ -333,9 +333,18 @@ Reply AgendaModule::GetSysdate(const Args&) {
     return {{}, envelope, {}};
 }
 
+// An operator signed in on many connections gets no more numbers than on one: each number taken and
+// not stored is a number the room can no longer use.
+bool AgendaModule::takeOperatorSeq(const Caller& caller) {
+    if (!caller.signedIn()) return true;
+    std::lock_guard lock(seqMutex_);
+    auto it = seqByOperator_.try_emplace(caller.operatorCode, 2 * seqRate_, seqRate_).first;
+    return it->second.take();
+}
+
 Reply AgendaModule::GetNrSeq(const Args& args) {
     const std::string& room = args.text(0);
-    if (!args.caller().seqNumbers.take())
+    if (!args.caller().seqNumbers.take() || !takeOperatorSeq(args.caller()))
         throw Refusal("Muitos seqüenciais pedidos em pouco tempo; tente novamente em instantes.");
     HandedOutSeq seq = storage_.handOutSeq(room);
     if (seq.outcome == HandedOutSeq::Outcome::UnknownRoom) throw Refusal(roomUnknown(room));

@@ -5,6 +5,10 @@
 // checked inside the write transaction that stores them, so racing clients cannot both win.
 #pragma once
 
+#include <map>
+#include <mutex>
+#include <string>
+
 #include "server/Clock.h"
 #include "server/Dispatch.h"
 #include "server/storage/Storage.h"
@@ -15,6 +19,8 @@ class AgendaModule {
   public:
     AgendaModule(Storage& storage, const Clock& clock) : storage_(storage), clock_(clock) {}
     void registerIn(Dispatcher& dispatcher);
+    // GetNrSeq's pace, per connection and per signed-in operator over all of its connections.
+    void setSeqRate(double perSecond) { seqRate_ = perSecond; }
 
     Reply GetSala(const Args& args);
     Reply getNmSala(const Args& args);
@@ -27,8 +33,13 @@ class AgendaModule {
     Reply SetHrSala(const Args& args);
 
   private:
+    bool takeOperatorSeq(const Caller& caller);
+
     Storage& storage_;
     const Clock& clock_;
+    double seqRate_ = Caller::kSeqNumbersPerSecond;
+    std::mutex seqMutex_;
+    std::map<std::string, RateLimit, std::less<>> seqByOperator_;  // the operators signed in since start
 };
 
 // True when the spans share at least one minute, both ends inclusive ("0800"-"0900" meets "0900"-"1000").

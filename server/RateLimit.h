@@ -1,5 +1,5 @@
-// A token bucket: up to `burst` actions at once, then `perSecond` on average. Not thread-safe: each owner
-// (a connection's Caller) is used by one call at a time.
+// A token bucket: up to `burst` actions at once, then `perSecond` on average. Not thread-safe: a
+// connection's own is used by one call at a time; an operator's, under its owner's lock.
 #pragma once
 
 #include <algorithm>

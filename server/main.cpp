@@ -214,6 +214,7 @@ int serve(const Settings& s) {
     auto storage = openReady(s);
     Dispatcher dispatcher;
     AgendaModule agenda(*storage, clock);
+    agenda.setSeqRate(s.seqRate);
     agenda.registerIn(dispatcher);
     SessionModule sessions(*storage, clock, sessionOptions(s));
     sessions.registerIn(dispatcher, std::string(age::kRemoteModule));
@@ -352,8 +353,9 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     serveCmd
         ->add_option("--seq-rate", s.seqRate,
-                     "sequence numbers (GetNrSeq) a connection gets a second, after a burst of two seconds' "
-                     "worth; more are refused for a moment")
+                     "sequence numbers (GetNrSeq) a connection, and a signed-in operator over all of its "
+                     "connections, gets a second, after a burst of two seconds' worth; more are refused for "
+                     "a moment")
         ->check(CLI::Range(1.0, 1e6))
         ->capture_default_str();
     serveCmd

@@ -274,6 +274,33 @@ TEST(SignInLongLines, ALongLineBeforeSignInIsRefusedUnreadAndAfterItIsServed) {
         << served.dump().substr(0, 300);  // no such room: no hours
 }
 
+// Numbers handed out and never stored are lost to the room: an operator does not get more of them a second
+// by opening more connections.
+TEST(SignInSeqPace, AnOperatorOnManyConnectionsGetsTheNumbersOfOne) {
+    TestServer server{withPasswords({.serveArgs = {"--seq-rate", "2"}})};  // a burst of 4, then 2 a second
+    std::vector<std::unique_ptr<LineClient>> ana;
+    for (int i = 0; i < 3; ++i) {
+        ana.push_back(std::make_unique<LineClient>(server.host(), server.port()));
+        ASSERT_EQ(refusal(login(*ana.back(), "ana", kAnaPassword)), "");
+    }
+    const std::string tooMany = "Muitos seqüenciais pedidos em pouco tempo; tente novamente em instantes.";
+    auto take = [](LineClient& c) { return refusal(c.call("GetNrSeq", json::array({"101", "2026-12-08"}))); };
+    int granted = 0;
+    auto began = std::chrono::steady_clock::now();
+    for (int i = 0; i < 12; ++i) {
+        std::string why = take(*ana[i % 3]);
+        EXPECT_TRUE(why.empty() || why == tooMany) << why;
+        granted += why.empty();
+    }
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    EXPECT_GE(granted, 4);
+    EXPECT_LE(granted, 4 + 2 * seconds + 1);  // one connection's share, not three
+
+    LineClient bruno(server.host(), server.port());
+    ASSERT_EQ(refusal(login(bruno, "bruno", "senha-do-bruno")), "");
+    EXPECT_EQ(take(bruno), "");  // another operator has a pace of its own
+}
+
 // One address cannot take every connection slot by connecting and never signing in.
 TEST(SignInConnections, AnAddressHoldsABoundedNumberOfConnectionsWithoutASession) {
     TestServer server{withPasswords({.serveArgs = {"--max-unsigned-per-address", "2"}})};
