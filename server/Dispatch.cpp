@@ -47,9 +47,9 @@ bool fits(const json& value, ArgKind kind) {
 constexpr std::size_t kLongLine = 16 * 1024;
 
 // "1,2 MB", with the decimal comma of the user's texts.
-std::string megabytes(std::size_t bytes) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(bytes) / 1e6);
+std::string megabytes(std::size_t bytes, int decimals = 1) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%.*f MB", decimals, static_cast<double>(bytes) / 1e6);
     std::string text = buf;
     if (auto dot = text.find('.'); dot != std::string::npos) text[dot] = ',';
     return text;
@@ -185,8 +185,11 @@ rpc::Response Dispatcher::tooLarge(const rpc::Request& request, std::size_t byte
     std::string name = method ? method->name : age::quoted(request.method);
     spdlog::warn("{} refused: reply of {} bytes over the limit of {}", name, bytes, maxReplyBytes_);
     metrics().refusal("reply_too_large");
-    std::string text = "A resposta de " + name + " teria " + megabytes(bytes) + ", acima do limite de " +
-                       megabytes(maxReplyBytes_) + " do servidor de aplicação.";
+    // As many decimals as it takes for the two sizes to read differently ("0,13 MB" over "0,12 MB").
+    int decimals = 1;
+    while (decimals < 6 && megabytes(bytes, decimals) == megabytes(maxReplyBytes_, decimals)) ++decimals;
+    std::string text = "A resposta de " + name + " teria " + megabytes(bytes, decimals) +
+                       ", acima do limite de " + megabytes(maxReplyBytes_, decimals) + " do servidor de aplicação.";
     if (!method || !method->envelope) return rpc::errorResponse(request.id, rpc::code::InternalError, text);
     rpc::Response response;
     response.id = request.id;

@@ -184,7 +184,9 @@ TEST(HostileReplies, AReplyOverTheCapIsRefusedAndSmallerOnesPass) {
     EXPECT_EQ(large["result"]["ok"], false);
     std::string text = large["result"]["error"].get<std::string>();
     EXPECT_TRUE(text.starts_with("A resposta de GetAgendaSala teria ")) << text;
-    EXPECT_TRUE(text.ends_with(" MB, acima do limite de 0,1 MB do servidor de aplicação.")) << text;
+    // Both sizes round to 0,1 MB: shown with the decimals that tell them apart.
+    EXPECT_TRUE(text.ends_with(" MB, acima do limite de 0,07 MB do servidor de aplicação.")) << text;
+    EXPECT_EQ(text.find("teria 0,07 MB"), std::string::npos) << text;
     EXPECT_TRUE(client.call("GetHora", json::array({"101", "2026-12-08"}))["result"]["ok"].get<bool>());
 }
 
