@@ -120,13 +120,17 @@ Reply SessionModule::refuseSignIn(Caller& caller, const std::string& op, const s
     if (failure.lockedNow)
         spdlog::warn("operator \"{}\" locked from {} for {} minutes after {} failed sign-ins", auth::escaped(op),
                      host, options_.throttle.lockFor.count(), options_.throttle.lockAfter);
-    // The refusal goes out even when the history cannot be written.
+    // The refusal goes out even when the history cannot be written. A NUL in the code sent is written as
+    // "\x00": PostgreSQL stores no text holding one, and the attempt belongs in the history all the same.
+    std::string recorded;
+    for (char c : op) c == '\0' ? recorded += "\\x00" : recorded += c;
     try {
         const DateTime now = clock_.now();
         auto tx = storage_.write();
-        tx->addHistory(history::event(op, caller.address, "Session.Login", "sign-in failed", now, {{"reason", why}}));
+        tx->addHistory(
+            history::event(recorded, caller.address, "Session.Login", "sign-in failed", now, {{"reason", why}}));
         if (failure.lockedNow)
-            tx->addHistory(history::event(op, caller.address, "Session.Login", "sign-in locked", now,
+            tx->addHistory(history::event(recorded, caller.address, "Session.Login", "sign-in locked", now,
                                           {{"minutes", options_.throttle.lockFor.count()}}));
         tx->commit();
     } catch (const std::exception& e) {

@@ -113,6 +113,23 @@ TEST_P(SignIn, FiveFailuresLockTheOperatorFromThatAddressEvenWithTheRightPasswor
     EXPECT_EQ(operations, expected);
 }
 
+// A code holding a NUL cannot be stored as such on PostgreSQL; the attempt is recorded all the same.
+TEST_P(SignIn, AFailedSignInWithANulInTheCodeIsRecordedOnEveryBackend) {
+    EXPECT_EQ(refusal(login(*client, std::string("ze\0ca", 5), "qualquer")), kBadSignIn);
+    std::string out;
+    ASSERT_EQ(server.admin({"history", "--json"}, &out), 0);
+    std::size_t recorded = 0;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        json row = json::parse(line);
+        if (row["operation"] != "sign-in failed") continue;
+        ++recorded;
+        EXPECT_EQ(row["operator"], "ze\\x00ca") << row;
+    }
+    EXPECT_EQ(recorded, 1u) << out;
+    EXPECT_EQ(server.log().find("could not be recorded"), std::string::npos) << server.log();
+}
+
 TEST_P(SignIn, AFailedSignInAnswersLateWithoutHoldingTheServersOnlyThread) {
     TestServer slow{onBackend(withPasswords({.threads = 1, .serveArgs = {"--login-delay-ms", "1500"}}))};
     LineClient guesser(slow.host(), slow.port()), other(slow.host(), slow.port());
