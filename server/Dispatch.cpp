@@ -119,6 +119,11 @@ void Dispatcher::guard(const std::string& module, Gate gate) {
     gates_[module] = std::move(gate);
 }
 
+// Found as "module.name": the module is what precedes ".name", taken without a copy.
+std::string_view Dispatcher::moduleOf(const rpc::Request& request, const Method& method) {
+    return std::string_view(request.method.data(), request.method.size() - method.name.size() - 1);
+}
+
 bool Dispatcher::isLong(std::string_view line) {
     return line.size() > kLongLine;
 }
@@ -150,9 +155,7 @@ rpc::Response Dispatcher::handle(const rpc::Request& request, Caller& caller) co
     rpc::Response response;
     response.id = request.id;
     try {
-        // Found as "module.name": the module is what precedes ".name", taken without a copy.
-        std::string_view module(request.method.data(), request.method.size() - method->name.size() - 1);
-        if (auto gate = gates_.find(module); gate != gates_.end()) gate->second(caller);
+        if (auto gate = gates_.find(moduleOf(request, *method)); gate != gates_.end()) gate->second(caller);
         checkArgs(*method, request.params);
         Reply reply = method->handler(Args(request.params, caller));
         caller.answerDelay = reply.delay;
@@ -218,6 +221,9 @@ ParsedLine Dispatcher::parseLine(std::string_view line, const Caller& caller) co
 Lane Dispatcher::laneOf(const rpc::Request& request, const Caller& caller) const {
     const Method* method = find(request.method);
     if (!method) return Lane::Quick;  // an unknown method is answered at once too
+    // A caller without a session is refused by the gate before any database work: at once too, so that
+    // anyone who can connect cannot fill the work queue ahead of the signed-in users.
+    if (!caller.signedIn() && gates_.contains(moduleOf(request, *method))) return Lane::Quick;
     if (method->lane == Lane::Quick && caller.recheckDue()) return Lane::Read;  // the session check reads
     return method->lane;
 }

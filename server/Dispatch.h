@@ -148,6 +148,7 @@ class Dispatcher {
 
   private:
     const Method* find(const std::string& fullName) const;
+    static std::string_view moduleOf(const rpc::Request& request, const Method& method);
     rpc::Response tooLarge(const rpc::Request& request, std::size_t bytes) const;
     // What a warning about the caller's call adds to its line, or nothing when it is held back.
     std::optional<std::string> warningSlot(const Caller& caller) const;
