@@ -147,28 +147,6 @@ TEST_F(Hostile, ClientTextReachesTheLogEscapedAndCutShort) {
     EXPECT_LT(log.size(), 16u * 1024) << "20 calls with 512 KB of text each";
 }
 
-TEST_F(Hostile, ClientTextInARefusalIsEscapedAndCutShort) {
-    ASSERT_EQ(client.callFull("Session.Login", json::array({"ana", "qualquer"}))["result"]["ok"], true);
-    std::string seq =
-        client.call("GetNrSeq", json::array({"101", "2026-12-08"}))["result"]["data"]["rows"][0][0];
-    Row forged =
-        rowOf({.start = "0800", .end = "0900", .day = kTomorrow, .operatorCode = "\x1b[2Jbr\nuno"}, seq);
-    json impersonation = client.call("SetAgendaSala", json::array({deltaOf({insertOf(forged)})}));
-    EXPECT_EQ(
-        impersonation["result"]["error"],
-        "Não é permitido agendar em nome de outro operador: o agendamento deve ser do operador conectado "
-        "(\"ana\"), não de \"\\x1b[2Jbr\\nuno\".");
-
-    json bigOp = deltaOf({});
-    bigOp["changes"] = {{{"op", std::string(100000, 'o') + "\x1b[2J"}}};
-    json unknownOp = client.call("SetAgendaSala", json::array({bigOp}));
-    std::string text = unknownOp["error"]["message"];
-    EXPECT_EQ(errorCode(unknownOp), rpc::code::InvalidParams);
-    EXPECT_TRUE(text.starts_with("Log de alterações inválido: operação desconhecida \"ooo")) << text;
-    EXPECT_LT(text.size(), 200u);
-    EXPECT_EQ(text.find('\x1b'), std::string::npos);
-}
-
 TEST(HostileReplies, AReplyOverTheCapIsRefusedAndSmallerOnesPass) {
     TestServer server(ServerSetup{.serveArgs = {"--max-reply-bytes", "65536"}});
     LineClient client(server.host(), server.port());

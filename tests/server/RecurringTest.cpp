@@ -191,13 +191,6 @@ TEST_P(Recurring, SetHrSalaRefusals) {
     EXPECT_THROW(hrSala(bad), ERpcError);
     std::string empty;
     EXPECT_TRUE(Consiste::CheckResultServ(hrSala(empty), false, 0).rows.empty());
-
-    // Text with a NUL character, under a number naming no template, is refused on every backend alike.
-    model = "99999";
-    std::string list = listOf({6});
-    EXPECT_EQ(rpc::envelopeFromJson(hrSala(list, "A", "0800", "0900", std::string("Ref\0", 4))).error,
-              "A referência não pode conter o caractere nulo.");
-    EXPECT_TRUE(agenda("101", kToday + days(6)).rows.empty());
 }
 
 AGE_ON_EACH_BACKEND(Recurring);
