@@ -232,7 +232,7 @@ TEST_F(AutoBookingTest, FailedBookingStepStopsTheAnimationKeepsTheDialogAndCanBe
 TEST_F(AutoBookingTest, PeriodsOverTheYearEndAndTheLeapDayBookTheirOwnDays) {
     loadTemplate();
     withDialog([&](TfrmCadAutoSala& d) {
-        enterDate(d.depDe, december(28));               // a Monday
+        enterDate(d.depDe, december(28));                // a Monday
         enterDate(d.depAte, age::makeDate(2027, 1, 5));  // a Tuesday
         check({d.chbSeg, d.chbQui, d.chbSex});
         press(Qt::Key_Return);
