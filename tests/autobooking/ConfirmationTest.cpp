@@ -50,6 +50,23 @@ TEST_F(AutoBookingTest, AllDaysFreeBooksTheWalkedDaysAndClosesWithoutAQuestion) 
     EXPECT_EQ(columnValues("DSAGENDASALA"), Strings{"Reunião semanal"});
 }
 
+// Enter in a date edit confirms the period as typed, before the edit is finished.
+TEST_F(AutoBookingTest, EnterRightAfterTypingTheEndConfirmsTheTypedPeriod) {
+    loadTemplate();
+    withDialog([&](TfrmCadAutoSala& d) {
+        enterDate(d.depDe, kToday + days{1});
+        enterDate(d.depAte, kToday + days{13});
+        check({d.chbSeg, d.chbQua});
+        d.depAte->Editor()->setFocus();
+        typeDate(d.depAte, kToday + days{4});  // Friday: the Mondays and the second Wednesday drop out
+        press(Qt::Key_Return);
+        EXPECT_FALSE(d.isVisible());
+    });
+    EXPECT_TRUE(shown().empty());
+    EXPECT_EQ(stored(kToday + days{2}), Strings{"0800 0900 Reunião semanal A 0001 ana"});
+    EXPECT_EQ(storedCount(kToday + days{1}, kToday + days{13}), 1u);
+}
+
 TEST_F(AutoBookingTest, PartlyTakenPeriodAsksWithTheTakenDatesNoBooksNothingYesBooksTheRest) {
     loadTemplate();
     seeder->book({"101", kToday + days{2}, "0830", "0930", "Outra reunião"});
