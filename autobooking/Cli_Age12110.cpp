@@ -146,6 +146,11 @@ TfrmCadAutoSala::TfrmCadAutoSala(QWidget* parent)
       msgPadrao(age::kAutoBookingMessages) {
     setObjectName("frmCadAutoSala");
     setWindowTitle(QStringLiteral("Cadastramento Automático"));
+    // The designed font, set before the controls so that they take it; where it is not installed the
+    // font system picks the closest one at the same height.
+    QFont designed(QStringLiteral("MS Sans Serif"));
+    designed.setPixelSize(11);
+    setFont(designed);
 
     auto* root = new QHBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);

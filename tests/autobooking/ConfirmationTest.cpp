@@ -50,6 +50,23 @@ TEST_F(AutoBookingTest, AllDaysFreeBooksTheWalkedDaysAndClosesWithoutAQuestion) 
     EXPECT_EQ(columnValues("DSAGENDASALA"), Strings{"Reunião semanal"});
 }
 
+// Enter in a date edit confirms the period as typed, before the edit is finished.
+TEST_F(AutoBookingTest, EnterRightAfterTypingTheEndConfirmsTheTypedPeriod) {
+    loadTemplate();
+    withDialog([&](TfrmCadAutoSala& d) {
+        enterDate(d.depDe, kToday + days{1});
+        enterDate(d.depAte, kToday + days{13});
+        check({d.chbSeg, d.chbQua});
+        d.depAte->Editor()->setFocus();
+        typeDate(d.depAte, kToday + days{4});  // Friday: the Mondays and the second Wednesday drop out
+        press(Qt::Key_Return);
+        EXPECT_FALSE(d.isVisible());
+    });
+    EXPECT_TRUE(shown().empty());
+    EXPECT_EQ(stored(kToday + days{2}), Strings{"0800 0900 Reunião semanal A 0001 ana"});
+    EXPECT_EQ(storedCount(kToday + days{1}, kToday + days{13}), 1u);
+}
+
 TEST_F(AutoBookingTest, PartlyTakenPeriodAsksWithTheTakenDatesNoBooksNothingYesBooksTheRest) {
     loadTemplate();
     seeder->book({"101", kToday + days{2}, "0830", "0930", "Outra reunião"});
@@ -227,6 +244,78 @@ TEST_F(AutoBookingTest, FailedBookingStepStopsTheAnimationKeepsTheDialogAndCanBe
         EXPECT_TRUE(shown().empty());
     });
     EXPECT_EQ(stored(tue), Strings{"0800 0900 Reunião semanal A 0001 ana"});
+}
+
+TEST_F(AutoBookingTest, PeriodsOverTheYearEndAndTheLeapDayBookTheirOwnDays) {
+    loadTemplate();
+    withDialog([&](TfrmCadAutoSala& d) {
+        enterDate(d.depDe, december(28));                // a Monday
+        enterDate(d.depAte, age::makeDate(2027, 1, 5));  // a Tuesday
+        check({d.chbSeg, d.chbQui, d.chbSex});
+        press(Qt::Key_Return);
+        EXPECT_FALSE(d.isVisible());
+    });
+    for (age::Date day : {december(28), december(31), age::makeDate(2027, 1, 1), age::makeDate(2027, 1, 4)})
+        EXPECT_EQ(stored(day), Strings{"0800 0900 Reunião semanal A 0001 ana"}) << age::formatShortDate(day);
+    EXPECT_EQ(storedCount(december(28), age::makeDate(2027, 1, 5)), 4u);
+
+    const age::Date sat = age::makeDate(2028, 2, 26);
+    withDialog([&](TfrmCadAutoSala& d) {
+        enterDate(d.depDe, sat);
+        enterDate(d.depAte, sat + days{5});  // Thursday 02/03/2028: no Friday in the period
+        EXPECT_EQ(weekdays(d), "1111101 0000000 0");
+        check({d.chbTer, d.chbQua});
+        press(Qt::Key_Return);
+        EXPECT_FALSE(d.isVisible());
+    });
+    EXPECT_EQ(stored(age::makeDate(2028, 2, 29)), Strings{"0800 0900 Reunião semanal A 0001 ana"});
+    EXPECT_EQ(stored(age::makeDate(2028, 3, 1)), Strings{"0800 0900 Reunião semanal A 0001 ana"});
+    EXPECT_EQ(storedCount(sat, sat + days{5}), 2u);
+    EXPECT_TRUE(shown().empty());
+}
+
+TEST_F(AutoBookingTest, ServerLostAtTheQuestionReportsItKeepsTheDialogAndBooksOnceItIsBack) {
+    loadTemplate();
+    const int port = server->port();
+    const std::string address = server->address();
+    std::vector<std::string> boxes;
+    withDialog([&](TfrmCadAutoSala& d) {
+        enterDate(d.depAte, kToday + days{4});
+        check({d.chbSeg, d.chbQua});  // Monday is the template's own day
+        // Real boxes: the server goes away while the question is up; the user answers Sim, then OK.
+        messages().StopRecording();
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible() || box->property("answered").toBool()) return;
+            box->setProperty("answered", true);
+            boxes.push_back(box->text().toStdString());
+            if (boxes.size() == 1) server->stop();
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        Showavi::ResetCounters();
+        poll.start(10);
+        d.sbtConfirma->click();
+        poll.stop();
+        messages().StartRecording();
+        ASSERT_EQ(boxes.size(), 2u);
+        EXPECT_EQ(boxes[0], question("07/12/2026"));
+        EXPECT_NE(boxes[1].find(address), std::string::npos) << boxes[1];
+        EXPECT_EQ(Showavi::Activations(), 1);
+        EXPECT_EQ(Showavi::Depth(), 0);
+        EXPECT_TRUE(d.isVisible());
+        EXPECT_EQ(d.depAte->DisplayText(), QStringLiteral("11/12/2026"));
+        EXPECT_EQ(weekdays(d), "0111110 0101000 2");
+
+        server->start(port);
+        EXPECT_TRUE(stored(kToday + days{2}).empty());
+        messages().ScriptAnswers({Answer::Yes});
+        d.sbtConfirma->click();
+        EXPECT_EQ(shown(), (std::vector<ShownBox>{{BoxKind::Confirmation, question("07/12/2026")}}));
+        EXPECT_FALSE(d.isVisible());
+    });
+    EXPECT_EQ(stored(kToday + days{2}), Strings{"0800 0900 Reunião semanal A 0001 ana"});
+    EXPECT_EQ(stored(kToday).size(), 1u);
 }
 
 }  // namespace

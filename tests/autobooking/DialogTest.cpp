@@ -33,6 +33,14 @@ TEST_F(AutoBookingTest, OpensOnTheServersDayOverTheHostWindowWithOnlyThatWeekday
         EXPECT_EQ(d.minimumSize(), d.maximumSize());
         EXPECT_GE(d.width(), 264);
         EXPECT_GE(d.height(), 183);
+        // The designed font, 11 pixels high, in every control; the group titles in bold.
+        for (QWidget* w :
+             std::initializer_list<QWidget*>{&d, d.Label1, d.chbSab, d.depDe->Editor(), d.grbPeriodo}) {
+            EXPECT_EQ(w->font().family(), QStringLiteral("MS Sans Serif")) << w->objectName().toStdString();
+            EXPECT_EQ(w->font().pixelSize(), 11) << w->objectName().toStdString();
+        }
+        EXPECT_TRUE(d.GroupBox1->font().bold());
+        EXPECT_FALSE(d.chbSab->font().bold());
         // Every text fits its control with the fonts in use.
         for (QWidget* w : std::initializer_list<QWidget*>{d.Label1, d.lblAte, d.chbDom, d.chbSeg, d.chbTer,
                                                           d.chbQua, d.chbQui, d.chbSex, d.chbSab, d.depDe})
