@@ -1,5 +1,7 @@
 #include "server/storage/PostgresPool.h"
 
+#include <thread>
+
 #include <pqxx/pqxx>
 
 #include "server/Metrics.h"
@@ -62,6 +64,26 @@ void Pool::release(std::unique_ptr<pqxx::connection> connection) {
         idle_.clear();
     }
     freed_.notify_all();
+}
+
+std::optional<bool> Pool::committed(long long xid) {
+    const auto until = std::chrono::steady_clock::now() + kWait;
+    try {
+        pqxx::connection connection(url_);
+        connection.set_variable("application_name", "'age-server'");
+        for (;;) {
+            pqxx::nontransaction tx(connection);
+            auto r = tx.exec_params("SELECT txid_status($1)", xid);
+            std::string status = r.at(0).at(0).is_null() ? "" : r[0][0].c_str();
+            if (status == "committed") return true;
+            if (status == "aborted") return false;
+            // Still in progress: the old connection's backend has not finished its COMMIT yet.
+            if (status != "in progress" || std::chrono::steady_clock::now() > until) return std::nullopt;
+            std::this_thread::sleep_for(20ms);
+        }
+    } catch (const pqxx::failure&) {
+        return std::nullopt;
+    }
 }
 
 std::unique_ptr<pqxx::connection> Pool::open() {

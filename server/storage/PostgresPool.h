@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,9 @@ class Pool {
     std::unique_ptr<pqxx::connection> acquire();
     // Takes a connection back; a broken one is closed and its place freed.
     void release(std::unique_ptr<pqxx::connection> connection);
+    // How transaction `xid` ended, asked on a connection of its own (a connection lost during COMMIT leaves
+    // it unknown to the caller): true committed, false rolled back, nothing when the database cannot tell.
+    std::optional<bool> committed(long long xid);
 
   private:
     std::unique_ptr<pqxx::connection> open();

@@ -114,7 +114,8 @@ const std::vector<pg::Statement> kStatements = {
      " WHERE CDSALA = $1 AND DTATIAGESALA = $2 AND IDSITAGESALA = 'A' AND NRSEQAGESALA <> $3"
      " ORDER BY HRINIAGESALA, NRSEQAGESALA"},
     // NO KEY UPDATE queues the writers of the room without holding up inserts that only reference it.
-    {"lock_room", "SELECT 1 FROM SALA WHERE CDSALA = $1 FOR NO KEY UPDATE"},
+    // The transaction's id comes along: should the connection break during COMMIT, it tells how it ended.
+    {"lock_room", "SELECT txid_current() FROM SALA WHERE CDSALA = $1 FOR NO KEY UPDATE"},
     {"clashing_days",
      "SELECT DISTINCT to_char(DTATIAGESALA, 'YYYY-MM-DD') FROM AGESALA"
      " WHERE CDSALA = $1 AND DTATIAGESALA BETWEEN $2 AND $3"
@@ -314,7 +315,7 @@ const char* planEachCall(std::string_view statement) {
 
 class PostgresTransaction final : public Transaction {
   public:
-    PostgresTransaction(pg::Pool& pool, Kind kind) : connection_(pool), kind_(kind) {
+    PostgresTransaction(pg::Pool& pool, Kind kind) : pool_(pool), connection_(pool), kind_(kind) {
         try {
             if (kind == Kind::Write)
                 tx_ = std::make_unique<Writer>(*connection_);
@@ -331,6 +332,14 @@ class PostgresTransaction final : public Transaction {
     void commit() override {
         try {
             tx_->commit();
+        } catch (const pqxx::in_doubt_error&) {
+            // The connection broke during COMMIT: a reply must not call stored changes a failure, nor the
+            // reverse, so another connection asks how the transaction ended.
+            std::optional<bool> committed = xid_ ? pool_.committed(*xid_) : std::nullopt;
+            if (committed == true) return;
+            if (committed == false)
+                throw StorageConflict("the database connection broke during a commit, which was rolled back");
+            pg::rethrowAsStorageError();
         } catch (const pqxx::failure&) {
             pg::rethrowAsStorageError();
         }
@@ -390,7 +399,9 @@ class PostgresTransaction final : public Transaction {
     }
 
     void lockRoom(const std::string& room) override {
-        if (!hasNul(room)) exec("lock_room", room);
+        if (hasNul(room)) return;
+        auto r = exec("lock_room", room);
+        if (!r.empty()) xid_ = r[0][0].as<long long>();
     }
 
     std::set<Date> clashingDays(const std::string& room, Date from, Date to, const HourSpan& span) override {
@@ -625,8 +636,10 @@ class PostgresTransaction final : public Transaction {
         }
     }
 
+    pg::Pool& pool_;
     pg::Lease connection_;
     Kind kind_;
+    std::optional<long long> xid_;  // known once a room is locked
     std::unique_ptr<pqxx::transaction_base> tx_;  // rolls back on destruction unless committed
 };
 

@@ -213,5 +213,57 @@ TEST_F(TwoServers, AServerOutlivesTheLossOfItsDatabaseConnections) {
     EXPECT_EQ(agendaFrom(*second, kToday).rows.size(), 1u);
 }
 
+// A connection lost during COMMIT leaves the server unsure whether the change was stored; the answer must
+// still say what the database did. The commit waits for a standby that never comes (the change is then
+// committed locally) until the test ends the server's connection.
+TEST_F(TwoServers, AChangeCommittedAsItsConnectionBreaksIsAnsweredAsStored) {
+    const std::string db = first->dbUrl();
+    TNetConnection net;
+    first->configure(net);
+    auto seq = textOf(checked(net.AppServer().Call("GetNrSeq", {"101", kToday})).rows.at(0).at(0));
+    struct StandbyWanted {
+        std::string url;
+        explicit StandbyWanted(std::string u) : url(std::move(u)) {
+            runSql(url, "ALTER SYSTEM SET synchronous_standby_names = 'age_test_nobody'");
+            runSql(url, "SELECT pg_reload_conf()");
+        }
+        ~StandbyWanted() {
+            runSql(url, "ALTER SYSTEM RESET synchronous_standby_names");
+            runSql(url, "SELECT pg_reload_conf()");
+        }
+    } standby(db);
+    // Only this database's connections wait for the standby; the throwaway cluster's others do not.
+    runSql(db, "DO $$BEGIN EXECUTE format('ALTER DATABASE %I SET synchronous_commit = on', current_database());"
+               " END$$");
+    for (int i = 0; i < 100 && querySql(db, "SHOW synchronous_standby_names") != "age_test_nobody"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const std::string serverBackends =
+        " FROM pg_stat_activity WHERE application_name = 'age-server' AND datname = current_database()";
+    runSql(db, "SELECT pg_terminate_backend(pid)" + serverBackends);  // the pool reconnects with the setting
+
+    std::thread breaker([&] {
+        for (int i = 0; i < 500; ++i) {
+            if (querySql(db, "SELECT count(pg_terminate_backend(pid))" + serverBackends +
+                                 " AND wait_event = 'SyncRep'") != "0")
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    std::string answer;
+    try {
+        checked(net.AppServer().Call("SetAgendaSala",
+                                     {deltaOf({insertOf(rowOf({.start = "0800", .end = "0900"}, seq))})}));
+        answer = "stored";
+    } catch (const std::exception& e) {
+        answer = e.what();
+    }
+    breaker.join();
+    EXPECT_EQ(answer, "stored");
+    Packet agenda = agendaFrom(*second, kToday);
+    ASSERT_EQ(agenda.rows.size(), 1u);
+    EXPECT_EQ(textOf(agenda.rows[0][NRSEQ]), seq);
+    EXPECT_EQ(querySql(db, "SELECT count(*) FROM HISTORICO WHERE NRSEQAGESALA = '" + seq + "'"), "1");
+}
+
 }  // namespace
 }  // namespace age::test
