@@ -69,6 +69,10 @@ Spawned spawn(const std::vector<std::string>& args, const std::string& errPath,
     }
     words.push_back(bin);
     words.insert(words.end(), args.begin(), args.end());
+    // A machine with the package installed has /etc/age/age-server.conf, which the server reads unless
+    // told otherwise: a test's server takes only the options the test gives it.
+    if (std::find(args.begin(), args.end(), "--config") == args.end())
+        words.insert(words.end(), {"--config", "/dev/null"});
     std::vector<char*> argv;
     for (auto& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
