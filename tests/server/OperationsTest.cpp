@@ -380,7 +380,10 @@ TEST(ConfigFile, CheckPrintsTheEffectiveSettingsWithSecretsMaskedAndRefusesBadFi
         {"[serve]\nthreads = 0\n", "threads"},
         {"[serve]\ncolour = \"azul\"\n", "colour"},
         {"[serve]\nlisten = \"semporta\"\n", "--listen must be HOST:PORT"},
-        {"[serve]\nmetrics = \"127.0.0.1:99999\"\n", "HOST:PORT"},
+        {"[serve]\nmetrics = \"127.0.0.1:99999\"\n", "--metrics must be HOST:PORT"},
+        {"[serve]\nlisten-tls = \"semporta\"\ntls-cert = \"/dev/null\"\ntls-key = \"/dev/null\"\n",
+         "--listen-tls must be HOST:PORT"},
+        {"db = \"postgresq://agenda@db.example/agenda\"\n", "use sqlite:PATH or postgresql://"},
         {"[serve]\nlog-format = \"xml\"\n", "xml"},
     };
     for (const auto& [text, complaint] : bad) {
