@@ -37,6 +37,7 @@
 #include <CLI/CLI.hpp>
 
 #include "common/Booking.h"
+#include "common/LogText.h"
 #include "server/Admin.h"
 #include "server/AgendaModule.h"
 #include "server/AuthAdmin.h"
@@ -135,9 +136,9 @@ void warnOfExposure(const std::string& auth, const std::string& host, bool encry
 }
 
 // "127.0.0.1:12100", "[::1]:12100".
-std::pair<std::string, unsigned short> splitListen(const std::string& text) {
+std::pair<std::string, unsigned short> splitListen(const std::string& text, const std::string& option = "--listen") {
     auto colon = text.rfind(':');
-    if (colon == std::string::npos) throw std::runtime_error("--listen must be HOST:PORT");
+    if (colon == std::string::npos) throw std::runtime_error(option + " must be HOST:PORT, not " + age::quoted(text));
     std::string host = text.substr(0, colon);
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
     int port = -1;
@@ -147,7 +148,8 @@ std::pair<std::string, unsigned short> splitListen(const std::string& text) {
         if (used != text.size() - colon - 1) port = -1;
     } catch (const std::exception&) {
     }
-    if (host.empty() || port < 0 || port > 65535) throw std::runtime_error("--listen must be HOST:PORT");
+    if (host.empty() || port < 0 || port > 65535)
+        throw std::runtime_error(option + " must be HOST:PORT, not " + age::quoted(text));
     return {host, static_cast<unsigned short>(port)};
 }
 
@@ -193,9 +195,9 @@ std::size_t connectionLimit(std::size_t asked, rlim_t descriptors) {
 // What `serve` would refuse at start, found without starting it.
 void validate(const Settings& s) {
     splitListen(s.listen);
-    if (!s.listenTls.empty()) splitListen(s.listenTls);
+    if (!s.listenTls.empty()) splitListen(s.listenTls, "--listen-tls");
     makeClock(s.now);
-    if (!s.metrics.empty()) splitListen(s.metrics);
+    if (!s.metrics.empty()) splitListen(s.metrics, "--metrics");
     sqlitePathOf(s.db);
 }
 
@@ -236,7 +238,7 @@ int serve(const Settings& s) {
     options.busyPoll = std::chrono::microseconds(s.busyPoll);
     options.seqRate = s.seqRate;
     if (!s.listenTls.empty()) {
-        std::tie(options.tlsHost, options.tlsPort) = splitListen(s.listenTls);
+        std::tie(options.tlsHost, options.tlsPort) = splitListen(s.listenTls, "--listen-tls");
         options.tlsCertFile = s.tlsCert;
         options.tlsKeyFile = s.tlsKey;
     }
@@ -249,7 +251,7 @@ int serve(const Settings& s) {
     server.bind();
     std::unique_ptr<MetricsEndpoint> endpoint;
     if (!s.metrics.empty()) {
-        auto [metricsHost, metricsPort] = splitListen(s.metrics);
+        auto [metricsHost, metricsPort] = splitListen(s.metrics, "--metrics");
         endpoint = std::make_unique<MetricsEndpoint>(metricsHost, metricsPort,
                                                      [&storage] { return databaseAnswers(*storage); });
     }

@@ -2,6 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "server/storage/Storage.h"
 
 namespace age::server::sqlite {
@@ -72,6 +75,12 @@ Db::Db(const std::string& path) {
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         std::string why = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+        // SQLite's text alone ("unable to open database file") does not say what the system refused.
+        int error = db_ ? sqlite3_system_errno(db_) : 0;
+        if (error != 0) why += " (" + std::string(std::strerror(error)) + ")";
+        if (error == EACCES || error == EPERM)
+            why += "; run age-server as the user that owns the database and its folder (the packaged "
+                   "service's: sudo -u age age-server ...)";
         sqlite3_close(db_);
         throw StorageError("cannot open SQLite database " + path + ": " + why);
     }

@@ -350,6 +350,25 @@ TEST(ConfigFile, AdminCommandsUseTheFilesDatabaseUnlessTheCommandLineNamesAnothe
               "101\tSala 101\n102\tSala 102\n201\tAuditório\n");
 }
 
+TEST(ConfigFile, ADatabaseThatCannotBeOpenedSaysWhatTheSystemRefused) {
+    TestServer probe{{.start = false}};
+    fs::path notAFolder = probe.dir() / "plain-file";
+    writeFile(notAFolder, "");
+    Ran r = ageServer({"room", "list", "--db", "sqlite:" + (notAFolder / "agenda.db").string()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.output.find("(Not a directory)"), std::string::npos) << r.output;
+
+    if (geteuid() == 0) return;  // root opens anything: the refused-permission advice cannot show
+    fs::path locked = probe.dir() / "locked.db";
+    writeFile(locked, "");
+    fs::permissions(locked, fs::perms::none);
+    r = ageServer({"room", "list", "--db", "sqlite:" + locked.string()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.output.find("(Permission denied); run age-server as the user that owns the database"),
+              std::string::npos)
+        << r.output;
+}
+
 TEST(ConfigFile, CheckPrintsTheEffectiveSettingsWithSecretsMaskedAndRefusesBadFiles) {
     TestServer probe{{.start = false}};
     fs::path config = probe.dir() / "age-server.conf";
@@ -380,7 +399,10 @@ TEST(ConfigFile, CheckPrintsTheEffectiveSettingsWithSecretsMaskedAndRefusesBadFi
         {"[serve]\nthreads = 0\n", "threads"},
         {"[serve]\ncolour = \"azul\"\n", "colour"},
         {"[serve]\nlisten = \"semporta\"\n", "--listen must be HOST:PORT"},
-        {"[serve]\nmetrics = \"127.0.0.1:99999\"\n", "HOST:PORT"},
+        {"[serve]\nmetrics = \"127.0.0.1:99999\"\n", "--metrics must be HOST:PORT"},
+        {"[serve]\nlisten-tls = \"semporta\"\ntls-cert = \"/dev/null\"\ntls-key = \"/dev/null\"\n",
+         "--listen-tls must be HOST:PORT"},
+        {"db = \"postgresq://agenda@db.example/agenda\"\n", "use sqlite:PATH or postgresql://"},
         {"[serve]\nlog-format = \"xml\"\n", "xml"},
     };
     for (const auto& [text, complaint] : bad) {
