@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "AgendaFixture.h"
+#include "ModalDialog.h"
 #include "platform/ui/Showavi.h"
 
 using namespace agenda_test;
@@ -276,18 +277,12 @@ TEST_F(AgendaEditTest, RefusalOfASaveIsShownWithoutTheBusyAnimation) {
     age::ui::MessageService::Instance().StopRecording();
     std::vector<std::string> boxes;
     bool busyUnderBox = false;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible() || box->property("answered").toBool()) return;
-        box->setProperty("answered", true);
-        boxes.push_back(box->text().toStdString());
-        busyUnderBox = busyUnderBox || Showavi::Overlay()->isVisible();
-        QTest::keyClick(box, Qt::Key_Return);
-    });
-    poll.start(10);
-    f->sbtGravar->click();
-    poll.stop();
+    {
+        BoxAnswerer answerer(
+            [&](QMessageBox&, std::size_t) { busyUnderBox = busyUnderBox || Showavi::Overlay()->isVisible(); });
+        f->sbtGravar->click();
+        boxes = answerer.texts();
+    }
     age::ui::MessageService::Instance().StartRecording();
     EXPECT_EQ(boxes, Strings{kChangedElsewhere});
     EXPECT_FALSE(busyUnderBox);

@@ -123,18 +123,13 @@ TEST_F(AutoBookingTest, DayTakenWhileTheQuestionIsOpenIsNamedAfterTheRestIsBooke
         check({d.chbTer, d.chbQui});  // 08/12, 10/12 (taken), 15/12
         // Real boxes: another user books 15/12 while the question is up; then the user answers Sim.
         messages().StopRecording();
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box || !box->isVisible() || box->property("answered").toBool()) return;
-            box->setProperty("answered", true);
-            boxes.push_back(box->text().toStdString());
-            if (boxes.size() == 1) seeder->book({"101", december(15), "0700", "0800", "Chegou antes", "A", "bruno"});
-            QTest::keyClick(box, Qt::Key_Return);  // the default button: Sim, then OK
-        });
-        poll.start(10);
-        d.sbtConfirma->click();
-        poll.stop();
+        {
+            BoxAnswerer answerer([&](QMessageBox&, std::size_t n) {  // Sim, then OK
+                if (n == 1) seeder->book({"101", december(15), "0700", "0800", "Chegou antes", "A", "bruno"});
+            });
+            d.sbtConfirma->click();
+            boxes = answerer.texts();
+        }
         messages().StartRecording();
         EXPECT_FALSE(d.isVisible());
     });
@@ -284,19 +279,14 @@ TEST_F(AutoBookingTest, ServerLostAtTheQuestionReportsItKeepsTheDialogAndBooksOn
         check({d.chbSeg, d.chbQua});  // Monday is the template's own day
         // Real boxes: the server goes away while the question is up; the user answers Sim, then OK.
         messages().StopRecording();
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box || !box->isVisible() || box->property("answered").toBool()) return;
-            box->setProperty("answered", true);
-            boxes.push_back(box->text().toStdString());
-            if (boxes.size() == 1) server->stop();
-            QTest::keyClick(box, Qt::Key_Return);
-        });
         Showavi::ResetCounters();
-        poll.start(10);
-        d.sbtConfirma->click();
-        poll.stop();
+        {
+            BoxAnswerer answerer([&](QMessageBox&, std::size_t n) {
+                if (n == 1) server->stop();
+            });
+            d.sbtConfirma->click();
+            boxes = answerer.texts();
+        }
         messages().StartRecording();
         ASSERT_EQ(boxes.size(), 2u);
         EXPECT_EQ(boxes[0], question("07/12/2026"));
