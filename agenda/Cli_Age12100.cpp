@@ -95,7 +95,8 @@ TfrmAgendaDeSala::TfrmAgendaDeSala(QWidget* parent) : TfrmPadraoGrid(parent) {
 // filters are reached by the keyboard too (Space toggles them), a click still leaves the focus where it is.
 void TfrmAgendaDeSala::keyboardOrder() {
     const QList<QWidget*> order{depAgenda, cbbSalas, dbgPadrao, tbtAgendada, tbtCancelada, tbtEncerrada};
-    for (QToolButton* button : {tbtAgendada, tbtCancelada, tbtEncerrada}) button->setFocusPolicy(Qt::TabFocus);
+    for (QToolButton* button : {tbtAgendada, tbtCancelada, tbtEncerrada})
+        button->setFocusPolicy(Qt::TabFocus);
     for (qsizetype i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 }
 

@@ -283,11 +283,12 @@ void AgendaModule::registerIn(Dispatcher& d) {
     d.add(module, {"GetHora", {{"sala", K::Text}, {"dia", K::Day}}, bind(&AgendaModule::GetHora)});
     d.add(module, {"SetAgendaSala", {{"alterações", K::Object}}, bind(&AgendaModule::SetAgendaSala), true,
                    Lane::Write});
-    d.add(module,
-          {"GetPesqSala",
-           {{"filial", K::Text}, {"sala", K::Text}, {"lista de datas", K::Text, true}, {"seqüencial", K::Text}},
-           bind(&AgendaModule::GetPesqSala),
-           /*envelope=*/false});
+    d.add(
+        module,
+        {"GetPesqSala",
+         {{"filial", K::Text}, {"sala", K::Text}, {"lista de datas", K::Text, true}, {"seqüencial", K::Text}},
+         bind(&AgendaModule::GetPesqSala),
+         /*envelope=*/false});
     d.add(module, {"SetHrSala",
                    {{"filial", K::Text},
                     {"operador", K::Text},

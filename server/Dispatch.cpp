@@ -192,7 +192,8 @@ rpc::Response Dispatcher::tooLarge(const rpc::Request& request, std::size_t byte
     int decimals = 1;
     while (decimals < 6 && megabytes(bytes, decimals) == megabytes(maxReplyBytes_, decimals)) ++decimals;
     std::string text = "A resposta de " + name + " teria " + megabytes(bytes, decimals) +
-                       ", acima do limite de " + megabytes(maxReplyBytes_, decimals) + " do servidor de aplicação.";
+                       ", acima do limite de " + megabytes(maxReplyBytes_, decimals) +
+                       " do servidor de aplicação.";
     if (!method || !method->envelope) return rpc::errorResponse(request.id, rpc::code::InternalError, text);
     rpc::Response response;
     response.id = request.id;

@@ -16,9 +16,9 @@
 
 #include "platform/rpc/Tls.h"
 #include "server/Auth.h"
+#include "server/Metrics.h"
 #include "server/TlsSocket.h"
 #include "server/WorkPool.h"
-#include "server/Metrics.h"
 
 namespace age::server {
 namespace {
@@ -500,11 +500,13 @@ struct NetServer::Impl {
     void refuseUnsigned(Session& session) {
         metrics().refusal("unsigned_per_address");
         if (auto extra = unsignedRefusals.admit())
-            spdlog::warn("refused a connection from {}: {} connections from there have not signed in "
-                         "(--max-unsigned-per-address){}",
-                         session.host(), options.maxUnsignedPerAddress, *extra);
-        session.refuse("Há conexões demais sem operador e senha a partir deste endereço; entre nas que estão "
-                       "abertas ou tente novamente em instantes.");
+            spdlog::warn(
+                "refused a connection from {}: {} connections from there have not signed in "
+                "(--max-unsigned-per-address){}",
+                session.host(), options.maxUnsignedPerAddress, *extra);
+        session.refuse(
+            "Há conexões demais sem operador e senha a partir deste endereço; entre nas que estão "
+            "abertas ou tente novamente em instantes.");
     }
 
     void awaitStop() {

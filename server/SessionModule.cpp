@@ -63,9 +63,10 @@ Reply SessionModule::Login(const Args& args) {
     }
     if (options_.mode == AuthMode::Password) {
         if (auto wait = throttle_.waitLeft(host, SteadyClock::now()); wait.count() > 0) {
-            spdlog::debug("sign-in of operator \"{}\" from {} refused unverified: the address's last failure "
-                          "is still being waited out",
-                          auth::escaped(op), caller.address);
+            spdlog::debug(
+                "sign-in of operator \"{}\" from {} refused unverified: the address's last failure "
+                "is still being waited out",
+                auth::escaped(op), caller.address);
             metrics().signIn(false);
             return envelope(rpc::errorEnvelope(kTooSoon), wait);
         }
@@ -127,8 +128,8 @@ Reply SessionModule::refuseSignIn(Caller& caller, const std::string& op, const s
     try {
         const DateTime now = clock_.now();
         auto tx = storage_.write();
-        tx->addHistory(
-            history::event(recorded, caller.address, "Session.Login", "sign-in failed", now, {{"reason", why}}));
+        tx->addHistory(history::event(recorded, caller.address, "Session.Login", "sign-in failed", now,
+                                      {{"reason", why}}));
         if (failure.lockedNow)
             tx->addHistory(history::event(recorded, caller.address, "Session.Login", "sign-in locked", now,
                                           {{"minutes", options_.throttle.lockFor.count()}}));

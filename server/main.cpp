@@ -42,11 +42,11 @@
 #include "server/AgendaModule.h"
 #include "server/AuthAdmin.h"
 #include "server/Check.h"
-#include "server/SessionModule.h"
 #include "server/Clock.h"
 #include "server/Logging.h"
 #include "server/Metrics.h"
 #include "server/NetServer.h"
+#include "server/SessionModule.h"
 #include "server/storage/SqliteFiles.h"
 
 namespace {
@@ -136,9 +136,11 @@ void warnOfExposure(const std::string& auth, const std::string& host, bool encry
 }
 
 // "127.0.0.1:12100", "[::1]:12100".
-std::pair<std::string, unsigned short> splitListen(const std::string& text, const std::string& option = "--listen") {
+std::pair<std::string, unsigned short> splitListen(const std::string& text,
+                                                   const std::string& option = "--listen") {
     auto colon = text.rfind(':');
-    if (colon == std::string::npos) throw std::runtime_error(option + " must be HOST:PORT, not " + age::quoted(text));
+    if (colon == std::string::npos)
+        throw std::runtime_error(option + " must be HOST:PORT, not " + age::quoted(text));
     std::string host = text.substr(0, colon);
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
     int port = -1;

@@ -302,13 +302,15 @@ Request requestFromTree(std::string_view line, const Shape& shape) {
     checkVersion(j);
     Request r;
     if (auto id = j.find("id"); id != j.end()) {
-        if (!validId(*id)) bad(code::InvalidRequest, "O campo \"id\" deve ser um número inteiro ou um texto.");
+        if (!validId(*id))
+            bad(code::InvalidRequest, "O campo \"id\" deve ser um número inteiro ou um texto.");
         r.id = *id;
     } else {
         r.notification = true;
     }
     auto method = j.find("method");
-    if (method == j.end() || !method->is_string()) bad(code::InvalidRequest, "O campo \"method\" deve ser um texto.");
+    if (method == j.end() || !method->is_string())
+        bad(code::InvalidRequest, "O campo \"method\" deve ser um texto.");
     r.method = method->get<std::string>();
     if (auto params = j.find("params"); params != j.end()) {
         if (!params->is_array()) bad(code::InvalidRequest, "O campo \"params\" deve ser uma lista.");

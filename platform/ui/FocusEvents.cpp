@@ -1,12 +1,12 @@
 #include "platform/ui/FocusEvents.h"
 
 #include <QApplication>
-#include <algorithm>
-#include <utility>
 #include <QHash>
 #include <QPointer>
 #include <QVector>
 #include <QWidget>
+#include <algorithm>
+#include <utility>
 
 #include "platform/ui/Boundary.h"
 #include "platform/ui/Services.h"

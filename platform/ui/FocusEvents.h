@@ -6,9 +6,9 @@
 // on A, raising no enter or exit of its own, and the remaining exits and all enters are skipped. While a
 // handler runs, or a message box is up, focus changes raise nothing. Moves between forms (another screen,
 // a dialog, a box, another application) raise nothing either, nor does the focus the toolkit parks on hidden
-// widgets while it hides a window for a moment (maximizing a screen): the next move to a visible widget counts
-// from where the focus was before. Tab from a form's last control passes through the frame of the form's inner
-// window on to its first control: that counts as one move inside the form.
+// widgets while it hides a window for a moment (maximizing a screen): the next move to a visible widget
+// counts from where the focus was before. Tab from a form's last control passes through the frame of the
+// form's inner window on to its first control: that counts as one move inside the form.
 #pragma once
 
 #include <functional>

@@ -199,8 +199,10 @@ const std::vector<pg::Statement> kStatements = {
      " SELECT w, o, a, m, op, r, s, d, v0, v1 FROM json_to_recordset($1::json) AS x(w timestamp, o text,"
      " a text, m text, op text, r text, s text, d date, v0 text, v1 text)"},
     {"history",
-     "SELECT NRHISTORICO, to_char(DTHISTORICO, 'YYYY-MM-DD\"T\"HH24:MI:SS'), CDOPERADOR, DSENDERECO, DSMETODO,"
-     " IDOPERACAO, CDSALA, NRSEQAGESALA, to_char(DTATIAGESALA, 'YYYY-MM-DD'), DSANTERIOR, DSNOVO FROM HISTORICO"
+     "SELECT NRHISTORICO, to_char(DTHISTORICO, 'YYYY-MM-DD\"T\"HH24:MI:SS'), CDOPERADOR, DSENDERECO, "
+     "DSMETODO,"
+     " IDOPERACAO, CDSALA, NRSEQAGESALA, to_char(DTATIAGESALA, 'YYYY-MM-DD'), DSANTERIOR, DSNOVO FROM "
+     "HISTORICO"
      " WHERE ($1::text IS NULL OR CDSALA = $1) AND ($2::text IS NULL OR NRSEQAGESALA = $2)"
      " AND ($3::text IS NULL OR CDOPERADOR = $3) AND ($4::date IS NULL OR DTATIAGESALA = $4)"
      " AND ($5::timestamp IS NULL OR DTHISTORICO >= $5) ORDER BY DTHISTORICO DESC, NRHISTORICO DESC"},
@@ -639,7 +641,7 @@ class PostgresTransaction final : public Transaction {
     pg::Pool& pool_;
     pg::Lease connection_;
     Kind kind_;
-    std::optional<long long> xid_;  // known once a room is locked
+    std::optional<long long> xid_;                // known once a room is locked
     std::unique_ptr<pqxx::transaction_base> tx_;  // rolls back on destruction unless committed
 };
 

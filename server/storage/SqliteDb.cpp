@@ -79,8 +79,9 @@ Db::Db(const std::string& path) {
         int error = db_ ? sqlite3_system_errno(db_) : 0;
         if (error != 0) why += " (" + std::string(std::strerror(error)) + ")";
         if (error == EACCES || error == EPERM)
-            why += "; run age-server as the user that owns the database and its folder (the packaged "
-                   "service's: sudo -u age age-server ...)";
+            why +=
+                "; run age-server as the user that owns the database and its folder (the packaged "
+                "service's: sudo -u age age-server ...)";
         sqlite3_close(db_);
         throw StorageError("cannot open SQLite database " + path + ": " + why);
     }

@@ -41,8 +41,9 @@ std::optional<std::string> sqlitePathOf(const std::string& url) {
     if (url.starts_with("postgresql://") || url.starts_with("postgres://")) return std::nullopt;
     // A misspelt scheme would otherwise name a SQLite file ("postgresq://...") and fail later, or create it.
     if (!url.starts_with(sqlitePrefix) && url.find("://") != std::string::npos)
-        throw StorageError("--db " + redactedUrl(url) +
-                           ": unknown kind of database; use sqlite:PATH or postgresql://USER@HOST:PORT/DBNAME");
+        throw StorageError(
+            "--db " + redactedUrl(url) +
+            ": unknown kind of database; use sqlite:PATH or postgresql://USER@HOST:PORT/DBNAME");
     std::string path = url.starts_with(sqlitePrefix) ? url.substr(sqlitePrefix.size()) : url;
     if (path.empty()) throw StorageError("--db needs a file: sqlite:PATH");
     return path;

@@ -278,8 +278,9 @@ TEST_F(AgendaEditTest, RefusalOfASaveIsShownWithoutTheBusyAnimation) {
     std::vector<std::string> boxes;
     bool busyUnderBox = false;
     {
-        BoxAnswerer answerer(
-            [&](QMessageBox&, std::size_t) { busyUnderBox = busyUnderBox || Showavi::Overlay()->isVisible(); });
+        BoxAnswerer answerer([&](QMessageBox&, std::size_t) {
+            busyUnderBox = busyUnderBox || Showavi::Overlay()->isVisible();
+        });
         f->sbtGravar->click();
         boxes = answerer.texts();
     }

@@ -104,7 +104,8 @@ TEST_F(AgendaGridTest, TheKeyboardGoesFromTheDayToTheRoomTheGridAndTheFilters) {
     ASSERT_EQ(QApplication::focusWidget(), f->tbtCancelada);
     press(Qt::Key_Space);
     EXPECT_TRUE(f->tbtCancelada->isChecked());
-    EXPECT_EQ(columnValues("DSAGENDASALA"), (Strings{"Reunião de equipe", "Planejamento", "Visita do cliente"}));
+    EXPECT_EQ(columnValues("DSAGENDASALA"),
+              (Strings{"Reunião de equipe", "Planejamento", "Visita do cliente"}));
     press(Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), f->tbtEncerrada);
     press(Qt::Key_Tab);

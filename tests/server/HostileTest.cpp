@@ -174,7 +174,7 @@ TEST(HostileReplies, ARecurringBookingStoredIsAnsweredWholeWhateverTheCap) {
     std::string list;
     for (int d = 0; d < 10; ++d) list += "_" + formatShortDate(kTomorrow + std::chrono::days(d));
     json r = client.call("SetHrSala", json::array({"0001", "ana", list, "99999", "A", std::string(1000, 'r'),
-                                                    "0800", "0900", "101"}));
+                                                   "0800", "0900", "101"}));
     // About 12 KB: the ten bookings are stored, so the answer must say so rather than report a failure.
     ASSERT_EQ(r["result"]["ok"], true) << r.dump().substr(0, 300);
     EXPECT_EQ(r["result"]["data"]["rows"].size(), 10u);

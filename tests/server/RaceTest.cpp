@@ -238,8 +238,9 @@ TEST_F(TwoServers, AChangeCommittedAsItsConnectionBreaksIsAnsweredAsStored) {
         }
     } standby(db);
     // Only this database's connections wait for the standby; the throwaway cluster's others do not.
-    runSql(db, "DO $$BEGIN EXECUTE format('ALTER DATABASE %I SET synchronous_commit = on', current_database());"
-               " END$$");
+    runSql(db,
+           "DO $$BEGIN EXECUTE format('ALTER DATABASE %I SET synchronous_commit = on', current_database());"
+           " END$$");
     for (int i = 0; i < 100 && querySql(db, "SHOW synchronous_standby_names") != "age_test_nobody"; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const std::string serverBackends =

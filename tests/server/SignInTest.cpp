@@ -223,9 +223,10 @@ TEST_P(SignIn, NewBookingsAreTheSignedInOperatorsAndTheServerStampsAndKeepsWhoBo
                                                             "Semanal", "0800", "0900", "101"}))),
               impersonation);
     // The code the client sent is shown escaped.
-    EXPECT_EQ(refusal(client->call("SetAgendaSala", json::array({newBookingDelta(seq(*client), "z\n\x1b")}))),
-              "Não é permitido agendar em nome de outro operador: o agendamento deve ser do operador conectado "
-              "(\"ana\"), não de \"z\\n\\x1b\".");
+    EXPECT_EQ(
+        refusal(client->call("SetAgendaSala", json::array({newBookingDelta(seq(*client), "z\n\x1b")}))),
+        "Não é permitido agendar em nome de outro operador: o agendamento deve ser do operador conectado "
+        "(\"ana\"), não de \"z\\n\\x1b\".");
 
     // The client's stamp is replaced by the server's now.
     std::string mine = seq(*client);
@@ -329,9 +330,10 @@ TEST(SignInConnections, AnAddressHoldsABoundedNumberOfConnectionsWithoutASession
     auto refusedAtOnce = [&] {
         LineClient over(server.host(), server.port());
         auto line = over.readLine();
-        return line && json::parse(*line)["error"]["message"] ==
-                           "Há conexões demais sem operador e senha a partir deste endereço; entre nas que estão "
-                           "abertas ou tente novamente em instantes." &&
+        return line &&
+               json::parse(*line)["error"]["message"] ==
+                   "Há conexões demais sem operador e senha a partir deste endereço; entre nas que estão "
+                   "abertas ou tente novamente em instantes." &&
                over.closedByPeer();
     };
     EXPECT_TRUE(refusedAtOnce());
